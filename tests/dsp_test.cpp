@@ -1,0 +1,174 @@
+// The transform and the window extremes against known answers.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "dsp/fft.h"
+#include "dsp/window_extremes.h"
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+struct Spectrum {
+    std::vector<float> re, im;
+    int points;
+};
+
+Spectrum Transform(const std::vector<float>& x, uint32_t reduce, const float* imIn = nullptr) {
+    Spectrum s{std::vector<float>(x.size(), -1.0f), std::vector<float>(x.size(), -1.0f), 0};
+    s.points = Fft(static_cast<int>(x.size()), 0, x.data(), imIn, s.re.data(), s.im.data(), reduce);
+    return s;
+}
+
+std::vector<float> Cycles(int n, double cycles, double amplitude, double phase) {
+    std::vector<float> x(n);
+    for (int i = 0; i < n; ++i) x[i] = static_cast<float>(amplitude * std::cos(2 * kPi * cycles * i / n + phase));
+    return x;
+}
+
+TEST(Fft, BitHelpers) {
+    EXPECT_TRUE(IsPowerOfTwo(2));
+    EXPECT_TRUE(IsPowerOfTwo(1024));
+    for (int n : {-4, 0, 1, 3, 48, 96}) EXPECT_FALSE(IsPowerOfTwo(n)) << n;
+    EXPECT_EQ(FftBitCount(1024), 10);
+    EXPECT_EQ(FftBitCount(7), 0);
+    EXPECT_EQ(FftBitCount(12), 2);
+    EXPECT_EQ(ReverseBits(1, 6), 32u);
+    EXPECT_EQ(ReverseBits(0b110, 3), 0b011u);
+    EXPECT_EQ(ReverseBits(5, 0), 0u);
+}
+
+TEST(Fft, ConstantGoesToBinZeroOnly) {
+    for (int n : {4, 64, 256}) {
+        const Spectrum s = Transform(std::vector<float>(n, 2.5f), 0);
+        ASSERT_EQ(s.points, n);
+        EXPECT_NEAR(s.re[0], 2.5 * n, 1e-3 * n);
+        for (int k = 1; k < n; ++k) {
+            EXPECT_NEAR(s.re[k], 0.0, 1e-4 * n) << "n " << n << " bin " << k;
+            EXPECT_NEAR(s.im[k], 0.0, 1e-4 * n) << "n " << n << " bin " << k;
+        }
+    }
+}
+
+TEST(Fft, OneCycleCosineAndSine) {
+    const int n = 64;
+    const Spectrum c = Transform(Cycles(n, 1, 3.0, 0.0), 1);
+    EXPECT_NEAR(c.re[1], 3.0 * n / 2, 1e-3);
+    EXPECT_NEAR(c.im[1], 0.0, 1e-3);
+    const Spectrum s = Transform(Cycles(n, 1, 3.0, -kPi / 2), 1);
+    EXPECT_NEAR(s.re[1], 0.0, 1e-3);
+    EXPECT_NEAR(s.im[1], -3.0 * n / 2, 1e-3);
+    // Five cycles land in bin 5 and its mirror.
+    const Spectrum h = Transform(Cycles(n, 5, 1.0, 0.0), 0);
+    EXPECT_NEAR(h.re[5], n / 2.0, 1e-3);
+    EXPECT_NEAR(h.re[n - 5], n / 2.0, 1e-3);
+    EXPECT_NEAR(h.re[4], 0.0, 1e-3);
+}
+
+TEST(Fft, ReducedModeSubsamplesWithItsStride) {
+    // A ramp x[i] = i makes the subsample visible: bin 0 is the sum of the taken samples.
+    for (auto [size, stride] : {std::pair{128, 2}, {1000, 15}, {96, 1}, {4096, 64}}) {
+        std::vector<float> x(size);
+        for (int i = 0; i < size; ++i) x[i] = static_cast<float>(i);
+        const Spectrum s = Transform(x, 1);
+        ASSERT_EQ(s.points, 64) << size;
+        double sum = 0;
+        for (int k = 0; k < 64; ++k) sum += k * stride;
+        EXPECT_FLOAT_EQ(s.re[0], static_cast<float>(sum)) << size;
+    }
+    // 64 with reduce set is the direct mode.
+    EXPECT_EQ(Transform(std::vector<float>(64, 1.0f), 1).points, 64);
+}
+
+TEST(Fft, ReducedModeMatchesTheDirectTransformOfTheSubsample) {
+    const std::vector<float> x = Cycles(1024, 3, 1.0, 0.4);
+    std::vector<float> sub(64);
+    for (int k = 0; k < 64; ++k) sub[k] = x[k * 16];
+    const Spectrum reduced = Transform(x, 1);
+    const Spectrum direct = Transform(sub, 0);
+    for (int k = 0; k < 64; ++k) {
+        // The reduced mode keeps its twiddle sines unrounded, so bins agree to float rounding.
+        EXPECT_NEAR(reduced.re[k], direct.re[k], 2e-5) << k;
+        EXPECT_NEAR(reduced.im[k], direct.im[k], 2e-5) << k;
+    }
+    EXPECT_NEAR(reduced.re[3], 32.0 * std::cos(0.4), 1e-4);
+}
+
+TEST(Fft, NullImaginaryInputEqualsZeros) {
+    const std::vector<float> x = Cycles(256, 7, 2.0, 1.0);
+    const std::vector<float> zeros(256, 0.0f);
+    for (uint32_t reduce : {0u, 1u}) {
+        const Spectrum a = Transform(x, reduce);
+        const Spectrum b = Transform(x, reduce, zeros.data());
+        EXPECT_EQ(a.re, b.re);
+        EXPECT_EQ(a.im, b.im);
+    }
+}
+
+TEST(Fft, InverseRestoresTheInput) {
+    const std::vector<float> x = Cycles(32, 2, 1.5, 0.3);
+    const Spectrum s = Transform(x, 0);
+    std::vector<float> re(32), im(32);
+    ASSERT_EQ(Fft(32, 1, s.re.data(), s.im.data(), re.data(), im.data(), 0), 32);
+    for (int i = 0; i < 32; ++i) EXPECT_NEAR(re[i], x[i], 1e-5) << i;
+}
+
+TEST(Fft, NullBuffersWriteNothing) {
+    std::vector<float> x(8, 1.0f), out(8, -7.0f);
+    EXPECT_EQ(Fft(8, 0, nullptr, nullptr, out.data(), out.data(), 0), 0);
+    EXPECT_EQ(Fft(8, 0, x.data(), nullptr, nullptr, out.data(), 1), 0);
+    EXPECT_EQ(Fft(8, 0, x.data(), nullptr, out.data(), nullptr, 1), 0);
+    EXPECT_EQ(out, std::vector<float>(8, -7.0f));
+}
+
+TEST(FftDeathTest, BadWindowLengthsEndTheProcess) {
+    std::vector<float> x(64), re(64), im(64);
+    EXPECT_EXIT(Fft(48, 0, x.data(), nullptr, re.data(), im.data(), 0), testing::ExitedWithCode(1),
+                "^48 is not a power of two\n$");
+    EXPECT_EXIT(Fft(48, 0, x.data(), nullptr, re.data(), im.data(), 1), testing::ExitedWithCode(1),
+                "48 is not a power of two");
+    EXPECT_EXIT(Fft(0, 0, x.data(), nullptr, re.data(), im.data(), 0), testing::ExitedWithCode(1),
+                "^0 is not a power of two\n$");
+    EXPECT_EXIT(FftBitCount(1), testing::ExitedWithCode(1), "^Error: FFT called with size 1\n$");
+}
+
+TEST(WindowExtremes, StretchesStopAtTheArrayBounds) {
+    const std::vector<float> d{3, 1, 4, 1, 5};
+    EXPECT_EQ(WindowMax(d.data(), 3, 2, 0, 5), 4.0f);
+    EXPECT_EQ(WindowMin(d.data(), 3, 2, 0, 5), 1.0f);
+    EXPECT_EQ(WindowMax(d.data(), 3, 2, 1, 5), 5.0f);
+    EXPECT_EQ(WindowMin(d.data(), 3, 2, 1, 5), 1.0f);
+    // Backward from 2 with width 10 sees only 1 and 0; forward from 3 with total 4 sees nothing past 3.
+    EXPECT_EQ(WindowMax(d.data(), 10, 2, 0, 5), 4.0f);
+    EXPECT_EQ(WindowMin(d.data(), 10, 1, 0, 5), 1.0f);
+    EXPECT_EQ(WindowMax(d.data(), 10, 3, 1, 4), 1.0f);
+    EXPECT_EQ(WindowMax(d.data(), 10, 3, 1, 5), 5.0f);
+    for (int width : {1, 0, -3}) {
+        EXPECT_EQ(WindowMax(d.data(), width, 2, 1, 5), 4.0f);
+        EXPECT_EQ(WindowMin(d.data(), width, 2, 0, 5), 4.0f);
+    }
+    float mx = 0, mn = 0;
+    WindowMinMax(d.data(), 3, 2, 1, 5, &mx, &mn);
+    EXPECT_EQ(mx, 5.0f);
+    EXPECT_EQ(mn, 1.0f);
+}
+
+TEST(WindowExtremes, NullDataAndUnorderedValues) {
+    EXPECT_EQ(WindowMax(nullptr, 3, 0, 1, 3), -65535.0f);
+    EXPECT_EQ(WindowMin(nullptr, 3, 0, 1, 3), 65535.0f);
+    float mx = 9, mn = 9;
+    WindowMinMax(nullptr, 3, 0, 1, 3, &mx, &mn);
+    EXPECT_EQ(mx, 9.0f);
+    EXPECT_EQ(mn, 9.0f);
+    const float nan = std::nanf("");
+    const std::vector<float> d{1, nan, 2};
+    EXPECT_TRUE(std::isnan(WindowMax(d.data(), 2, 0, 1, 3))) << "an unordered value replaces the maximum";
+    EXPECT_EQ(WindowMin(d.data(), 2, 0, 1, 3), 1.0f) << "an unordered value keeps the minimum";
+    WindowMinMax(d.data(), 3, 0, 1, 3, &mx, &mn);
+    EXPECT_EQ(mx, 2.0f);
+    EXPECT_EQ(mn, 1.0f);
+}
+
+}  // namespace
