@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "dsp/fft.h"
+#include "dsp/phase_angle.h"
 #include "dsp/window_extremes.h"
 
 namespace {
@@ -169,6 +170,20 @@ TEST(WindowExtremes, NullDataAndUnorderedValues) {
     WindowMinMax(d.data(), 3, 0, 1, 3, &mx, &mn);
     EXPECT_EQ(mx, 2.0f);
     EXPECT_EQ(mn, 1.0f);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(PhaseAngle, QuadrantsAndAxes) {
+    EXPECT_NEAR(PhaseAngle(1, 1), kPi / 4, 1e-12);
+    EXPECT_NEAR(PhaseAngle(-1, 1), 3 * kPi / 4, 1e-7);
+    EXPECT_NEAR(PhaseAngle(-1, -1), 5 * kPi / 4, 1e-7);
+    EXPECT_NEAR(PhaseAngle(1, -1), -kPi / 4, 1e-12);
+    EXPECT_EQ(PhaseAngle(0, 2), 1.5707963705062866);
+    EXPECT_EQ(PhaseAngle(0, -2), -1.5707963705062866);
+    EXPECT_EQ(PhaseAngle(0, 0), -1.5707963705062866);
 }
 
 }  // namespace
