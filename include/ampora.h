@@ -33,8 +33,42 @@ struct CPtrList;
 struct ChannelInfo;
 
 /* ---- Single-phase harmonic power, block by block ---- */
+AMPORA_API void AMPORA_CALL Get3PBy1(struct CPtrList* channels, struct ChannelInfo* target, int32_t start,
+                                     int32_t count, int32_t fftSize, float* spec0Re, float* spec0Im,
+                                     float* spec1Re, float* spec1Im);
+AMPORA_API void AMPORA_CALL Get3PBy1All(struct CPtrList* channels, struct ChannelInfo* target, int32_t start,
+                                        int32_t count, int32_t fftSize, float* spec0Re, float* spec0Im,
+                                        float* spec1Re, float* spec1Im);
+AMPORA_API void AMPORA_CALL GetP(struct CPtrList* channels, struct ChannelInfo* target, int32_t start,
+                                 int32_t count, int32_t fftSize, float* spec0Re, float* spec0Im,
+                                 float* spec1Re, float* spec1Im);
+AMPORA_API void AMPORA_CALL GetPAll(struct CPtrList* channels, struct ChannelInfo* target, int32_t start,
+                                    int32_t count, int32_t fftSize, float* spec0Re, float* spec0Im,
+                                    float* spec1Re, float* spec1Im);
+AMPORA_API void AMPORA_CALL Get3PBy1Line(struct CPtrList* channels, struct ChannelInfo* target, int32_t start,
+                                         int32_t count, int32_t fftSize, float* spec0Re, float* spec0Im,
+                                         float* spec1Re, float* spec1Im);
+AMPORA_API void AMPORA_CALL Get3PBy1LineAll(struct CPtrList* channels, struct ChannelInfo* target,
+                                            int32_t start, int32_t count, int32_t fftSize, float* spec0Re,
+                                            float* spec0Im, float* spec1Re, float* spec1Im);
 
 /* ---- Single-phase harmonic power, whole record ---- */
+AMPORA_API double AMPORA_CALL Get3PBy1Sum(struct CPtrList* channels, struct ChannelInfo* target,
+                                          int32_t start, int32_t length, int32_t fftSize, float* spec0Re,
+                                          float* spec0Im, float* spec1Re, float* spec1Im);
+AMPORA_API double AMPORA_CALL Get3PBy1LineSum(struct CPtrList* channels, struct ChannelInfo* target,
+                                              int32_t start, int32_t length, int32_t fftSize, float* spec0Re,
+                                              float* spec0Im, float* spec1Re, float* spec1Im);
+AMPORA_API double AMPORA_CALL Get3PBy1AllSum(struct CPtrList* channels, struct ChannelInfo* target,
+                                             int32_t start, int32_t length, int32_t fftSize, float* spec0Re,
+                                             float* spec0Im, float* spec1Re, float* spec1Im);
+AMPORA_API double AMPORA_CALL Get3PBy1LineAllSum(struct CPtrList* channels, struct ChannelInfo* target,
+                                                 int32_t start, int32_t length, int32_t fftSize,
+                                                 float* spec0Re, float* spec0Im, float* spec1Re,
+                                                 float* spec1Im);
+AMPORA_API double AMPORA_CALL GetPAllSum(struct CPtrList* channels, struct ChannelInfo* target, int32_t start,
+                                         int32_t length, int32_t fftSize, float* spec0Re, float* spec0Im,
+                                         float* spec1Re, float* spec1Im);
 
 /* ---- Averages and harmonic magnitude ---- */
 
