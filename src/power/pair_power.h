@@ -9,7 +9,8 @@
 #include "power/phasor_step.h"
 
 // Real and imaginary part of u · conj(i): the pair's active and reactive product.
-// Float components multiply exactly in double; only the sums round.
+// Float components multiply exactly in double; only the sums round. The values
+// are bit for bit those of the Complex product of u with (i.re, -i.im).
 struct PairProducts {
     double x;   // Re: u.re·i.re + u.im·i.im
     double y;   // Im: u.im·i.re - u.re·i.im
@@ -18,6 +19,15 @@ struct PairProducts {
 inline PairProducts PairOf(Phasor u, Phasor i) {
     const double ure = u.re, uim = u.im, ire = i.re, iim = i.im;
     return {ure * ire + uim * iim, uim * ire - ure * iim};
+}
+
+inline PairProducts operator+(PairProducts a, PairProducts b) { return {a.x + b.x, a.y + b.y}; }
+inline PairProducts operator-(PairProducts a, PairProducts b) { return {a.x - b.x, a.y - b.y}; }
+
+// The pair products of sources (0, 1), (2, 3), ... at harmonic h.
+template <int N>
+PairProducts PairAt(const PhasorSources<N>& s, int pair, int h) {
+    return PairOf(PhasorAt(s.spectra[2 * pair], h), PhasorAt(s.spectra[2 * pair + 1], h));
 }
 
 // The 30° by which a line voltage leads its phase voltage in a positive-sequence

@@ -131,6 +131,21 @@ private:
     std::unique_ptr<float[]> data_;
 };
 
+// Sources whose spectra are the call's own scratch: N sources, 2·N arrays of
+// fftSize floats allocated once for the call.
+template <int N>
+struct ScratchSources {
+    SpectrumScratch scratch;
+    PhasorSources<N> sources;
+
+    ScratchSources(ChannelInfo* const (&records)[N], Reads reads, int fftSize, HarmonicSet set)
+        : scratch(N, fftSize) {
+        Spectrum spectra[N];
+        scratch.All(spectra);
+        sources = PrepareSources(records, reads, spectra, set);
+    }
+};
+
 // Sums term(h) over a set in extended precision from 0.0. A set of one harmonic
 // gives that term itself (0.0 + term would turn a negative zero positive).
 template <typename Term>
