@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "ampora.h"
+#include "dsp/fft.h"
+#include "power/phasor_step.h"
 #include "power/window_walk.h"
 #include "support/integrity.h"
 #include "support/power_signals.h"
@@ -114,6 +116,26 @@ TEST(WindowWalk, RecordWindowsEndAtOrBeginAtTheirPosition) {
     int visits = 0;
     WalkRecord(0, 15, 16, 16, RecordWindow::BeginsAtPosition, [&](int, int) { ++visits; });
     EXPECT_EQ(visits, 0);
+}
+
+// Bin 1 computed alone is bit for bit the transform's bin 1, direct and reduced.
+TEST(PhasorStep, FundamentalBinAloneMatchesTheTransform) {
+    uint32_t seed = 12345;
+    auto next = [&seed] {
+        seed = seed * 1664525u + 1013904223u;
+        return static_cast<float>(static_cast<int32_t>(seed) / 2147483648.0 * 1000.0);
+    };
+    for (int size : {2, 4, 8, 16, 32, 64, 128, 256, 1000, 1024, 4096}) {
+        for (int trial = 0; trial < 20; ++trial) {
+            std::vector<float> x(size);
+            for (float& v : x) v = next();
+            std::vector<float> re(size), im(size), re1(size, -1.0f), im1(size, -1.0f);
+            const int points = Fft(size, 0, x.data(), nullptr, re.data(), im.data(), 1);
+            EXPECT_EQ(TransformFundamentalBin(x.data(), size, {re1.data(), im1.data()}), points);
+            ASSERT_EQ(re1[1], re[1]) << "size " << size;
+            ASSERT_EQ(im1[1], im[1]) << "size " << size;
+        }
+    }
 }
 
 // ---- physics ----

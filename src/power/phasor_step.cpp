@@ -2,7 +2,64 @@
 
 #include <cmath>
 
+#include "dsp/complex.h"
 #include "dsp/fft.h"
+
+namespace {
+
+constexpr float kTwoPi = 6.2831855f;   // the float value of 2*pi the transform's stages divide
+constexpr int kMaxBits = 6;            // the reduced transform's 64 points
+
+struct Point {
+    float re;
+    float im;
+};
+
+// The transform's butterfly, the same arithmetic: t = w·v rounded to float,
+// then v = u - t and u = u + t, each part rounded to float.
+inline Point Sum(Point u, Point v, Complex w) {
+    const float tr = static_cast<float>(w.re * v.re - w.im * v.im);
+    const float ti = static_cast<float>(w.im * v.re + w.re * v.im);
+    return {static_cast<float>(static_cast<double>(u.re) + tr), static_cast<float>(static_cast<double>(u.im) + ti)};
+}
+inline Point Difference(Point u, Point v, Complex w) {
+    const float tr = static_cast<float>(w.re * v.re - w.im * v.im);
+    const float ti = static_cast<float>(w.im * v.re + w.re * v.im);
+    return {static_cast<float>(static_cast<double>(u.re) - tr), static_cast<float>(static_cast<double>(u.im) - ti)};
+}
+
+// What bin 1 needs of each stage, for every point count 2^bits: the input index
+// of the bit-reversed positions 2t and 2t + 1 of the first stage, and the
+// twiddle of butterfly 1 of every later stage, obtained by the transform's own
+// recurrence (one step from (1, 0); the reduced mode keeps the step's sine
+// unrounded, the direct mode rounds it).
+struct FundamentalPlan {
+    uint8_t firstStage[kMaxBits + 1][1 << kMaxBits];
+    Complex twiddle[2][kMaxBits + 1];   // [reduced][log2 m]
+
+    FundamentalPlan() {
+        for (int bits = 1; bits <= kMaxBits; ++bits)
+            for (int i = 0; i < (1 << bits); ++i)
+                firstStage[bits][i] = static_cast<uint8_t>(ReverseBits(static_cast<uint32_t>(i), bits));
+        for (int reduced = 0; reduced < 2; ++reduced) {
+            for (int b = 1; b <= kMaxBits; ++b) {
+                const int m = 1 << b;
+                const double theta = -(static_cast<double>(kTwoPi) / m);
+                const double c = static_cast<float>(std::cos(theta));
+                const double sn = reduced ? std::sin(theta) : static_cast<float>(std::sin(theta));
+                const Complex p = Complex{1.0, 0.0} * Complex{c, sn};
+                twiddle[reduced][b] = {static_cast<float>(p.re), static_cast<float>(p.im)};
+            }
+        }
+    }
+};
+
+const FundamentalPlan& Plan() {
+    static const FundamentalPlan plan;
+    return plan;
+}
+
+}  // namespace
 
 PhaseTurn TurnAt(double phaseShift, int harmonic) {
     const double phi = -(phaseShift * harmonic);
@@ -17,6 +74,36 @@ SourceTurns TurnsOf(double phaseShift, HarmonicSet set) {
 
 int TransformWindow(const float* window, int fftSize, Spectrum s, Transform transform) {
     return Fft(fftSize, 0, window, nullptr, s.re, s.im, static_cast<uint32_t>(transform));
+}
+
+int TransformFundamentalBin(const float* window, int fftSize, Spectrum s) {
+    const bool reduced = fftSize > kReducedPoints;
+    // A direct length the transform would refuse: let it report and end the process.
+    if (!reduced && !IsPowerOfTwo(fftSize)) return TransformWindow(window, fftSize, s, Transform::Reduced);
+    const int points = reduced ? kReducedPoints : fftSize;
+    const int stride = reduced ? fftSize / kReducedPoints : 1;
+    const int bits = FftBitCount(points);
+    const FundamentalPlan& plan = Plan();
+    const uint8_t* order = plan.firstStage[bits];
+    const Complex one{1.0, 0.0};
+
+    // First stage: bin 1 of every two-point block is the butterfly's difference.
+    Point level[kReducedPoints / 2];
+    int blocks = points / 2;
+    for (int t = 0; t < blocks; ++t) {
+        const Point u{window[order[2 * t] * stride], 0.0f};
+        const Point v{window[order[2 * t + 1] * stride], 0.0f};
+        level[t] = Difference(u, v, one);
+    }
+    // Later stages: bin 1 of a block is the sum of butterfly 1 on the bins 1 of its halves.
+    for (int b = 2; b <= bits; ++b) {
+        const Complex w = plan.twiddle[reduced ? 1 : 0][b];
+        blocks /= 2;
+        for (int t = 0; t < blocks; ++t) level[t] = Sum(level[2 * t], level[2 * t + 1], w);
+    }
+    s.re[1] = level[0].re;
+    s.im[1] = level[0].im;
+    return points;
 }
 
 Phasor StoreRmsPhasor(Spectrum s, int h, int points) {
@@ -38,8 +125,11 @@ Phasor StoreTurnedPhasor(Spectrum s, int h, PhaseTurn turn) {
 }
 
 void HarmonicPhasorStep(const float* window, int fftSize, Spectrum s, HarmonicSet set,
-                        const SourceTurns& turns) {
-    const int points = TransformWindow(window, fftSize, s, Transform::Reduced);
+                        const SourceTurns& turns, SpectrumUse use) {
+    const bool fundamentalOnly = set.first == 1 && set.last == 1;
+    const int points = use == SpectrumUse::UsedBinsOnly && fundamentalOnly
+                           ? TransformFundamentalBin(window, fftSize, s)
+                           : TransformWindow(window, fftSize, s, Transform::Reduced);
     for (int h = set.first; h <= set.last; ++h) {
         StoreRmsPhasor(s, h, points);
         StoreTurnedPhasor(s, h, turns.at[h]);

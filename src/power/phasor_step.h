@@ -6,6 +6,7 @@
 //
 // Pieces, from the smallest up (all stable; new variants are added, not changed):
 //   TransformWindow     Fft of one window, reduced 64-point or full length; returns P.
+//   TransformFundamentalBin  bin 1 alone of the reduced transform, same bits.
 //   StoreRmsPhasor      bin h scaled to an RMS phasor, stored back (no turn).
 //   StoreTurnedPhasor   stored phasor of bin h turned by a PhaseTurn, stored back.
 //   HarmonicPhasorStep  the three above for one source and a set of harmonics.
@@ -66,16 +67,26 @@ SourceTurns TurnsOf(double phaseShift, HarmonicSet set);
 // point count P: fftSize, or 64 when reduced and fftSize is above 64.
 int TransformWindow(const float* window, int fftSize, Spectrum s, Transform transform);
 
+// Bin 1 alone of the same transform, bit for bit what TransformWindow leaves in
+// re[1] and im[1], computed with only the butterflies that lead to it; the other
+// entries of the spectrum are not written. For spectra nobody else reads.
+int TransformFundamentalBin(const float* window, int fftSize, Spectrum s);
+
 // Bin h of a transformed spectrum of P points becomes the RMS phasor, stored back.
 Phasor StoreRmsPhasor(Spectrum s, int h, int points);
 
 // The stored phasor of bin h turned by turn, stored back.
 Phasor StoreTurnedPhasor(Spectrum s, int h, PhaseTurn turn);
 
+// Whether a spectrum must hold the whole transform (the caller's work buffers,
+// which the host may read) or only the bins the export uses (the call's own).
+enum class SpectrumUse { WholeSpectrum, UsedBinsOnly };
+
 // The whole step for one source: reduced transform, then for each h of the set
-// the RMS phasor and its turn. Bins outside the set keep the transform's values.
+// the RMS phasor and its turn. Bins outside the set keep the transform's values
+// (with UsedBinsOnly and the fundamental alone they are not written at all).
 void HarmonicPhasorStep(const float* window, int fftSize, Spectrum s, HarmonicSet set,
-                        const SourceTurns& turns);
+                        const SourceTurns& turns, SpectrumUse use = SpectrumUse::WholeSpectrum);
 
 // Where a windowed export reads its sources: samples block by block, the
 // sources' finished result arrays for a whole record.
@@ -91,6 +102,7 @@ struct PhasorSources {
     const float* values[N];
     Spectrum spectra[N];
     SourceTurns turns[N];
+    SpectrumUse use = SpectrumUse::WholeSpectrum;
 };
 
 template <int N>
@@ -108,7 +120,8 @@ PhasorSources<N> PrepareSources(ChannelInfo* const (&records)[N], Reads reads, c
 // The phasor step for every source, in source order, on the window at offset.
 template <int N>
 void PhasorsOfWindow(PhasorSources<N>& s, int offset, int fftSize, HarmonicSet set) {
-    for (int k = 0; k < N; ++k) HarmonicPhasorStep(s.values[k] + offset, fftSize, s.spectra[k], set, s.turns[k]);
+    for (int k = 0; k < N; ++k)
+        HarmonicPhasorStep(s.values[k] + offset, fftSize, s.spectra[k], set, s.turns[k], s.use);
 }
 
 // The call's own spectra: two float arrays of fftSize elements per source, held
@@ -143,6 +156,7 @@ struct ScratchSources {
         Spectrum spectra[N];
         scratch.All(spectra);
         sources = PrepareSources(records, reads, spectra, set);
+        sources.use = SpectrumUse::UsedBinsOnly;
     }
 };
 
