@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "ampora.h"
+#include "power/phasor_step.h"
 #include "support/integrity.h"
 #include "support/power_signals.h"
 
@@ -118,6 +119,91 @@ TEST(ThreePhasePower, TwoWattmeterEquivalences) {
                 ASSERT_NEAR(same.result[k], 0.0, 1e-3) << k;
                 ASSERT_NEAR(opposite.result[k], 2 * pair, 2e-2) << k;
             }
+        }
+    }
+}
+
+// The rounding points and constants of each form, on noise (every bin busy):
+// the first window of a block call and the one window of a record call equal
+// the formulas below bit for bit, with phasors from the shared phasor step.
+constexpr double kBlockInverseSqrt3 = 0.5773502795520422;
+constexpr float kRecordInverseSqrt3 = 0.5773502588272095f;
+
+float ThreeWireBlock(double (*q)(int, void*), void* c, double scale, int harmonics) {
+    if (harmonics == 1) return static_cast<float>(q(1, c) * scale * kBlockInverseSqrt3);
+    float sum = 0.0f;
+    for (int h = 1; h <= harmonics; ++h) sum = static_cast<float>(sum + q(h, c) * scale * kBlockInverseSqrt3);
+    return sum;
+}
+float ThreeWireRecord(double (*q)(int, void*), void* c, double scale, int harmonics) {
+    if (harmonics == 1) {
+        float e = static_cast<float>(q(1, c));
+        e = static_cast<float>(e * scale);
+        return static_cast<float>(e * static_cast<double>(kRecordInverseSqrt3));
+    }
+    double sum = 0.0;
+    for (int h = 1; h <= harmonics; ++h) sum += q(h, c) * scale * static_cast<double>(kRecordInverseSqrt3);
+    return static_cast<float>(sum);
+}
+float PairsBlock(double (*q)(int, void*), void* c, double scale, int harmonics) {
+    if (harmonics == 1) return static_cast<float>(q(1, c) * scale);
+    double sum = 0.0;
+    for (int h = 1; h <= harmonics; ++h) sum += q(h, c) * scale;
+    return static_cast<float>(sum);
+}
+float PairsRecord(double (*q)(int, void*), void* c, double scale, int harmonics) {
+    if (harmonics == 1) return static_cast<float>(static_cast<float>(q(1, c)) * scale);
+    return PairsBlock(q, c, scale, harmonics);
+}
+
+struct Phasors {
+    std::vector<std::vector<float>> re, im;
+    Wiring wiring;
+    bool active;
+};
+
+double Quantity(int h, void* context) {
+    const Phasors& p = *static_cast<const Phasors*>(context);
+    auto x = [&](int k) { return double(p.re[2 * k][h]) * p.re[2 * k + 1][h] + double(p.im[2 * k][h]) * p.im[2 * k + 1][h]; };
+    auto y = [&](int k) { return double(p.im[2 * k][h]) * p.re[2 * k + 1][h] - double(p.re[2 * k][h]) * p.im[2 * k + 1][h]; };
+    if (p.wiring == Wiring::TwoWattmeter) return p.active ? x(0) - x(1) : y(0) - y(1);
+    const double zx = (x(0) + x(1)) + x(2), zy = (y(0) + y(1)) + y(2);
+    if (p.wiring == Wiring::Delta) return p.active ? zx : zy;
+    const double c = std::cos(0.5235987901687622), s = std::sin(0.5235987901687622);
+    return p.active ? c * zx + s * zy : c * zy - s * zx;
+}
+
+TEST(ThreePhasePower, RoundingPointsOfEachForm) {
+    const int fft = 128;
+    uint32_t seed = 99;
+    for (const ThreePhaseExport& e : kExports) {
+        for (int trial = 0; trial < 12; ++trial) {
+            const uint32_t kind = 1 + trial % 2;
+            SCOPED_TRACE(std::string(e.name) + " CalcKind " + std::to_string(kind) + " trial " + std::to_string(trial));
+            const int sources = e.wiring == Wiring::TwoWattmeter ? 4 : 6;
+            std::vector<std::vector<float>> signals(sources, std::vector<float>(fft));
+            for (auto& x : signals)
+                for (float& v : x) {
+                    seed = seed * 1664525u + 1013904223u;
+                    v = static_cast<float>(static_cast<int32_t>(seed) / 2147483648.0 * 100.0);
+                }
+            const double scale = 1.37;
+            PowerHost h(signals, fft, kind, scale);
+            const HarmonicSet set = e.all ? kHarmonicsOneToTwentyOne : kFundamentalOnly;
+            Phasors p{std::vector<std::vector<float>>(sources, std::vector<float>(64)),
+                      std::vector<std::vector<float>>(sources, std::vector<float>(64)), e.wiring,
+                      e.wiring == Wiring::ThreeWire ? kind != 2 : kind == 1};
+            for (int k = 0; k < sources; ++k) {
+                h.sources[k]->PhaseShift = 0.2 + 0.03 * k;
+                HarmonicPhasorStep(signals[k].data(), fft, {p.re[k].data(), p.im[k].data()}, set,
+                                   TurnsOf(h.sources[k]->PhaseShift, set));
+            }
+            const bool threeWire = e.wiring == Wiring::ThreeWire;
+            const int harmonics = e.all ? 21 : 1;
+            e.block(h.List(), h.target, 0, 0, fft);
+            EXPECT_EQ(h.result[0], (threeWire ? ThreeWireBlock : PairsBlock)(Quantity, &p, scale, harmonics));
+            e.record(h.List(), h.target, 0, fft, fft);
+            EXPECT_EQ(h.result[0], (threeWire ? ThreeWireRecord : PairsRecord)(Quantity, &p, scale, harmonics));
         }
     }
 }
@@ -249,6 +335,17 @@ TEST(ThreePhasePower, RecordIntegrityOfBlockExports) {
             EXPECT_EQ(untouched.Violations(), "");
         }
     }
+}
+
+// A short window that is not a power of two reaches the transform, which
+// reports it and ends the process; a short power of two is refused silently.
+TEST(ThreePhasePowerDeathTest, WindowThatIsNotAPowerOfTwo) {
+    testing::FLAGS_gtest_death_test_style = "threadsafe";
+    PowerHost h(Sources(Wiring::ThreeWire, 256, 64, 0.0), 256);
+    EXPECT_EXIT(GetThreeLineP(h.List(), h.target, 0, 100, 48), testing::ExitedWithCode(1), "48 is not a power of two");
+    EXPECT_EXIT(GetThreeAnglePAll(h.List(), h.target, 0, 100, 24), testing::ExitedWithCode(1),
+                "24 is not a power of two");
+    EXPECT_EXIT(GetTwoAnglePSum(h.List(), h.target, 0, 100, 3), testing::ExitedWithCode(1), "3 is not a power of two");
 }
 
 // Whole-record forms write only each whole window's first entry.
