@@ -118,8 +118,9 @@ TEST(WindowWalk, RecordWindowsEndAtOrBeginAtTheirPosition) {
     EXPECT_EQ(visits, 0);
 }
 
-// Bin 1 computed alone is bit for bit the transform's bin 1, direct and reduced.
-TEST(PhasorStep, FundamentalBinAloneMatchesTheTransform) {
+// Bin 1 computed alone, and bins 1 to 21 without the rest of the last stage, are
+// bit for bit the transform's, direct and reduced.
+TEST(PhasorStep, UsedBinsAloneMatchTheTransform) {
     uint32_t seed = 12345;
     auto next = [&seed] {
         seed = seed * 1664525u + 1013904223u;
@@ -134,6 +135,12 @@ TEST(PhasorStep, FundamentalBinAloneMatchesTheTransform) {
             EXPECT_EQ(TransformFundamentalBin(x.data(), size, {re1.data(), im1.data()}), points);
             ASSERT_EQ(re1[1], re[1]) << "size " << size;
             ASSERT_EQ(im1[1], im[1]) << "size " << size;
+            std::vector<float> re21(size), im21(size);
+            EXPECT_EQ(TransformLowBins(x.data(), size, {re21.data(), im21.data()}, 21), points);
+            for (int h = 1; h <= 21 && h < points; ++h) {
+                ASSERT_EQ(re21[h], re[h]) << "size " << size << " bin " << h;
+                ASSERT_EQ(im21[h], im[h]) << "size " << size << " bin " << h;
+            }
         }
     }
 }

@@ -59,6 +59,61 @@ const FundamentalPlan& Plan() {
     return plan;
 }
 
+// The reduced transform's constant tables: the bit-reversed order and every
+// stage's twiddles by the transform's recurrence (w from (1, 0), times the
+// stage's step, both parts rounded to float each time); stage m uses entries
+// [m/2 - 1, m - 1). Twiddle parts in separate arrays let consecutive
+// butterflies of a block run side by side with the same arithmetic.
+struct ReducedPlan {
+    uint8_t reversed[kReducedPoints];
+    double twiddleRe[kReducedPoints];
+    double twiddleIm[kReducedPoints];
+
+    ReducedPlan() {
+        for (int i = 0; i < kReducedPoints; ++i)
+            reversed[i] = static_cast<uint8_t>(ReverseBits(static_cast<uint32_t>(i), kMaxBits));
+        for (int m = 2; m <= kReducedPoints; m <<= 1) {
+            const int half = m / 2;
+            const double theta = -(static_cast<double>(kTwoPi) / m);
+            const Complex step{static_cast<float>(std::cos(theta)), std::sin(theta)};
+            Complex w{1.0, 0.0};
+            for (int j = 0; j < half; ++j) {
+                twiddleRe[half - 1 + j] = w.re;
+                twiddleIm[half - 1 + j] = w.im;
+                const Complex next = w * step;
+                w = {static_cast<float>(next.re), static_cast<float>(next.im)};
+            }
+        }
+    }
+};
+
+const ReducedPlan& Reduced() {
+    static const ReducedPlan plan;
+    return plan;
+}
+
+// Butterflies j = first .. last - 1 of the block at b (half its size), the
+// transform's arithmetic; only the sums are kept when keepDifferences is false.
+inline void BlockButterflies(float* __restrict re, float* __restrict im, int b, int half, int first, int last,
+                             const double* __restrict wr, const double* __restrict wi, bool keepDifferences) {
+    float* __restrict ure = re + b;
+    float* __restrict uim = im + b;
+    float* __restrict vre = re + b + half;
+    float* __restrict vim = im + b + half;
+    for (int j = first; j < last; ++j) {
+        const float tr = static_cast<float>(wr[j] * vre[j] - wi[j] * vim[j]);
+        const float ti = static_cast<float>(wi[j] * vre[j] + wr[j] * vim[j]);
+        const double ur = ure[j];
+        const double ui = uim[j];
+        if (keepDifferences) {
+            vre[j] = static_cast<float>(ur - tr);
+            vim[j] = static_cast<float>(ui - ti);
+        }
+        ure[j] = static_cast<float>(ur + tr);
+        uim[j] = static_cast<float>(ui + ti);
+    }
+}
+
 }  // namespace
 
 PhaseTurn TurnAt(double phaseShift, int harmonic) {
@@ -106,6 +161,28 @@ int TransformFundamentalBin(const float* window, int fftSize, Spectrum s) {
     return points;
 }
 
+int TransformLowBins(const float* window, int fftSize, Spectrum s, int lastBin) {
+    if (fftSize <= kReducedPoints || lastBin >= kReducedPoints / 2)
+        return TransformWindow(window, fftSize, s, Transform::Reduced);
+    const int stride = fftSize / kReducedPoints;
+    const ReducedPlan& plan = Reduced();
+    for (int i = 0; i < kReducedPoints; ++i) {
+        s.re[plan.reversed[i]] = window[i * stride];
+        s.im[plan.reversed[i]] = 0.0f;
+    }
+    for (int m = 2; m < kReducedPoints; m <<= 1) {
+        const int half = m / 2;
+        const double* wr = plan.twiddleRe + half - 1;
+        const double* wi = plan.twiddleIm + half - 1;
+        for (int b = 0; b < kReducedPoints; b += m) BlockButterflies(s.re, s.im, b, half, 0, half, wr, wi, true);
+    }
+    // Last stage: bins 1 .. lastBin are the sums of butterflies 1 .. lastBin.
+    const int half = kReducedPoints / 2;
+    BlockButterflies(s.re, s.im, 0, half, 1, lastBin + 1, plan.twiddleRe + half - 1, plan.twiddleIm + half - 1,
+                     false);
+    return kReducedPoints;
+}
+
 Phasor StoreRmsPhasor(Spectrum s, int h, int points) {
     const float a = static_cast<float>(static_cast<double>(s.re[h]) * 2.0 / points * kRmsScale);
     const float b = static_cast<float>(static_cast<double>(s.im[h]) * 2.0 / points * kRmsScale);
@@ -126,10 +203,10 @@ Phasor StoreTurnedPhasor(Spectrum s, int h, PhaseTurn turn) {
 
 void HarmonicPhasorStep(const float* window, int fftSize, Spectrum s, HarmonicSet set,
                         const SourceTurns& turns, SpectrumUse use) {
-    const bool fundamentalOnly = set.first == 1 && set.last == 1;
-    const int points = use == SpectrumUse::UsedBinsOnly && fundamentalOnly
-                           ? TransformFundamentalBin(window, fftSize, s)
-                           : TransformWindow(window, fftSize, s, Transform::Reduced);
+    int points;
+    if (use == SpectrumUse::WholeSpectrum) points = TransformWindow(window, fftSize, s, Transform::Reduced);
+    else if (set.last == 1) points = TransformFundamentalBin(window, fftSize, s);
+    else points = TransformLowBins(window, fftSize, s, set.last);
     for (int h = set.first; h <= set.last; ++h) {
         StoreRmsPhasor(s, h, points);
         StoreTurnedPhasor(s, h, turns.at[h]);

@@ -7,6 +7,7 @@
 // Pieces, from the smallest up (all stable; new variants are added, not changed):
 //   TransformWindow     Fft of one window, reduced 64-point or full length; returns P.
 //   TransformFundamentalBin  bin 1 alone of the reduced transform, same bits.
+//   TransformLowBins    bins 1 .. n of the reduced transform, same bits.
 //   StoreRmsPhasor      bin h scaled to an RMS phasor, stored back (no turn).
 //   StoreTurnedPhasor   stored phasor of bin h turned by a PhaseTurn, stored back.
 //   HarmonicPhasorStep  the three above for one source and a set of harmonics.
@@ -72,6 +73,11 @@ int TransformWindow(const float* window, int fftSize, Spectrum s, Transform tran
 // entries of the spectrum are not written. For spectra nobody else reads.
 int TransformFundamentalBin(const float* window, int fftSize, Spectrum s);
 
+// Bins 1 .. lastBin of the same transform, bit for bit (lastBin below 32): above
+// 64 samples the last stage skips what those bins do not need; the other
+// entries hold intermediate values. For spectra nobody else reads.
+int TransformLowBins(const float* window, int fftSize, Spectrum s, int lastBin);
+
 // Bin h of a transformed spectrum of P points becomes the RMS phasor, stored back.
 Phasor StoreRmsPhasor(Spectrum s, int h, int points);
 
@@ -84,7 +90,7 @@ enum class SpectrumUse { WholeSpectrum, UsedBinsOnly };
 
 // The whole step for one source: reduced transform, then for each h of the set
 // the RMS phasor and its turn. Bins outside the set keep the transform's values
-// (with UsedBinsOnly and the fundamental alone they are not written at all).
+// (with UsedBinsOnly they may hold anything: only the set's bins are computed).
 void HarmonicPhasorStep(const float* window, int fftSize, Spectrum s, HarmonicSet set,
                         const SourceTurns& turns, SpectrumUse use = SpectrumUse::WholeSpectrum);
 
