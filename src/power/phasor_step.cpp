@@ -166,11 +166,38 @@ int TransformLowBins(const float* window, int fftSize, Spectrum s, int lastBin) 
         return TransformWindow(window, fftSize, s, Transform::Reduced);
     const int stride = fftSize / kReducedPoints;
     const ReducedPlan& plan = Reduced();
-    for (int i = 0; i < kReducedPoints; ++i) {
-        s.re[plan.reversed[i]] = window[i * stride];
-        s.im[plan.reversed[i]] = 0.0f;
+    // First stage straight from the window: the block at 2t pairs the samples
+    // the bit-reversed copy would put at 2t and 2t + 1, twiddle (1, 0).
+    const Complex one{1.0, 0.0};
+    for (int t = 0; t < kReducedPoints / 2; ++t) {
+        const Point u{window[plan.reversed[2 * t] * stride], 0.0f};
+        const Point v{window[plan.reversed[2 * t + 1] * stride], 0.0f};
+        const Point sum = Sum(u, v, one);
+        const Point difference = Difference(u, v, one);
+        s.re[2 * t] = sum.re;
+        s.im[2 * t] = sum.im;
+        s.re[2 * t + 1] = difference.re;
+        s.im[2 * t + 1] = difference.im;
     }
-    for (int m = 2; m < kReducedPoints; m <<= 1) {
+    // Stages of 4 and 8 points: blocks too short to run their butterflies side
+    // by side; the same butterfly, one at a time.
+    for (int m = 4; m <= 8; m <<= 1) {
+        const int half = m / 2;
+        for (int j = 0; j < half; ++j) {
+            const Complex w{plan.twiddleRe[half - 1 + j], plan.twiddleIm[half - 1 + j]};
+            for (int b = j; b < kReducedPoints; b += m) {
+                const Point u{s.re[b], s.im[b]};
+                const Point v{s.re[b + half], s.im[b + half]};
+                const Point sum = Sum(u, v, w);
+                const Point difference = Difference(u, v, w);
+                s.re[b] = sum.re;
+                s.im[b] = sum.im;
+                s.re[b + half] = difference.re;
+                s.im[b + half] = difference.im;
+            }
+        }
+    }
+    for (int m = 16; m < kReducedPoints; m <<= 1) {
         const int half = m / 2;
         const double* wr = plan.twiddleRe + half - 1;
         const double* wi = plan.twiddleIm + half - 1;
