@@ -143,8 +143,34 @@ AMPORA_API double AMPORA_CALL GetTwoAnglePAllSum(struct CPtrList* channels, stru
 /* ---- Channel arithmetic ---- */
 
 /* ---- Synchronous machine EMF and power angle ---- */
+AMPORA_API double AMPORA_CALL GetEqYJJ(struct ChannelInfo* uChannel, struct ChannelInfo* iChannel, double uBase,
+                                       double iBase, double r, double x, float phi);
+AMPORA_API double AMPORA_CALL GetEqTJJ(struct ChannelInfo* uChannel, struct ChannelInfo* iChannel, double uBase,
+                                       double iBase, double r, double x, float phi);
+AMPORA_API double AMPORA_CALL GetKmByEq(struct ChannelInfo* record, float eq);
+AMPORA_API double AMPORA_CALL GetGJ3Sum(struct CPtrList* channels, struct ChannelInfo* target, int32_t start,
+                                        int32_t count, int32_t step);
+AMPORA_API double AMPORA_CALL GetGJ4Sum(struct CPtrList* channels, struct ChannelInfo* target, int32_t start,
+                                        int32_t count, int32_t step);
+/* The same routine as GetGJ4Sum. */
+AMPORA_API double AMPORA_CALL GetGJ6Sum(struct CPtrList* channels, struct ChannelInfo* target, int32_t start,
+                                        int32_t count, int32_t step);
+AMPORA_API double AMPORA_CALL GetGJSum(struct CPtrList* channels, struct ChannelInfo* target, int32_t start,
+                                       int32_t count, double samplesPerMs, int32_t totalSamples);
+AMPORA_API double AMPORA_CALL GetGJ5Sum(struct CPtrList* channels, struct ChannelInfo* target, int32_t start,
+                                        int32_t count, double samplesPerMs, int32_t levelSamples);
+AMPORA_API double AMPORA_CALL GetJXtmp(struct CPtrList* channels, struct ChannelInfo* target);
 
 /* ---- Voltage and angle summaries ---- */
+AMPORA_API double AMPORA_CALL GetUTSum(struct CPtrList* channels, struct ChannelInfo* target, int32_t start,
+                                       int32_t count, int32_t fftSize, float* puParams);
+AMPORA_API double AMPORA_CALL GetUX2Sum(struct CPtrList* channels, struct ChannelInfo* target, int32_t start,
+                                        int32_t count, int32_t fftSize, float* puParams);
+AMPORA_API double AMPORA_CALL GetUXSum(struct CPtrList* channels, struct ChannelInfo* target, int32_t unused0,
+                                       int32_t unused1, int32_t unused2, float* puParams);
+AMPORA_API double AMPORA_CALL GetAngleTSum(struct CPtrList* channels, struct ChannelInfo* target);
+AMPORA_API double AMPORA_CALL GetAngleXSum(struct CPtrList* channels, struct ChannelInfo* target);
+AMPORA_API double AMPORA_CALL GetAngleX2Sum(struct CPtrList* channels, struct ChannelInfo* target);
 
 #ifdef __cplusplus
 }
