@@ -1,5 +1,6 @@
 // The EMF, the saturation factor and the calculated power angle of a
 // synchronous machine, from whole-record voltage, current and power values.
+#include "dsp/elementary.h"
 #include <cmath>
 
 #include "ampora.h"
@@ -21,7 +22,7 @@ double EmfMagnitude(const ChannelInfo* u, const ChannelInfo* i, double uBase, do
     if (u == nullptr || i == nullptr) return 0.0;
     const double uPu = u->SummaryValue / uBase;
     const double iPu = i->SummaryValue / iBase;
-    const double cosPhi = std::cos(phi), sinPhi = std::sin(phi);
+    const double cosPhi = Cos(phi), sinPhi = Sin(phi);
     const double along = uPu + iPu * (r * cosPhi + k * x * sinPhi);
     const double across = iPu * (k * x * cosPhi - r * sinPhi);
     return std::sqrt(std::pow(along, 2.0) + std::pow(across, 2.0));
@@ -76,10 +77,10 @@ double GetGJ3Sum(CPtrList* channels, ChannelInfo* target, int32_t, int32_t count
     }
     const double u = v->SummaryValue / v->VoltageBase;
     const double i = a->SummaryValue / v->CurrentBase;
-    const float re = static_cast<float>(u * std::cos(phi));
+    const float re = static_cast<float>(u * Cos(phi));
     // The current lies along the real axis and the EMF is U + jX·I.
-    const double delta = PhaseAngle(re, u * std::sin(phi) + i * x) - phi;
-    const double delta0 = PhaseAngle(re, u * std::sin(phi) + i * x0) - phi;
+    const double delta = PhaseAngle(re, u * Sin(phi) + i * x) - phi;
+    const double delta0 = PhaseAngle(re, u * Sin(phi) + i * x0) - phi;
 
     const double saturated = FoldPowerAngle(RepeatedFloatMean(delta, count, step) * kDegreesPerRadian);
     const double unsaturated = FoldPowerAngle(RepeatedFloatMean(delta0, count, step) * kDegreesPerRadian);

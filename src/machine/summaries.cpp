@@ -3,6 +3,7 @@
 // The exports hand their phasors and angles on through the records' SummaryAux
 // slots, so the host calls them in order: GetUTSum (or GetUX2Sum), GetUXSum,
 // then the angle exports.
+#include "dsp/elementary.h"
 #include <cmath>
 
 #include "ampora.h"
@@ -80,7 +81,7 @@ double GetUTSum(CPtrList* channels, ChannelInfo* target, int32_t start, int32_t 
     ChannelInfo* u = sources[0];
     ChannelInfo* i = sources[1];
     const float* pu = puParams;
-    const double cs = std::cos(kLineAngle), sn = std::sin(kLineAngle);
+    const double cs = Cos(kLineAngle), sn = Sin(kLineAngle);
     WindowPhasors<2> phasors(sources, fftSize);
     float sum = 0.0f;
     int windows = 0;
