@@ -211,7 +211,7 @@ int64_t UlpDistance(double a, double b) {
 TEST(Elementary, WithinOneUlpOfTheCLibrary) {
     int64_t worstSin = 0, worstCos = 0, worstAtan = 0;
     for (int k = -200000; k <= 200000; ++k) {
-        const double x = k * 0.000731 + k * k * 1e-9;
+        const double x = k * 0.000731 + static_cast<double>(k) * k * 1e-9;
         worstSin = std::max(worstSin, UlpDistance(Sin(x), std::sin(x)));
         worstCos = std::max(worstCos, UlpDistance(Cos(x), std::cos(x)));
         const double t = k * 1e-4 * (1.0 + std::fabs(k) * 1e-3);
