@@ -63,6 +63,14 @@ AMPORA_API double AMPORA_CALL GetCalculatMethod3Sum(struct CPtrList* channels, s
 /* ---- Three-wire line power, whole record ---- */
 
 /* ---- Instantaneous line power and reactive current ---- */
+AMPORA_API void AMPORA_CALL GetThreeLinePEx(struct CPtrList* channels, struct ChannelInfo* target,
+                                            int32_t start, int32_t count, int32_t windowSize);
+AMPORA_API double AMPORA_CALL GetThreeLinePExSum(struct CPtrList* channels, struct ChannelInfo* target,
+                                                 int32_t start, int32_t count);
+AMPORA_API void AMPORA_CALL GetThreeLineQIEx(struct CPtrList* channels, struct ChannelInfo* target,
+                                             int32_t start, int32_t count, int32_t windowSize);
+AMPORA_API void AMPORA_CALL GetTwoLineQIEx(struct CPtrList* channels, struct ChannelInfo* target,
+                                           int32_t start, int32_t count, int32_t windowSize);
 
 /* ---- Positive-sequence power and components ---- */
 
@@ -71,6 +79,16 @@ AMPORA_API double AMPORA_CALL GetCalculatMethod3Sum(struct CPtrList* channels, s
 /* ---- Delta and two-wattmeter power, whole record ---- */
 
 /* ---- Instantaneous delta and two-wattmeter power ---- */
+AMPORA_API void AMPORA_CALL GetThreeAnglePEx(struct CPtrList* channels, struct ChannelInfo* target,
+                                             int32_t start, int32_t count, int32_t windowSize);
+AMPORA_API void AMPORA_CALL GetTwoAnglePEx(struct CPtrList* channels, struct ChannelInfo* target,
+                                           int32_t start, int32_t count, int32_t windowSize);
+AMPORA_API void AMPORA_CALL GetThreeAngleQIEx(struct CPtrList* channels, struct ChannelInfo* target,
+                                              int32_t start, int32_t count, int32_t windowSize);
+AMPORA_API double AMPORA_CALL GetThreeAnglePExSum(struct CPtrList* channels, struct ChannelInfo* target,
+                                                  int32_t start, int32_t count);
+AMPORA_API double AMPORA_CALL GetTwoAnglePExSum(struct CPtrList* channels, struct ChannelInfo* target,
+                                                int32_t start, int32_t count);
 
 /* ---- Power averaging ---- */
 
