@@ -50,7 +50,8 @@ void GetThreeAnglePEx(CPtrList* channels, ChannelInfo* target, int32_t start, in
             });
         return;
     }
-    AveragedPowerBlock(target, start, count, windowSize / kPowerWindowDivisor, SixSamples(s), DeltaFramePower);
+    AveragedPowerBlock(target, start, count, windowSize / kPowerWindowDivisor, SixSamples(s), DeltaFramePower,
+                       true);
 }
 
 void GetTwoAnglePEx(CPtrList* channels, ChannelInfo* target, int32_t start, int32_t count, int32_t windowSize) {
@@ -70,7 +71,7 @@ void GetTwoAnglePEx(CPtrList* channels, ChannelInfo* target, int32_t start, int3
     // Both closing members are stored as floats; the triples then go through
     // the line-voltage space-vector steps.
     const FourSignals<true> signals{SampleArray(s[0]), SampleArray(s[1]), SampleArray(s[2]), SampleArray(s[3])};
-    AveragedPowerBlock(target, start, count, windowSize / kPowerWindowDivisor, signals, LineFramePower);
+    AveragedPowerBlock(target, start, count, windowSize / kPowerWindowDivisor, signals, LineFramePower, true);
 }
 
 void GetThreeAngleQIEx(CPtrList* channels, ChannelInfo* target, int32_t start, int32_t count, int32_t windowSize) {

@@ -42,7 +42,8 @@ void GetThreeLinePEx(CPtrList* channels, ChannelInfo* target, int32_t start, int
             });
         return;
     }
-    AveragedPowerBlock(target, start, count, windowSize / kPowerWindowDivisor, SixSamples(s), LineFramePower);
+    AveragedPowerBlock(target, start, count, windowSize / kPowerWindowDivisor, SixSamples(s), LineFramePower,
+                       true);
 }
 
 double GetThreeLinePExSum(CPtrList* channels, ChannelInfo* target, int32_t start, int32_t count) {

@@ -4,7 +4,10 @@
 #pragma once
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <new>
 
 #include "frame/channel_info.h"
 #include "power/space_vector.h"
@@ -15,18 +18,22 @@ constexpr uint8_t kPlainFormulas = 2;   // DataKind of source 0: voltages in Sec
 
 inline bool IsPowerKind(uint32_t kind) { return kind == kActivePower || kind == kReactivePower; }
 
-// What one position adds to the moving average; a position that counts for
-// nothing (a CalcKind other than active or reactive) is neither stored nor summed.
+// What one position adds to the moving average: the value as stored for its own
+// position and the value formed anew when it leaves the window (the second skips
+// the final rounding to a float where the export has one). A position that
+// counts for nothing (a CalcKind other than active or reactive) is neither
+// stored nor summed.
 struct SampleValue {
     bool counts;
-    double value;
+    double stored;
+    double leaving;
 };
 
-// Writes value(k) for positions start .. start + count - 1 and averages them over
-// the last w positions, the sum living in RunningSum from one call to the next
-// (reset at position 0). Once position w - 1 is in, the first w entries all get
-// the first window's mean; from then on each position gets the mean of the w
-// values ending there, the value leaving the window formed anew from its samples.
+// Writes value(k).stored for positions start .. start + count - 1 and averages
+// them over the last w positions, the sum living in RunningSum from one call to
+// the next (reset at position 0). Once position w - 1 is in, the first w entries
+// all get the first window's mean; from then on each position gets the mean of
+// the w values ending there, minus the leaving value of the position w back.
 // Positions before 0 are not processed, so no position before 0 is ever read,
 // and w < 1 writes nothing: both lie outside what a host may ask.
 template <typename Value>
@@ -35,14 +42,35 @@ void MovingAverageBlock(ChannelInfo* target, int start, int count, int w, Value 
     const int first = std::max(start, 0);
     const int end = start + count;
     if (first >= end) return;
+    // The leaving value of a position this call has formed is the same number
+    // formed again from the same samples, so the last w of them are kept
+    // instead of being formed twice; positions of earlier calls are formed anew.
+    // The ring is only worth its memory when the block is longer than w.
+    std::unique_ptr<double[]> ring;
+    if (w < end - first) ring.reset(new (std::nothrow) double[static_cast<std::size_t>(w)]);
     float* out = ResultArray(target);
     double sum = target->RunningSum;
-    for (int k = first; k < end; ++k) {
+    for (int k = first, slot = 0; k < end; ++k, slot = slot + 1 == w ? 0 : slot + 1) {
         if (k == 0) sum = 0.0;
-        const SampleValue entering = value(k, Pass::Stored);
+        const int back = k - w;
+        // Read the leaving value before the entering one overwrites its slot.
+        double leaving = 0.0;
+        bool leaves = false;
+        if (back >= 0) {
+            if (ring && back >= first) {
+                leaving = ring[slot];
+                leaves = true;
+            } else {
+                const SampleValue old = value(back);
+                leaving = old.leaving;
+                leaves = old.counts;
+            }
+        }
+        const SampleValue entering = value(k);
+        if (ring) ring[slot] = entering.counts ? entering.leaving : 0.0;
         if (entering.counts) {
-            out[k] = static_cast<float>(entering.value);
-            sum += entering.value;
+            out[k] = static_cast<float>(entering.stored);
+            sum += entering.stored;
         }
         if (k < w - 1) continue;
         if (k == w - 1) {
@@ -50,8 +78,7 @@ void MovingAverageBlock(ChannelInfo* target, int start, int count, int w, Value 
             std::fill(out, out + w, firstMean);
             continue;
         }
-        const SampleValue leaving = value(k - w, Pass::Recomputed);
-        if (leaving.counts) sum -= leaving.value;
+        if (leaves) sum -= leaving;
         const float mean = static_cast<float>(sum / w);
         out[k] = mean;
     }
@@ -91,25 +118,33 @@ double PerSampleMean(const ChannelInfo* target, int start, int count, Active act
     return sum / count * target->Scale;
 }
 
-// The averaged power of a space-vector path: power(pair, active, pass) times
-// Scale for the two power kinds, nothing for any other.
+// The averaged power of a space-vector path: power(pair, active) times Scale
+// for the two power kinds, nothing for any other; storedAsFloat says whether
+// the value is rounded to a float before it is scaled and stored.
 template <typename Signals, typename Power>
 void AveragedPowerBlock(ChannelInfo* target, int start, int count, int w, const Signals& signals,
-                        Power power) {
+                        Power power, bool storedAsFloat) {
     const uint32_t kind = target->CalcKind;
+    if (!IsPowerKind(kind)) {
+        MovingAverageBlock(target, start, count, w, [](int) { return SampleValue{false, 0.0, 0.0}; });
+        return;
+    }
     const bool active = kind == kActivePower;
     const double scale = target->Scale;
-    MovingAverageBlock(target, start, count, w, [&](int k, Pass pass) {
-        if (!IsPowerKind(kind)) return SampleValue{false, 0.0};
-        return SampleValue{true, power(signals.At(k), active, pass) * scale};
+    MovingAverageBlock(target, start, count, w, [&](int k) {
+        const double v = power(signals.At(k), active);
+        const double stored = storedAsFloat ? ToFloat(v) : v;
+        return SampleValue{true, stored * scale, v * scale};
     });
 }
 
-// The averaged reactive current: every position counts, with no scale.
+// The averaged reactive current: every position counts, with no scale, and
+// the leaving value is the stored one.
 template <typename Signals>
 void AveragedReactiveCurrentBlock(ChannelInfo* target, int start, int count, int w, const Signals& signals,
                                   VoltageFrame frame) {
-    MovingAverageBlock(target, start, count, w, [&](int k, Pass) {
-        return SampleValue{true, ReactiveCurrent(signals.At(k), frame)};
+    MovingAverageBlock(target, start, count, w, [&](int k) {
+        const double v = ReactiveCurrent(signals.At(k), frame);
+        return SampleValue{true, v, v};
     });
 }

@@ -94,15 +94,10 @@ struct FourSignals {
     }
 };
 
-// Where a per-sample value is rounded: Stored is the value as first computed
-// for its own position; Recomputed is the same value formed again, W samples
-// later, for its subtraction from the running sum, without the final rounding.
-enum class Pass { Stored, Recomputed };
-
 // Active (or reactive) three-phase power of a line-voltage triple with phase
 // currents: the line-voltage space vector is turned by 30 deg and scaled by
-// 1/sqrt3 into the phase-voltage frame.
-inline double LineFramePower(const TriplePair& s, bool active, Pass pass) {
+// 1/sqrt3 into the phase-voltage frame. Returned before its rounding to a float.
+inline double LineFramePower(const TriplePair& s, bool active) {
     const SpaceVector u = SpaceVectorOf(s.voltages);
     const SpaceVector i = SpaceVectorOf(s.currents);
     const double au = ToFloat(u.a), bu = ToFloat(u.b);
@@ -112,17 +107,15 @@ inline double LineFramePower(const TriplePair& s, bool active, Pass pass) {
     const double qStored = ToFloat(q);
     const double magnitude = ToFloat(std::sqrt(p * p + q * qStored));
     const double angle = QuadrantAngle(qStored, p) + kThirtyDegreesFloat;
-    const double value = (active ? std::sin(angle) : std::cos(angle)) * magnitude * kInvSqrt3;
-    return pass == Pass::Stored ? ToFloat(value) : value;
+    return (active ? std::sin(angle) : std::cos(angle)) * magnitude * kInvSqrt3;
 }
 
-// Active or reactive power of three voltage/current pairs from their space vectors.
-inline double DeltaFramePower(const TriplePair& s, bool active, Pass pass) {
+// Active or reactive power of three voltage/current pairs from their space
+// vectors. Returned before its rounding to a float.
+inline double DeltaFramePower(const TriplePair& s, bool active) {
     const SpaceVector u = SpaceVectorOf(s.voltages);
     const SpaceVector i = SpaceVectorOf(s.currents);
-    const double value = active ? (i.b * u.b + i.a * u.a) * kTwoThirdsFloat
-                                : (i.a * u.b - i.b * u.a) * kTwoThirdsFloat;
-    return pass == Pass::Stored ? ToFloat(value) : value;
+    return active ? (i.b * u.b + i.a * u.a) * kTwoThirdsFloat : (i.a * u.b - i.b * u.a) * kTwoThirdsFloat;
 }
 
 // Whether the voltages are line voltages (their angle turned back by 30 deg
