@@ -105,6 +105,14 @@ AMPORA_API double AMPORA_CALL GetThreeLinePAllSum(struct CPtrList* channels, str
                                                   int32_t start, int32_t count, int32_t fftSize);
 
 /* ---- Instantaneous line power and reactive current ---- */
+AMPORA_API void AMPORA_CALL GetThreeLinePEx(struct CPtrList* channels, struct ChannelInfo* target,
+                                            int32_t start, int32_t count, int32_t windowSize);
+AMPORA_API double AMPORA_CALL GetThreeLinePExSum(struct CPtrList* channels, struct ChannelInfo* target,
+                                                 int32_t start, int32_t count);
+AMPORA_API void AMPORA_CALL GetThreeLineQIEx(struct CPtrList* channels, struct ChannelInfo* target,
+                                             int32_t start, int32_t count, int32_t windowSize);
+AMPORA_API void AMPORA_CALL GetTwoLineQIEx(struct CPtrList* channels, struct ChannelInfo* target,
+                                           int32_t start, int32_t count, int32_t windowSize);
 
 /* ---- Positive-sequence power and components ---- */
 AMPORA_API void AMPORA_CALL GetThreeLineZX(struct CPtrList* channels, struct ChannelInfo* target,
@@ -133,6 +141,16 @@ AMPORA_API double AMPORA_CALL GetTwoAnglePAllSum(struct CPtrList* channels, stru
                                                  int32_t start, int32_t count, int32_t fftSize);
 
 /* ---- Instantaneous delta and two-wattmeter power ---- */
+AMPORA_API void AMPORA_CALL GetThreeAnglePEx(struct CPtrList* channels, struct ChannelInfo* target,
+                                             int32_t start, int32_t count, int32_t windowSize);
+AMPORA_API void AMPORA_CALL GetTwoAnglePEx(struct CPtrList* channels, struct ChannelInfo* target,
+                                           int32_t start, int32_t count, int32_t windowSize);
+AMPORA_API void AMPORA_CALL GetThreeAngleQIEx(struct CPtrList* channels, struct ChannelInfo* target,
+                                              int32_t start, int32_t count, int32_t windowSize);
+AMPORA_API double AMPORA_CALL GetThreeAnglePExSum(struct CPtrList* channels, struct ChannelInfo* target,
+                                                  int32_t start, int32_t count);
+AMPORA_API double AMPORA_CALL GetTwoAnglePExSum(struct CPtrList* channels, struct ChannelInfo* target,
+                                                int32_t start, int32_t count);
 
 /* ---- Power averaging ---- */
 
