@@ -75,8 +75,25 @@ AMPORA_API double AMPORA_CALL GetCalculatMethod3Sum(struct CPtrList* channels, s
 /* ---- Power averaging ---- */
 
 /* ---- Frequency ---- */
+AMPORA_API void AMPORA_CALL GetFrequenceStatus(struct CPtrList* channels, struct ChannelInfo* target, int32_t start,
+                                               int32_t count, int32_t samplesPer20ms, double samplesPerMs,
+                                               int32_t totalSamples, int32_t refreshExtremes);
+AMPORA_API void AMPORA_CALL GetFrequenceStatus2(struct CPtrList* channels, struct ChannelInfo* target, int32_t start,
+                                                int32_t count, double samplesPerMs, int32_t totalSamples,
+                                                int32_t singleShot);
+AMPORA_API double AMPORA_CALL GetFrequenceStatusSum(struct CPtrList* channels, struct ChannelInfo* target, int32_t start,
+                                                    int32_t count, double samplesPerMs, int32_t tailMargin,
+                                                    int32_t totalSamples);
 
 /* ---- Rotational speed ---- */
+AMPORA_API void AMPORA_CALL GetRPM(struct CPtrList* channels, struct ChannelInfo* target, int32_t start, int32_t count,
+                                   int32_t samplesPer20ms, double samplesPerMs, int32_t totalSamples,
+                                   int32_t refreshExtremes);
+AMPORA_API void AMPORA_CALL GetBSCLRPM(struct CPtrList* channels, struct ChannelInfo* target, int32_t start, int32_t count,
+                                       int32_t samplesPer20ms, double samplesPerMs, int32_t totalSamples,
+                                       int32_t refreshExtremes);
+AMPORA_API double AMPORA_CALL GetRPMSum(struct CPtrList* channels, struct ChannelInfo* target, int32_t start, int32_t count,
+                                        int32_t samplesPer20ms);
 
 /* ---- Channel arithmetic ---- */
 
