@@ -33,8 +33,42 @@ struct CPtrList;
 struct ChannelInfo;
 
 /* ---- Single-phase harmonic power, block by block ---- */
+AMPORA_API void AMPORA_CALL Get3PBy1(struct CPtrList* channels, struct ChannelInfo* target, int32_t start,
+                                     int32_t count, int32_t fftSize, float* spec0Re, float* spec0Im,
+                                     float* spec1Re, float* spec1Im);
+AMPORA_API void AMPORA_CALL Get3PBy1All(struct CPtrList* channels, struct ChannelInfo* target, int32_t start,
+                                        int32_t count, int32_t fftSize, float* spec0Re, float* spec0Im,
+                                        float* spec1Re, float* spec1Im);
+AMPORA_API void AMPORA_CALL GetP(struct CPtrList* channels, struct ChannelInfo* target, int32_t start,
+                                 int32_t count, int32_t fftSize, float* spec0Re, float* spec0Im,
+                                 float* spec1Re, float* spec1Im);
+AMPORA_API void AMPORA_CALL GetPAll(struct CPtrList* channels, struct ChannelInfo* target, int32_t start,
+                                    int32_t count, int32_t fftSize, float* spec0Re, float* spec0Im,
+                                    float* spec1Re, float* spec1Im);
+AMPORA_API void AMPORA_CALL Get3PBy1Line(struct CPtrList* channels, struct ChannelInfo* target, int32_t start,
+                                         int32_t count, int32_t fftSize, float* spec0Re, float* spec0Im,
+                                         float* spec1Re, float* spec1Im);
+AMPORA_API void AMPORA_CALL Get3PBy1LineAll(struct CPtrList* channels, struct ChannelInfo* target,
+                                            int32_t start, int32_t count, int32_t fftSize, float* spec0Re,
+                                            float* spec0Im, float* spec1Re, float* spec1Im);
 
 /* ---- Single-phase harmonic power, whole record ---- */
+AMPORA_API double AMPORA_CALL Get3PBy1Sum(struct CPtrList* channels, struct ChannelInfo* target,
+                                          int32_t start, int32_t length, int32_t fftSize, float* spec0Re,
+                                          float* spec0Im, float* spec1Re, float* spec1Im);
+AMPORA_API double AMPORA_CALL Get3PBy1LineSum(struct CPtrList* channels, struct ChannelInfo* target,
+                                              int32_t start, int32_t length, int32_t fftSize, float* spec0Re,
+                                              float* spec0Im, float* spec1Re, float* spec1Im);
+AMPORA_API double AMPORA_CALL Get3PBy1AllSum(struct CPtrList* channels, struct ChannelInfo* target,
+                                             int32_t start, int32_t length, int32_t fftSize, float* spec0Re,
+                                             float* spec0Im, float* spec1Re, float* spec1Im);
+AMPORA_API double AMPORA_CALL Get3PBy1LineAllSum(struct CPtrList* channels, struct ChannelInfo* target,
+                                                 int32_t start, int32_t length, int32_t fftSize,
+                                                 float* spec0Re, float* spec0Im, float* spec1Re,
+                                                 float* spec1Im);
+AMPORA_API double AMPORA_CALL GetPAllSum(struct CPtrList* channels, struct ChannelInfo* target, int32_t start,
+                                         int32_t length, int32_t fftSize, float* spec0Re, float* spec0Im,
+                                         float* spec1Re, float* spec1Im);
 
 /* ---- Averages and harmonic magnitude ---- */
 
@@ -59,16 +93,44 @@ AMPORA_API double AMPORA_CALL GetCalculatMethod3Sum(struct CPtrList* channels, s
 /* ---- Sequence components ---- */
 
 /* ---- Three-wire line power by harmonics ---- */
+AMPORA_API void AMPORA_CALL GetThreeLineP(struct CPtrList* channels, struct ChannelInfo* target,
+                                          int32_t start, int32_t count, int32_t fftSize);
+AMPORA_API void AMPORA_CALL GetThreeLinePAll(struct CPtrList* channels, struct ChannelInfo* target,
+                                             int32_t start, int32_t count, int32_t fftSize);
 
 /* ---- Three-wire line power, whole record ---- */
+AMPORA_API double AMPORA_CALL GetThreeLinePSum(struct CPtrList* channels, struct ChannelInfo* target,
+                                               int32_t start, int32_t count, int32_t fftSize);
+AMPORA_API double AMPORA_CALL GetThreeLinePAllSum(struct CPtrList* channels, struct ChannelInfo* target,
+                                                  int32_t start, int32_t count, int32_t fftSize);
 
 /* ---- Instantaneous line power and reactive current ---- */
 
 /* ---- Positive-sequence power and components ---- */
+AMPORA_API void AMPORA_CALL GetThreeLineZX(struct CPtrList* channels, struct ChannelInfo* target,
+                                           int32_t start, int32_t count, int32_t fftSize);
+AMPORA_API void AMPORA_CALL GetThreeAngleZX(struct CPtrList* channels, struct ChannelInfo* target,
+                                            int32_t start, int32_t count, int32_t fftSize);
 
 /* ---- Delta and two-wattmeter power by harmonics ---- */
+AMPORA_API void AMPORA_CALL GetThreeAngleP(struct CPtrList* channels, struct ChannelInfo* target,
+                                           int32_t start, int32_t count, int32_t fftSize);
+AMPORA_API void AMPORA_CALL GetThreeAnglePAll(struct CPtrList* channels, struct ChannelInfo* target,
+                                              int32_t start, int32_t count, int32_t fftSize);
+AMPORA_API void AMPORA_CALL GetTwoAngleP(struct CPtrList* channels, struct ChannelInfo* target,
+                                         int32_t start, int32_t count, int32_t fftSize);
+AMPORA_API void AMPORA_CALL GetTwoAnglePAll(struct CPtrList* channels, struct ChannelInfo* target,
+                                            int32_t start, int32_t count, int32_t fftSize);
 
 /* ---- Delta and two-wattmeter power, whole record ---- */
+AMPORA_API double AMPORA_CALL GetThreeAnglePSum(struct CPtrList* channels, struct ChannelInfo* target,
+                                                int32_t start, int32_t count, int32_t fftSize);
+AMPORA_API double AMPORA_CALL GetThreeAnglePAllSum(struct CPtrList* channels, struct ChannelInfo* target,
+                                                   int32_t start, int32_t count, int32_t fftSize);
+AMPORA_API double AMPORA_CALL GetTwoAnglePSum(struct CPtrList* channels, struct ChannelInfo* target,
+                                              int32_t start, int32_t count, int32_t fftSize);
+AMPORA_API double AMPORA_CALL GetTwoAnglePAllSum(struct CPtrList* channels, struct ChannelInfo* target,
+                                                 int32_t start, int32_t count, int32_t fftSize);
 
 /* ---- Instantaneous delta and two-wattmeter power ---- */
 
@@ -98,8 +160,34 @@ AMPORA_API double AMPORA_CALL GetRPMSum(struct CPtrList* channels, struct Channe
 /* ---- Channel arithmetic ---- */
 
 /* ---- Synchronous machine EMF and power angle ---- */
+AMPORA_API double AMPORA_CALL GetEqYJJ(struct ChannelInfo* uChannel, struct ChannelInfo* iChannel, double uBase,
+                                       double iBase, double r, double x, float phi);
+AMPORA_API double AMPORA_CALL GetEqTJJ(struct ChannelInfo* uChannel, struct ChannelInfo* iChannel, double uBase,
+                                       double iBase, double r, double x, float phi);
+AMPORA_API double AMPORA_CALL GetKmByEq(struct ChannelInfo* record, float eq);
+AMPORA_API double AMPORA_CALL GetGJ3Sum(struct CPtrList* channels, struct ChannelInfo* target, int32_t start,
+                                        int32_t count, int32_t step);
+AMPORA_API double AMPORA_CALL GetGJ4Sum(struct CPtrList* channels, struct ChannelInfo* target, int32_t start,
+                                        int32_t count, int32_t step);
+/* The same routine as GetGJ4Sum. */
+AMPORA_API double AMPORA_CALL GetGJ6Sum(struct CPtrList* channels, struct ChannelInfo* target, int32_t start,
+                                        int32_t count, int32_t step);
+AMPORA_API double AMPORA_CALL GetGJSum(struct CPtrList* channels, struct ChannelInfo* target, int32_t start,
+                                       int32_t count, double samplesPerMs, int32_t totalSamples);
+AMPORA_API double AMPORA_CALL GetGJ5Sum(struct CPtrList* channels, struct ChannelInfo* target, int32_t start,
+                                        int32_t count, double samplesPerMs, int32_t levelSamples);
+AMPORA_API double AMPORA_CALL GetJXtmp(struct CPtrList* channels, struct ChannelInfo* target);
 
 /* ---- Voltage and angle summaries ---- */
+AMPORA_API double AMPORA_CALL GetUTSum(struct CPtrList* channels, struct ChannelInfo* target, int32_t start,
+                                       int32_t count, int32_t fftSize, float* puParams);
+AMPORA_API double AMPORA_CALL GetUX2Sum(struct CPtrList* channels, struct ChannelInfo* target, int32_t start,
+                                        int32_t count, int32_t fftSize, float* puParams);
+AMPORA_API double AMPORA_CALL GetUXSum(struct CPtrList* channels, struct ChannelInfo* target, int32_t unused0,
+                                       int32_t unused1, int32_t unused2, float* puParams);
+AMPORA_API double AMPORA_CALL GetAngleTSum(struct CPtrList* channels, struct ChannelInfo* target);
+AMPORA_API double AMPORA_CALL GetAngleXSum(struct CPtrList* channels, struct ChannelInfo* target);
+AMPORA_API double AMPORA_CALL GetAngleX2Sum(struct CPtrList* channels, struct ChannelInfo* target);
 
 #ifdef __cplusplus
 }
