@@ -135,6 +135,17 @@ AMPORA_API double AMPORA_CALL GetTwoAnglePAllSum(struct CPtrList* channels, stru
 /* ---- Instantaneous delta and two-wattmeter power ---- */
 
 /* ---- Power averaging ---- */
+AMPORA_API void AMPORA_CALL GetPowerAvg(struct CPtrList* channels, struct ChannelInfo* target, int32_t start,
+                                        int32_t count, int32_t fftSize, float* spec0Re, float* spec0Im,
+                                        int32_t recordEnd, int32_t resultLength);
+AMPORA_API double AMPORA_CALL GetPowerAvgSum(struct CPtrList* channels, struct ChannelInfo* target, int32_t start,
+                                             int32_t count, int32_t fftSize, float* spec0Re, float* spec0Im);
+AMPORA_API double AMPORA_CALL GetPSum(struct CPtrList* channels, struct ChannelInfo* target, int32_t start,
+                                      int32_t count, int32_t fftSize, float* spec0Re, float* spec0Im,
+                                      float* spec1Re, float* spec1Im);
+AMPORA_API double AMPORA_CALL GetPowerAvgSumExtra(struct CPtrList* channels, struct ChannelInfo* target,
+                                                  int32_t start, int32_t count, int32_t margin,
+                                                  double samplesPerMs, int32_t totalSamples);
 
 /* ---- Frequency ---- */
 AMPORA_API void AMPORA_CALL GetFrequenceStatus(struct CPtrList* channels, struct ChannelInfo* target, int32_t start,
