@@ -146,6 +146,12 @@ AMPORA_API double AMPORA_CALL GetPSum(struct CPtrList* channels, struct ChannelI
 AMPORA_API double AMPORA_CALL GetPowerAvgSumExtra(struct CPtrList* channels, struct ChannelInfo* target,
                                                   int32_t start, int32_t count, int32_t margin,
                                                   double samplesPerMs, int32_t totalSamples);
+AMPORA_API void AMPORA_CALL GetPowerAvgExtra(struct CPtrList* channels, struct ChannelInfo* target, int32_t start,
+                                             int32_t count, int32_t reserved, double samplesPerMs,
+                                             int32_t resetAtEnd);
+AMPORA_API void AMPORA_CALL GetPowerAvgSelf(struct CPtrList* channels, struct ChannelInfo* target, int32_t start,
+                                            int32_t count, int32_t reserved, double samplesPerMs,
+                                            int32_t totalSamples, int32_t fillEnd, int32_t holdMode);
 
 /* ---- Frequency ---- */
 AMPORA_API void AMPORA_CALL GetFrequenceStatus(struct CPtrList* channels, struct ChannelInfo* target, int32_t start,

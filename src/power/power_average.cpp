@@ -5,6 +5,7 @@
 
 #include "ampora.h"
 #include "frame/resolve.h"
+#include "power/period_rms.h"
 #include "power/phasor_step.h"
 #include "power/window_walk.h"
 #include "tracking/crossing.h"
@@ -21,13 +22,6 @@ constexpr double kBinScale = 2.0;           // a bin holds half the amplitude of
 
 // Bin 1 of a transform of P points as the rms magnitude of the fundamental.
 double FundamentalRms(double re, double im) { return std::sqrt(std::pow(re, 2.0) + std::pow(im, 2.0)) * kRmsScale; }
-
-// The rms of length samples from first on: squares summed in extended precision.
-double RmsOver(const float* s, int32_t first, int32_t length) {
-    double squares = 0.0;
-    for (int32_t k = first; k < first + length; ++k) squares += std::pow(static_cast<double>(s[k]), 2.0);
-    return std::sqrt(squares / length);
-}
 
 }  // namespace
 
@@ -141,12 +135,7 @@ double GetPowerAvgSumExtra(CPtrList* channels, ChannelInfo* target, int32_t star
         const double f = rate / std::fabs(a - b);
         const int32_t length = Trunc(rate / f);   // the period in whole samples
         const int32_t last = Trunc(b);
-        int32_t first = -1;
-        if (last >= length) {
-            first = last - length + 1;
-        } else if (start + count - Trunc(a) >= length) {
-            first = Trunc(a);
-        }
+        const int32_t first = PeriodFirstSample(Trunc(a), last, length, start + count);
         if (first >= 0 && length > 0) {
             sum = static_cast<float>(sum + RmsOver(s, first, length));
             ++periods;
