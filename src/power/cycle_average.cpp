@@ -261,6 +261,9 @@ void GetPowerAvgSelf(CPtrList* channels, ChannelInfo* target, int32_t start, int
             const double cycleF = c.rate / std::fabs(t1 - t2);
             const int32_t b = Trunc(t2);
             double rms = 0.0;
+            // A cycle whose samples do not fit writes nothing and leaves the
+            // last final position where it was, as the fine search does: the
+            // end-of-call hold covers the stretch until a cycle fits.
             const bool formed = c.CycleRms(t1, t2, &rms);
             if (f > 0.0 && (cycleF * kFrequencyJump < f || f * kFrequencyJump < cycleF)) {
                 c.QuietCopy(lastEnd, b);

@@ -33,6 +33,9 @@ void GetPowerAvg(CPtrList* channels, ChannelInfo* target, int32_t start, int32_t
     const float* s = SampleArray(sources[0]);
     float* r = ResultArray(target);
     const Spectrum spectrum{spec0Re, spec0Im};
+    // The positions between the first window and the next window position
+    // hold the first window's value (the walk's first-window fill), as in the
+    // block power exports: the next ramp then starts from that value.
     const int pos = WalkBlock(r, start, count, fftSize, kAverageWalk, [&](int offset) {
         const int points = TransformWindow(s + offset, fftSize, spectrum, Transform::Reduced);
         const float stored = static_cast<float>(
