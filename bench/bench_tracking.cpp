@@ -15,7 +15,7 @@ namespace {
 
 constexpr int kPositions = 1'000'000;
 constexpr int kBlock = 10'000;
-constexpr uint32_t kPulsesPerRev = 60;   // each rising crossing one pulse
+constexpr uint32_t kPulsesPerRev = 4;   // each rising crossing one pulse: 750 rev/min
 constexpr uint32_t kQueueLength = 3 * kPulsesPerRev + 1;
 constexpr double kPi = 3.14159265358979323846;
 
