@@ -153,10 +153,44 @@ AMPORA_API double AMPORA_CALL GetTwoAnglePExSum(struct CPtrList* channels, struc
                                                 int32_t start, int32_t count);
 
 /* ---- Power averaging ---- */
+AMPORA_API void AMPORA_CALL GetPowerAvg(struct CPtrList* channels, struct ChannelInfo* target, int32_t start,
+                                        int32_t count, int32_t fftSize, float* spec0Re, float* spec0Im,
+                                        int32_t recordEnd, int32_t resultLength);
+AMPORA_API double AMPORA_CALL GetPowerAvgSum(struct CPtrList* channels, struct ChannelInfo* target, int32_t start,
+                                             int32_t count, int32_t fftSize, float* spec0Re, float* spec0Im);
+AMPORA_API double AMPORA_CALL GetPSum(struct CPtrList* channels, struct ChannelInfo* target, int32_t start,
+                                      int32_t count, int32_t fftSize, float* spec0Re, float* spec0Im,
+                                      float* spec1Re, float* spec1Im);
+AMPORA_API double AMPORA_CALL GetPowerAvgSumExtra(struct CPtrList* channels, struct ChannelInfo* target,
+                                                  int32_t start, int32_t count, int32_t margin,
+                                                  double samplesPerMs, int32_t totalSamples);
+AMPORA_API void AMPORA_CALL GetPowerAvgExtra(struct CPtrList* channels, struct ChannelInfo* target, int32_t start,
+                                             int32_t count, int32_t reserved, double samplesPerMs,
+                                             int32_t resetAtEnd);
+AMPORA_API void AMPORA_CALL GetPowerAvgSelf(struct CPtrList* channels, struct ChannelInfo* target, int32_t start,
+                                            int32_t count, int32_t reserved, double samplesPerMs,
+                                            int32_t totalSamples, int32_t fillEnd, int32_t holdMode);
 
 /* ---- Frequency ---- */
+AMPORA_API void AMPORA_CALL GetFrequenceStatus(struct CPtrList* channels, struct ChannelInfo* target, int32_t start,
+                                               int32_t count, int32_t samplesPer20ms, double samplesPerMs,
+                                               int32_t totalSamples, int32_t refreshExtremes);
+AMPORA_API void AMPORA_CALL GetFrequenceStatus2(struct CPtrList* channels, struct ChannelInfo* target, int32_t start,
+                                                int32_t count, double samplesPerMs, int32_t totalSamples,
+                                                int32_t singleShot);
+AMPORA_API double AMPORA_CALL GetFrequenceStatusSum(struct CPtrList* channels, struct ChannelInfo* target, int32_t start,
+                                                    int32_t count, double samplesPerMs, int32_t tailMargin,
+                                                    int32_t totalSamples);
 
 /* ---- Rotational speed ---- */
+AMPORA_API void AMPORA_CALL GetRPM(struct CPtrList* channels, struct ChannelInfo* target, int32_t start, int32_t count,
+                                   int32_t samplesPer20ms, double samplesPerMs, int32_t totalSamples,
+                                   int32_t refreshExtremes);
+AMPORA_API void AMPORA_CALL GetBSCLRPM(struct CPtrList* channels, struct ChannelInfo* target, int32_t start, int32_t count,
+                                       int32_t samplesPer20ms, double samplesPerMs, int32_t totalSamples,
+                                       int32_t refreshExtremes);
+AMPORA_API double AMPORA_CALL GetRPMSum(struct CPtrList* channels, struct ChannelInfo* target, int32_t start, int32_t count,
+                                        int32_t samplesPer20ms);
 
 /* ---- Channel arithmetic ---- */
 
