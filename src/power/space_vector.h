@@ -7,6 +7,8 @@
 #include <cmath>
 #include <cstdint>
 
+#include "dsp/elementary.h"
+
 constexpr double kHalfFloat = 0.5;
 constexpr double kSin60Float = 0.8660253882408142;          // sin 60 deg as a float
 constexpr double kTwoThirdsFloat = 0.6666666865348816;
@@ -45,7 +47,7 @@ inline double ToFloat(double x) { return static_cast<float>(x); }
 // axis pi/2 for positive y and 3pi/2 otherwise.
 inline double QuadrantAngle(double x, double y) {
     if (x == 0.0) return y <= 0.0 ? kThreeQuarterTurnFloat : kQuarterTurnFloat;
-    const double angle = std::atan(y / x);
+    const double angle = Atan(y / x);
     return x < 0.0 ? angle + kHalfTurnFloat : angle;
 }
 
@@ -107,7 +109,7 @@ inline double LineFramePower(const TriplePair& s, bool active) {
     const double qStored = ToFloat(q);
     const double magnitude = ToFloat(std::sqrt(p * p + q * qStored));
     const double angle = QuadrantAngle(qStored, p) + kThirtyDegreesFloat;
-    return (active ? std::sin(angle) : std::cos(angle)) * magnitude * kInvSqrt3;
+    return (active ? Sin(angle) : Cos(angle)) * magnitude * kInvSqrt3;
 }
 
 // Active or reactive power of three voltage/current pairs from their space
@@ -134,8 +136,8 @@ inline double ReactiveCurrent(const TriplePair& s, VoltageFrame frame) {
     const double currentMagnitude = std::sqrt(ai * ai + bi * bi);
     if (frame == VoltageFrame::Line) {
         const double voltageAngle = ReduceToTurn(QuadrantAngle(au, bu) - kThirtyDegreesFloat);
-        return currentMagnitude * kSqrtTwoThirds * std::sin(voltageAngle - currentAngle) * kInvSqrt3;
+        return currentMagnitude * kSqrtTwoThirds * Sin(voltageAngle - currentAngle) * kInvSqrt3;
     }
     const double voltageAngle = ReduceToTurn(QuadrantAngle(au, bu));
-    return std::sin(voltageAngle - currentAngle) * currentMagnitude * kSqrtTwoThirds * kInvSqrt3;
+    return Sin(voltageAngle - currentAngle) * currentMagnitude * kSqrtTwoThirds * kInvSqrt3;
 }
