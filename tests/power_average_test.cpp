@@ -30,7 +30,7 @@ struct Rig {
     ChannelInfo* i;
     ChannelInfo* t;
     float* r;
-    std::vector<float> spec[4];
+    std::vector<float> spectra[4];
     Rig(const std::vector<float>& us, const std::vector<float>& is) {
         u = host.Add(1);
         i = host.Add(2);
@@ -43,7 +43,7 @@ struct Rig {
         host.SetSources(t, {1, 2});
         u->PhaseShift = i->PhaseShift = 0.0;
         t->Scale = 1.0;
-        for (auto& v : spec) v.assign(1024, 0.0f);
+        for (auto& v : spectra) v.assign(1024, 0.0f);
     }
 };
 
@@ -55,22 +55,22 @@ TEST(PowerAverage, WindowedFundamentalRms) {
     Rig g(Sine(n, fft, a), Sine(n, fft, a));
     ByteWatch watch(g.host);
     watch.AllowFloats(g.r, 0, n);
-    watch.AllowFloats(g.spec[0].data(), 0, 1024);
-    watch.AllowFloats(g.spec[1].data(), 0, 1024);
+    watch.AllowFloats(g.spectra[0].data(), 0, 1024);
+    watch.AllowFloats(g.spectra[1].data(), 0, 1024);
     for (int start = 0; start < n; start += 1024)
-        GetPowerAvg(g.host.List(), g.t, start, 1024, fft, g.spec[0].data(), g.spec[1].data(), n, n);
+        GetPowerAvg(g.host.List(), g.t, start, 1024, fft, g.spectra[0].data(), g.spectra[1].data(), n, n);
     EXPECT_EQ(watch.Violations(), "");
     for (int k : {0, 100, 1000, 2500, n - 1}) EXPECT_NEAR(g.r[k], a * kRms, 1e-3) << k;
 
-    const double mean = GetPowerAvgSum(g.host.List(), g.t, 0, n, fft, g.spec[0].data(), g.spec[1].data());
+    const double mean = GetPowerAvgSum(g.host.List(), g.t, 0, n, fft, g.spectra[0].data(), g.spectra[1].data());
     EXPECT_EQ(watch.Violations(), "");
     EXPECT_NEAR(mean, a * kRms, 1e-3);
     EXPECT_NEAR(g.r[fft / 4 * 3], a * kRms, 1e-3);
     // A record shorter than a window has nothing to average and writes nothing.
     std::vector<float> before(g.r, g.r + n);
-    EXPECT_EQ(GetPowerAvgSum(g.host.List(), g.t, 0, fft - 1, fft, g.spec[0].data(), g.spec[1].data()), 0.0);
+    EXPECT_EQ(GetPowerAvgSum(g.host.List(), g.t, 0, fft - 1, fft, g.spectra[0].data(), g.spectra[1].data()), 0.0);
     EXPECT_EQ(std::vector<float>(g.r, g.r + n), before);
-    GetPowerAvg(nullptr, g.t, 0, 1024, fft, g.spec[0].data(), g.spec[1].data(), n, n);
+    GetPowerAvg(nullptr, g.t, 0, 1024, fft, g.spectra[0].data(), g.spectra[1].data(), n, n);
     EXPECT_EQ(std::vector<float>(g.r, g.r + n), before);
 }
 
@@ -88,15 +88,15 @@ TEST(PowerAverage, FundamentalPowerOfAPair) {
         g.t->CalcKind = c.kind;
         ByteWatch watch(g.host);
         watch.AllowFloats(g.r, 0, n);
-        for (auto& v : g.spec) watch.AllowFloats(v.data(), 0, 1024);
-        const double p = GetPSum(g.host.List(), g.t, 0, n, fft, g.spec[0].data(), g.spec[1].data(),
-                                 g.spec[2].data(), g.spec[3].data());
+        for (auto& v : g.spectra) watch.AllowFloats(v.data(), 0, 1024);
+        const double p = GetPSum(g.host.List(), g.t, 0, n, fft, g.spectra[0].data(), g.spectra[1].data(),
+                                 g.spectra[2].data(), g.spectra[3].data());
         EXPECT_NEAR(p, c.expected, c.tolerance);
         EXPECT_NEAR(g.r[fft * 3], c.expected, c.tolerance);
         EXPECT_EQ(watch.Violations(), "");
     }
-    EXPECT_EQ(GetPSum(g.host.List(), g.t, 0, n, fft, g.spec[0].data(), nullptr, g.spec[2].data(),
-                      g.spec[3].data()),
+    EXPECT_EQ(GetPSum(g.host.List(), g.t, 0, n, fft, g.spectra[0].data(), nullptr, g.spectra[2].data(),
+                      g.spectra[3].data()),
               0.0);
 }
 

@@ -100,27 +100,22 @@ double SinOfReduced(int n, double head, double tail) {
     }
 }
 
+// sin(x + quarterTurns pi/2): sine and cosine share the reduction and the kernels.
+double ShiftedSin(double x, int quarterTurns) {
+    const uint32_t high = HighWord(x) & 0x7fffffff;
+    if (high <= kQuarterPiHigh) return quarterTurns ? KernelCos(x, 0.0) : KernelSin(x, 0.0);
+    if (high >= kNonFiniteHigh) return x - x;
+    if (high > kReducibleHigh) x = FoldLarge(x);
+    double head, tail;
+    const int n = ReduceByHalfPi(x, head, tail);
+    return SinOfReduced(n + quarterTurns, head, tail);
+}
+
 }  // namespace
 
-double Sin(double x) {
-    const uint32_t high = HighWord(x) & 0x7fffffff;
-    if (high <= kQuarterPiHigh) return KernelSin(x, 0.0);
-    if (high >= kNonFiniteHigh) return x - x;
-    if (high > kReducibleHigh) x = FoldLarge(x);
-    double head, tail;
-    const int n = ReduceByHalfPi(x, head, tail);
-    return SinOfReduced(n, head, tail);
-}
+double Sin(double x) { return ShiftedSin(x, 0); }
 
-double Cos(double x) {
-    const uint32_t high = HighWord(x) & 0x7fffffff;
-    if (high <= kQuarterPiHigh) return KernelCos(x, 0.0);
-    if (high >= kNonFiniteHigh) return x - x;
-    if (high > kReducibleHigh) x = FoldLarge(x);
-    double head, tail;
-    const int n = ReduceByHalfPi(x, head, tail);
-    return SinOfReduced(n + 1, head, tail);
-}
+double Cos(double x) { return ShiftedSin(x, 1); }
 
 double Atan(double x) {
     static constexpr double kAtanHigh[] = {4.63647609000806093515e-01, 7.85398163397448278999e-01,
