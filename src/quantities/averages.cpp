@@ -44,8 +44,10 @@ double HarmonicRms(const float* window, int fftSize, Spectrum spectrum, int h, S
 }
 
 // Once the block reaches the end of the recorded data, the last value is held
-// to the end of the result array. Position 0 has nothing before it to hold
-// (a recording that never reached a window), so the hold starts at 1.
+// to the end of the result array. The walk's last ramp ends a hop (q) before its
+// next position, so the hold starts right after that ramp's last entry: every
+// held entry is a computed value, never what the host left in the array.
+// Position 0 has nothing before it to hold, so the hold never starts below 1.
 void HoldToEnd(float* result, int from, int resultLength) {
     for (int i = std::max(from, 1); i < resultLength; ++i) result[i] = result[i - 1];
 }
@@ -89,7 +91,7 @@ void GetHarmonicValue(CPtrList* channels, ChannelInfo* target, int32_t start, in
                                                             ScaledParts::Kept));
         return static_cast<double>(stored);
     });
-    if (start + count == recordEnd) HoldToEnd(result, next, resultLength);
+    if (start + count == recordEnd) HoldToEnd(result, next - fftSize / 4, resultLength);
 }
 
 // Windows overlapping by three quarters over the source's results; each value
