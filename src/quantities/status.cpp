@@ -1,5 +1,6 @@
 // Power factor and apparent power from the active- and reactive-power channels
 // that the host lists just before the target (two places and one place before it).
+#include <algorithm>
 #include <cmath>
 
 #include "ampora.h"
@@ -9,48 +10,52 @@ namespace {
 
 enum class Status { PowerFactor, ApparentPower };
 
-double StatusOf(double p, double q, Status status) {
+template <Status status>
+double StatusOf(double p, double q) {
     const double s = std::sqrt(q * q + p * p);
-    if (status == Status::ApparentPower) return s;
+    if constexpr (status == Status::ApparentPower) return s;
     return s == 0.0 ? 0.0 : p / s;
 }
 
 // The block form: positions start .. start + count - 1, none above lastPosition.
-void StatusBlock(CPtrList* channels, ChannelInfo* target, int start, int count, int lastPosition, Status status,
+template <Status status>
+void StatusBlock(CPtrList* channels, ChannelInfo* target, int start, int count, int lastPosition,
                  const char* exportName) {
     ChannelInfo* pq[2];
     if (!ResolveSources(channels, target, LookupFor(exportName), pq)) return;
     const float* p = ResultArray(pq[0]);
     const float* q = ResultArray(pq[1]);
     float* result = ResultArray(target);
-    for (int i = 0; i < count; ++i) {
-        const int j = start + i;
-        if (j > lastPosition) return;
-        const float stored = static_cast<float>(StatusOf(p[j], q[j], status));
+    // The last position is found first, so the loop itself has no exit and
+    // the compiler can run it on several positions at once.
+    const long long end = std::min<long long>(static_cast<long long>(start) + count - 1, lastPosition);
+    for (long long j = start; j <= end; ++j) {
+        const float stored = static_cast<float>(StatusOf<status>(p[j], q[j]));
         result[j] = stored;
     }
 }
 
-double StatusSum(CPtrList* channels, ChannelInfo* target, Status status, const char* exportName) {
+template <Status status>
+double StatusSum(CPtrList* channels, ChannelInfo* target, const char* exportName) {
     ChannelInfo* pq[2];
     if (!ResolveSources(channels, target, LookupFor(exportName), pq)) return 0.0;
-    return StatusOf(pq[0]->SummaryValue, pq[1]->SummaryValue, status);
+    return StatusOf<status>(pq[0]->SummaryValue, pq[1]->SummaryValue);
 }
 
 }  // namespace
 
 void GetCosStatus(CPtrList* channels, ChannelInfo* target, int32_t start, int32_t count, int32_t lastPosition) {
-    StatusBlock(channels, target, start, count, lastPosition, Status::PowerFactor, "GetCosStatus");
+    StatusBlock<Status::PowerFactor>(channels, target, start, count, lastPosition, "GetCosStatus");
 }
 
 void GetPSumStatus(CPtrList* channels, ChannelInfo* target, int32_t start, int32_t count, int32_t lastPosition) {
-    StatusBlock(channels, target, start, count, lastPosition, Status::ApparentPower, "GetPSumStatus");
+    StatusBlock<Status::ApparentPower>(channels, target, start, count, lastPosition, "GetPSumStatus");
 }
 
 double GetCosStatusSum(CPtrList* channels, ChannelInfo* target) {
-    return StatusSum(channels, target, Status::PowerFactor, "GetCosStatusSum");
+    return StatusSum<Status::PowerFactor>(channels, target, "GetCosStatusSum");
 }
 
 double GetPSumStatusSum(CPtrList* channels, ChannelInfo* target) {
-    return StatusSum(channels, target, Status::ApparentPower, "GetPSumStatusSum");
+    return StatusSum<Status::ApparentPower>(channels, target, "GetPSumStatusSum");
 }
