@@ -71,8 +71,29 @@ AMPORA_API double AMPORA_CALL GetPAllSum(struct CPtrList* channels, struct Chann
                                          float* spec1Re, float* spec1Im);
 
 /* ---- Averages and harmonic magnitude ---- */
+AMPORA_API void AMPORA_CALL GetAvgValue(struct CPtrList* channels, struct ChannelInfo* target, int32_t start,
+                                        int32_t count);
+AMPORA_API void AMPORA_CALL GetAvgValueExt(struct CPtrList* channels, struct ChannelInfo* target, int32_t start,
+                                           int32_t count);
+AMPORA_API double AMPORA_CALL GetAvgValueSum(struct CPtrList* channels, struct ChannelInfo* target);
+/* The same routine as GetAvgValueSum. */
+AMPORA_API double AMPORA_CALL GetAvgValueExtSum(struct CPtrList* channels, struct ChannelInfo* target);
+AMPORA_API void AMPORA_CALL GetHarmonicValue(struct CPtrList* channels, struct ChannelInfo* target, int32_t start,
+                                             int32_t count, int32_t fftSize, float* specRe, float* specIm,
+                                             int32_t recordEnd, int32_t resultLength);
+AMPORA_API double AMPORA_CALL GetHarmonicValueSum(struct CPtrList* channels, struct ChannelInfo* target,
+                                                  int32_t start, int32_t length, int32_t fftSize, float* specRe,
+                                                  float* specIm);
 
 /* ---- Phase angle and line RMS ---- */
+AMPORA_API double AMPORA_CALL GetAngleSum(struct CPtrList* channels, struct ChannelInfo* target, int32_t unused,
+                                          int32_t length, int32_t fftSize);
+AMPORA_API void AMPORA_CALL GetAngleToLine(struct CPtrList* channels, struct ChannelInfo* target, int32_t start,
+                                           int32_t count, int32_t pair, int32_t fftSize, float* specRe,
+                                           float* specIm);
+AMPORA_API double AMPORA_CALL GetAngleToLineSum(struct CPtrList* channels, struct ChannelInfo* target, int32_t start,
+                                                int32_t length, int32_t pair, int32_t fftSize, float* specRe,
+                                                float* specIm);
 
 /* ---- Calculation methods ---- */
 AMPORA_API void AMPORA_CALL GetCalculatMethod1(struct CPtrList* channels, struct ChannelInfo* target,
@@ -89,8 +110,26 @@ AMPORA_API double AMPORA_CALL GetCalculatMethod3Sum(struct CPtrList* channels, s
                                                     int32_t start, int32_t count);
 
 /* ---- Power-factor and apparent-power status ---- */
+AMPORA_API void AMPORA_CALL GetCosStatus(struct CPtrList* channels, struct ChannelInfo* target, int32_t start,
+                                         int32_t count, int32_t lastPosition);
+AMPORA_API void AMPORA_CALL GetPSumStatus(struct CPtrList* channels, struct ChannelInfo* target, int32_t start,
+                                          int32_t count, int32_t lastPosition);
+AMPORA_API double AMPORA_CALL GetCosStatusSum(struct CPtrList* channels, struct ChannelInfo* target);
+AMPORA_API double AMPORA_CALL GetPSumStatusSum(struct CPtrList* channels, struct ChannelInfo* target);
 
 /* ---- Sequence components ---- */
+AMPORA_API void AMPORA_CALL GetZHPart(struct CPtrList* channels, struct ChannelInfo* target, int32_t start,
+                                      int32_t count, int32_t fftSize);
+AMPORA_API void AMPORA_CALL GetFXPart(struct CPtrList* channels, struct ChannelInfo* target, int32_t start,
+                                      int32_t count, int32_t fftSize);
+AMPORA_API void AMPORA_CALL GetLXPart(struct CPtrList* channels, struct ChannelInfo* target, int32_t start,
+                                      int32_t count, int32_t fftSize);
+AMPORA_API double AMPORA_CALL GetZXPartSum(struct CPtrList* channels, struct ChannelInfo* target, int32_t start,
+                                           int32_t count, int32_t fftSize);
+AMPORA_API double AMPORA_CALL GetFXPartSum(struct CPtrList* channels, struct ChannelInfo* target, int32_t start,
+                                           int32_t count, int32_t fftSize);
+AMPORA_API double AMPORA_CALL GetLXPartSum(struct CPtrList* channels, struct ChannelInfo* target, int32_t start,
+                                           int32_t count, int32_t fftSize);
 
 /* ---- Three-wire line power by harmonics ---- */
 AMPORA_API void AMPORA_CALL GetThreeLineP(struct CPtrList* channels, struct ChannelInfo* target,
@@ -193,6 +232,12 @@ AMPORA_API double AMPORA_CALL GetRPMSum(struct CPtrList* channels, struct Channe
                                         int32_t samplesPer20ms);
 
 /* ---- Channel arithmetic ---- */
+AMPORA_API void AMPORA_CALL GetReduce(struct CPtrList* channels, struct ChannelInfo* target, int32_t start,
+                                      int32_t count);
+AMPORA_API void AMPORA_CALL GetSubtraction(struct CPtrList* channels, struct ChannelInfo* target, int32_t start,
+                                      int32_t count);
+AMPORA_API void AMPORA_CALL GetPWMAngle(struct CPtrList* channels, struct ChannelInfo* target, int32_t start,
+                                      int32_t count);
 
 /* ---- Synchronous machine EMF and power angle ---- */
 AMPORA_API double AMPORA_CALL GetEqYJJ(struct ChannelInfo* uChannel, struct ChannelInfo* iChannel, double uBase,

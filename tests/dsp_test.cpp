@@ -229,6 +229,20 @@ TEST(Elementary, WithinOneUlpOfTheCLibrary) {
     EXPECT_LE(worstAtan, 1);
 }
 
+TEST(Elementary, ArcCosineNearTheCLibraryAndExactAtTheEnds) {
+    int64_t worst = 0;
+    for (int k = -100000; k <= 100000; ++k) {
+        const double x = k * 1e-5;
+        worst = std::max(worst, UlpDistance(Acos(x), std::acos(x)));
+    }
+    EXPECT_LE(worst, 2);
+    EXPECT_EQ(Acos(1.0), 0.0);
+    EXPECT_EQ(Acos(-1.0), 3.141592653589793);
+    EXPECT_EQ(Acos(0.0), 1.5707963267948966);
+    EXPECT_TRUE(std::isnan(Acos(1.0000001)));
+    EXPECT_TRUE(std::isnan(Acos(NAN)));
+}
+
 TEST(Elementary, ExactPointsAndNonFiniteArguments) {
     EXPECT_EQ(Sin(0.0), 0.0);
     EXPECT_TRUE(std::signbit(Sin(-0.0)));

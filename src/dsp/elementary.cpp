@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 
 namespace {
 
@@ -159,4 +160,15 @@ double Atan(double x) {
     if (id < 0) return x - x * (s1 + s2);
     const double result = kAtanHigh[id] - ((x * (s1 + s2) - kAtanLow[id]) - x);
     return negative ? -result : result;
+}
+
+double Acos(double x) {
+    constexpr double kPi = 3.141592653589793;
+    constexpr double kHalfPi = 1.5707963267948966;
+    if (!(std::fabs(x) <= 1.0)) return std::numeric_limits<double>::quiet_NaN();
+    if (x == 0.0) return kHalfPi;
+    // (1 - x)(1 + x) keeps its precision near both ends, where 1 - x² would not.
+    const double opposite = std::sqrt((1.0 - x) * (1.0 + x));
+    const double angle = Atan(opposite / x);
+    return x > 0.0 ? angle : angle + kPi;
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-// The library's own sine, cosine and arc tangent. The C libraries of the
+// The library's own sine, cosine, arc tangent and arc cosine. The C libraries of the
 // builds differ in the last bit of these functions (the 32-bit Linux library
 // is not the 64-bit one, nor the Windows run-time), and a host comparing a
 // DLL result with a Linux one expects the same bits. These use double
@@ -10,3 +10,6 @@
 double Sin(double x);
 double Cos(double x);
 double Atan(double x);
+// The arc cosine in [0, pi] from the arc tangent of sqrt(1 - x²) / x; NaN
+// outside [-1, 1].
+double Acos(double x);

@@ -167,3 +167,11 @@ inline float* SampleArray(const ChannelInfo* c) { return ArrayAt<float>(c->Sampl
 inline float* SecondaryArray(const ChannelInfo* c) { return ArrayAt<float>(c->SecondaryData); }
 inline const uint8_t* SourceIdArray(const ChannelInfo* c) { return ArrayAt<const uint8_t>(c->SourceIds); }
 inline const char* UnitTextOf(const ChannelInfo* c) { return ArrayAt<const char>(c->UnitText); }
+
+// Where an export reads its sources: samples block by block, the sources'
+// finished result arrays for a whole record.
+enum class Reads { Samples, Results };
+
+inline const float* ValuesOf(const ChannelInfo* source, Reads reads) {
+    return reads == Reads::Samples ? SampleArray(source) : ResultArray(source);
+}

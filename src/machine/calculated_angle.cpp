@@ -82,8 +82,8 @@ double GetGJ3Sum(CPtrList* channels, ChannelInfo* target, int32_t, int32_t count
     const double delta = PhaseAngle(re, u * Sin(phi) + i * x) - phi;
     const double delta0 = PhaseAngle(re, u * Sin(phi) + i * x0) - phi;
 
-    const double saturated = FoldPowerAngle(RepeatedFloatMean(delta, count, step) * kDegreesPerRadian);
-    const double unsaturated = FoldPowerAngle(RepeatedFloatMean(delta0, count, step) * kDegreesPerRadian);
+    const double saturated = FoldPowerAngle(RepeatedMean<float>(delta, count, step) * kDegreesPerRadian);
+    const double unsaturated = FoldPowerAngle(RepeatedMean<float>(delta0, count, step) * kDegreesPerRadian);
     target->SummaryValue = saturated;
     target->SummaryAux[1] = unsaturated;
     return saturated;
@@ -97,7 +97,7 @@ double GetGJ4Sum(CPtrList* channels, ChannelInfo* target, int32_t, int32_t count
         if ((r[k] = FindSummaryRecord(channels, target, k)) == nullptr) return 0.0;
     const double theta = (r[3]->SummaryValue + r[0]->SummaryValue) * kRadiansPerDegree;
     const double alpha = PhaseAngle(r[1]->SummaryValue, r[2]->SummaryValue);
-    const double angle = RepeatedFloatMean((theta - alpha) * kDegreesPerRadian, count, step);
+    const double angle = RepeatedMean<float>((theta - alpha) * kDegreesPerRadian, count, step);
     target->SummaryValue = angle;
     return angle;
 }

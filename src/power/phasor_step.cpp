@@ -219,6 +219,20 @@ Phasor StoreRmsPhasor(Spectrum s, int h, int points) {
     return {a, b};
 }
 
+double BinRms(Spectrum s, int h, int points, ScaledParts parts) {
+    double x = 2.0 * s.re[h] / points;
+    double y = 2.0 * s.im[h] / points;
+    if (parts == ScaledParts::StoredBack) {
+        const float storedX = static_cast<float>(x);
+        const float storedY = static_cast<float>(y);
+        s.re[h] = storedX;
+        s.im[h] = storedY;
+        x = storedX;
+        y = storedY;
+    }
+    return std::sqrt(x * x + y * y) * kRmsScale;
+}
+
 Phasor StoreTurnedPhasor(Spectrum s, int h, PhaseTurn turn) {
     const double a = s.re[h];
     const double b = s.im[h];

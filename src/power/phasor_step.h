@@ -9,6 +9,7 @@
 //   TransformFundamentalBin  bin 1 alone of the reduced transform, same bits.
 //   TransformLowBins    bins 1 .. n of the reduced transform, same bits.
 //   StoreRmsPhasor      bin h scaled to an RMS phasor, stored back (no turn).
+//   BinRms              the RMS magnitude of bin h (harmonic-magnitude exports).
 //   StoreTurnedPhasor   stored phasor of bin h turned by a PhaseTurn, stored back.
 //   HarmonicPhasorStep  the three above for one source and a set of harmonics.
 //   PhasorSources<N>    N sources of one export: value arrays, spectra, turns.
@@ -81,6 +82,13 @@ int TransformLowBins(const float* window, int fftSize, Spectrum s, int lastBin);
 // Bin h of a transformed spectrum of P points becomes the RMS phasor, stored back.
 Phasor StoreRmsPhasor(Spectrum s, int h, int points);
 
+// The RMS value of harmonic h of a transformed spectrum of P points,
+// |2·bin/P| · kRmsScale. The whole-record magnitude exports leave the scaled
+// parts 2·bin/P in the spectrum for the host (StoredBack) and take the
+// magnitude of those stored floats; the block exports keep them unrounded.
+enum class ScaledParts { Kept, StoredBack };
+double BinRms(Spectrum s, int h, int points, ScaledParts parts);
+
 // The stored phasor of bin h turned by turn, stored back.
 Phasor StoreTurnedPhasor(Spectrum s, int h, PhaseTurn turn);
 
@@ -93,14 +101,6 @@ enum class SpectrumUse { WholeSpectrum, UsedBinsOnly };
 // (with UsedBinsOnly they may hold anything: only the set's bins are computed).
 void HarmonicPhasorStep(const float* window, int fftSize, Spectrum s, HarmonicSet set,
                         const SourceTurns& turns, SpectrumUse use = SpectrumUse::WholeSpectrum);
-
-// Where a windowed export reads its sources: samples block by block, the
-// sources' finished result arrays for a whole record.
-enum class Reads { Samples, Results };
-
-inline const float* ValuesOf(const ChannelInfo* source, Reads reads) {
-    return reads == Reads::Samples ? SampleArray(source) : ResultArray(source);
-}
 
 // The sources of one windowed export, ready for the phasor step.
 template <int N>

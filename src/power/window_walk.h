@@ -178,3 +178,20 @@ struct FloatMean {
     }
     double Value() const { return count == 0 ? 0.0 : static_cast<double>(sum) / count; }
 };
+
+// The mean of a value that does not change from window to window, taken once
+// per window position j = 0, step, 2·step, ... <= count - step, summed in Sum
+// precision and divided by the number of terms: the value up to the rounding of
+// the sum. No terms (count < step, or a step below 1 that would never advance)
+// gives 0.0.
+template <typename Sum>
+double RepeatedMean(double value, int count, int step) {
+    if (step < 1 || count < step) return 0.0;
+    Sum sum = 0;
+    int terms = 0;
+    for (int j = 0; j <= count - step; j += step) {
+        sum = static_cast<Sum>(sum + value);
+        ++terms;
+    }
+    return static_cast<double>(sum) / terms;
+}

@@ -5,13 +5,6 @@
 
 namespace {
 
-// Where a method reads its sources: samples per block, finished results per record.
-enum class Reads { Samples, Results };
-
-const float* Values(const ChannelInfo* source, Reads reads) {
-    return reads == Reads::Samples ? SampleArray(source) : ResultArray(source);
-}
-
 // Stores y at position i and folds the stored float into the running extremes.
 float StoreTracked(ChannelInfo* target, int i, double y) {
     const float stored = static_cast<float>(y);
@@ -29,8 +22,8 @@ double RunMethod(CPtrList* channels, ChannelInfo* target, int start, int count, 
     ChannelInfo* sources[Sources];
     if (!ResolveSources(channels, target, LookupFor("GetCalculatMethod1"), sources)) return 0.0;
     if (count < 1) return 0.0;
-    const float* s0 = Values(sources[0], reads);
-    const float* s1 = Sources > 1 ? Values(sources[Sources - 1], reads) : nullptr;
+    const float* s0 = ValuesOf(sources[0], reads);
+    const float* s1 = Sources > 1 ? ValuesOf(sources[Sources - 1], reads) : nullptr;
     double sum = 0.0;
     for (int i = start; i < start + count; ++i) sum += StoreTracked(target, i, formula(target, s0, s1, i));
     return sum / count;

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <tuple>
 
 #include "ampora.h"
 #include "frame/resolve.h"
@@ -198,6 +199,178 @@ std::vector<ExportCall> BuildCalls() {
                              *t = r.Target({1, 2});
                              return f(r.List(), *t);
                          }});
+
+    // Per-sample power: block by block with a moving average of 8, and whole records.
+    using PerSample = void (*)(CPtrList*, ChannelInfo*, int32_t, int32_t, int32_t);
+    using PerSampleSum = double (*)(CPtrList*, ChannelInfo*, int32_t, int32_t);
+    const std::tuple<const char*, PerSample, std::initializer_list<uint8_t>> perSample[] = {
+        {"GetThreeLinePEx", GetThreeLinePEx, line},       {"GetThreeLineQIEx", GetThreeLineQIEx, line},
+        {"GetTwoLineQIEx", GetTwoLineQIEx, twoWattmeter}, {"GetThreeAnglePEx", GetThreeAnglePEx, phase},
+        {"GetTwoAnglePEx", GetTwoAnglePEx, twoWattmeter}, {"GetThreeAngleQIEx", GetThreeAngleQIEx, phase}};
+    for (auto [name, f, ids] : perSample) {
+        std::vector<uint8_t> v(ids);
+        calls.push_back({name, false, [f = f, v](Recording& r, ChannelInfo** t) {
+                             *t = r.Target({v[0], v[1], v[2], v[3], v[4], v[5]}, 1);
+                             return InBlocks([&](int start, int count) { f(r.List(), *t, start, count, 8); });
+                         }});
+    }
+    const std::tuple<const char*, PerSampleSum, std::initializer_list<uint8_t>> perSampleSums[] = {
+        {"GetThreeLinePExSum", GetThreeLinePExSum, line},
+        {"GetThreeAnglePExSum", GetThreeAnglePExSum, phase},
+        {"GetTwoAnglePExSum", GetTwoAnglePExSum, twoWattmeter}};
+    for (auto [name, f, ids] : perSampleSums) {
+        std::vector<uint8_t> v(ids);
+        calls.push_back({name, false, [f = f, v](Recording& r, ChannelInfo** t) {
+                             *t = r.Target({v[0], v[1], v[2], v[3], v[4], v[5]}, 1);
+                             return f(r.List(), *t, 0, Recording::kSamples);
+                         }});
+    }
+
+    // Averaging, frequency and speed, their state carried in the target.
+    constexpr double kPerMs = kRate / 1000.0;
+    constexpr int kPer20ms = 200;
+    constexpr int kEnd = Recording::kSamples;
+    calls.push_back({"GetPowerAvg", false, [](Recording& r, ChannelInfo** t) {
+                         *t = r.Target({1});
+                         auto s = std::make_shared<Spectra>();
+                         return InBlocks([&](int start, int count) {
+                             GetPowerAvg(r.List(), *t, start, count, kFftSize, s->b[0].data(), s->b[1].data(),
+                                         kEnd, kEnd);
+                         });
+                     }});
+    calls.push_back({"GetPowerAvgSum", false, [](Recording& r, ChannelInfo** t) {
+                         *t = r.Target({1});
+                         Spectra s;
+                         return GetPowerAvgSum(r.List(), *t, 0, kEnd, kFftSize, s.b[0].data(), s.b[1].data());
+                     }});
+    calls.push_back({"GetPSum", false, [](Recording& r, ChannelInfo** t) {
+                         *t = r.Target({1, 4});
+                         Spectra s;
+                         return GetPSum(r.List(), *t, 0, kEnd, kFftSize, s.b[0].data(), s.b[1].data(),
+                                        s.b[2].data(), s.b[3].data());
+                     }});
+    calls.push_back({"GetPowerAvgExtra", false, [](Recording& r, ChannelInfo** t) {
+                         *t = r.Target({1, 1});
+                         return InBlocks([&](int start, int count) {
+                             GetPowerAvgExtra(r.List(), *t, start, count, 0, kPerMs, 0);
+                         });
+                     }});
+    calls.push_back({"GetPowerAvgSumExtra", false, [](Recording& r, ChannelInfo** t) {
+                         *t = r.Target({1, 1});
+                         return GetPowerAvgSumExtra(r.List(), *t, 0, kEnd, 0, kPerMs, kEnd);
+                     }});
+    using Tracker = void (*)(CPtrList*, ChannelInfo*, int32_t, int32_t, int32_t, double, int32_t, int32_t);
+    const std::tuple<const char*, Tracker, uint8_t> trackers[] = {{"GetFrequenceStatus", GetFrequenceStatus, 1},
+                                                                  {"GetRPM", GetRPM, 10}};
+    for (auto [name, f, id] : trackers)   // refreshing the extremes writes the source record
+        calls.push_back({name, true, [f = f, id = id](Recording& r, ChannelInfo** t) {
+                             *t = r.Target({id});
+                             return InBlocks([&](int start, int count) {
+                                 f(r.List(), *t, start, count, kPer20ms, kPerMs, kEnd, 1);
+                             });
+                         }});
+    calls.push_back({"GetFrequenceStatus2", false, [](Recording& r, ChannelInfo** t) {
+                         *t = r.Target({1});
+                         return InBlocks([&](int start, int count) {
+                             GetFrequenceStatus2(r.List(), *t, start, count, kPerMs, kEnd, 0);
+                         });
+                     }});
+    calls.push_back({"GetFrequenceStatusSum", false, [](Recording& r, ChannelInfo** t) {
+                         *t = r.Target({1});
+                         (*t)->UseSource = 1;
+                         return GetFrequenceStatusSum(r.List(), *t, 0, kEnd, kPerMs, 0, kEnd);
+                     }});
+    calls.push_back({"GetRPMSum", false, [](Recording& r, ChannelInfo** t) {
+                         *t = r.Target({10});
+                         return GetRPMSum(r.List(), *t, 0, kEnd, kPer20ms);
+                     }});
+
+    // Derived channels: averages, harmonics, angles, line RMS, status, sequence
+    // components and channel arithmetic.
+    using Plain = void (*)(CPtrList*, ChannelInfo*, int32_t, int32_t);
+    const std::tuple<const char*, Plain, std::initializer_list<uint8_t>> plain[] = {
+        {"GetAvgValue", GetAvgValue, {1, 2, 3}}, {"GetAvgValueExt", GetAvgValueExt, {4, 5, 6}},
+        {"GetReduce", GetReduce, {1, 2}},        {"GetSubtraction", GetSubtraction, {7, 8}},
+        {"GetPWMAngle", GetPWMAngle, {7, 1}}};
+    for (auto [name, f, ids] : plain) {
+        std::vector<uint8_t> v(ids);
+        calls.push_back({name, false, [f = f, v](Recording& r, ChannelInfo** t) {
+                             *t = v.size() == 3 ? r.Target({v[0], v[1], v[2]}) : r.Target({v[0], v[1]});
+                             return InBlocks([&](int start, int count) { f(r.List(), *t, start, count); });
+                         }});
+    }
+    using Whole = double (*)(CPtrList*, ChannelInfo*);
+    const std::pair<const char*, Whole> wholes[] = {{"GetAvgValueSum", GetAvgValueSum},
+                                                    {"GetAvgValueExtSum", GetAvgValueExtSum}};
+    for (auto [name, f] : wholes)
+        calls.push_back({name, false, [f = f](Recording& r, ChannelInfo** t) {
+                             *t = r.Target({4, 5, 6});
+                             return f(r.List(), *t);
+                         }});
+    calls.push_back({"GetHarmonicValue", false, [](Recording& r, ChannelInfo** t) {
+                         *t = r.Target({4});
+                         (*t)->HarmonicOrder = 5.0f;
+                         auto s = std::make_shared<Spectra>();
+                         return InBlocks([&](int start, int count) {
+                             GetHarmonicValue(r.List(), *t, start, count, kFftSize, s->b[0].data(),
+                                              s->b[1].data(), kEnd, kEnd);
+                         });
+                     }});
+    calls.push_back({"GetHarmonicValueSum", false, [](Recording& r, ChannelInfo** t) {
+                         *t = r.Target({4});
+                         (*t)->HarmonicOrder = 5.0f;
+                         Spectra s;
+                         return GetHarmonicValueSum(r.List(), *t, 0, kEnd, kFftSize, s.b[0].data(), s.b[1].data());
+                     }});
+    calls.push_back({"GetAngleSum", false, [](Recording& r, ChannelInfo** t) {
+                         *t = r.Target({4, 6});
+                         return GetAngleSum(r.List(), *t, 0, kEnd, kFftSize);
+                     }});
+    calls.push_back({"GetAngleToLine", false, [](Recording& r, ChannelInfo** t) {
+                         *t = r.Target({1, 2, 3});
+                         auto s = std::make_shared<Spectra>();
+                         return InBlocks([&](int start, int count) {
+                             GetAngleToLine(r.List(), *t, start, count, 1, kFftSize, s->b[0].data(), s->b[1].data());
+                         });
+                     }});
+    calls.push_back({"GetAngleToLineSum", false, [](Recording& r, ChannelInfo** t) {
+                         *t = r.Target({1, 2, 3});
+                         Spectra s;
+                         return GetAngleToLineSum(r.List(), *t, 0, kEnd, 2, kFftSize, s.b[0].data(), s.b[1].data());
+                     }});
+    // The status exports read the two records listed before the target's
+    // position: 11 names current 5's summary record (position 9) and current 6.
+    using StatusBlock = void (*)(CPtrList*, ChannelInfo*, int32_t, int32_t, int32_t);
+    const std::pair<const char*, StatusBlock> statusBlocks[] = {{"GetCosStatus", GetCosStatus},
+                                                                {"GetPSumStatus", GetPSumStatus}};
+    for (auto [name, f] : statusBlocks)
+        calls.push_back({name, false, [f = f](Recording& r, ChannelInfo** t) {
+                             *t = r.Target({});
+                             (*t)->ListIndex = 11;
+                             return InBlocks([&](int start, int count) { f(r.List(), *t, start, count, kEnd - 1); });
+                         }});
+    const std::pair<const char*, Whole> statusSums[] = {{"GetCosStatusSum", GetCosStatusSum},
+                                                        {"GetPSumStatusSum", GetPSumStatusSum}};
+    for (auto [name, f] : statusSums)
+        calls.push_back({name, false, [f = f](Recording& r, ChannelInfo** t) {
+                             *t = r.Target({});
+                             (*t)->ListIndex = 11;
+                             return f(r.List(), *t);
+                         }});
+    const std::pair<const char*, Six> components[] = {
+        {"GetZHPart", GetZHPart}, {"GetFXPart", GetFXPart}, {"GetLXPart", GetLXPart}};
+    for (auto [name, f] : components)
+        calls.push_back({name, false, [f = f](Recording& r, ChannelInfo** t) {
+                             *t = r.Target({4, 5, 6});
+                             return InBlocks([&](int start, int count) { f(r.List(), *t, start, count, kFftSize); });
+                         }});
+    const std::pair<const char*, SixSum> componentSums[] = {
+        {"GetZXPartSum", GetZXPartSum}, {"GetFXPartSum", GetFXPartSum}, {"GetLXPartSum", GetLXPartSum}};
+    for (auto [name, f] : componentSums)
+        calls.push_back({name, false, [f = f](Recording& r, ChannelInfo** t) {
+                             *t = r.Target({4, 5, 6});
+                             return f(r.List(), *t, 0, kEnd, kFftSize);
+                         }});
     return calls;
 }
 
@@ -228,6 +401,7 @@ Recording::Recording() {
         c->AngleOffset = 2.0;
         for (int k = 0; k < 20; ++k) c->KmTable[k] = 1.0 - 0.01 * k;
         ChannelInfo* s = host.Add(id + 36);
+        host.Results(s, waves[id - 1]);
         s->SummaryValue = summaries[id - 1];
         s->SummaryAux[0] = 0.1 * id;
         s->SummaryAux[1] = -0.05 * id;
