@@ -33,8 +33,42 @@ struct CPtrList;
 struct ChannelInfo;
 
 /* ---- Single-phase harmonic power, block by block ---- */
+AMPORA_API void AMPORA_CALL Get3PBy1(struct CPtrList* channels, struct ChannelInfo* target, int32_t start,
+                                     int32_t count, int32_t fftSize, float* spec0Re, float* spec0Im,
+                                     float* spec1Re, float* spec1Im);
+AMPORA_API void AMPORA_CALL Get3PBy1All(struct CPtrList* channels, struct ChannelInfo* target, int32_t start,
+                                        int32_t count, int32_t fftSize, float* spec0Re, float* spec0Im,
+                                        float* spec1Re, float* spec1Im);
+AMPORA_API void AMPORA_CALL GetP(struct CPtrList* channels, struct ChannelInfo* target, int32_t start,
+                                 int32_t count, int32_t fftSize, float* spec0Re, float* spec0Im,
+                                 float* spec1Re, float* spec1Im);
+AMPORA_API void AMPORA_CALL GetPAll(struct CPtrList* channels, struct ChannelInfo* target, int32_t start,
+                                    int32_t count, int32_t fftSize, float* spec0Re, float* spec0Im,
+                                    float* spec1Re, float* spec1Im);
+AMPORA_API void AMPORA_CALL Get3PBy1Line(struct CPtrList* channels, struct ChannelInfo* target, int32_t start,
+                                         int32_t count, int32_t fftSize, float* spec0Re, float* spec0Im,
+                                         float* spec1Re, float* spec1Im);
+AMPORA_API void AMPORA_CALL Get3PBy1LineAll(struct CPtrList* channels, struct ChannelInfo* target,
+                                            int32_t start, int32_t count, int32_t fftSize, float* spec0Re,
+                                            float* spec0Im, float* spec1Re, float* spec1Im);
 
 /* ---- Single-phase harmonic power, whole record ---- */
+AMPORA_API double AMPORA_CALL Get3PBy1Sum(struct CPtrList* channels, struct ChannelInfo* target,
+                                          int32_t start, int32_t length, int32_t fftSize, float* spec0Re,
+                                          float* spec0Im, float* spec1Re, float* spec1Im);
+AMPORA_API double AMPORA_CALL Get3PBy1LineSum(struct CPtrList* channels, struct ChannelInfo* target,
+                                              int32_t start, int32_t length, int32_t fftSize, float* spec0Re,
+                                              float* spec0Im, float* spec1Re, float* spec1Im);
+AMPORA_API double AMPORA_CALL Get3PBy1AllSum(struct CPtrList* channels, struct ChannelInfo* target,
+                                             int32_t start, int32_t length, int32_t fftSize, float* spec0Re,
+                                             float* spec0Im, float* spec1Re, float* spec1Im);
+AMPORA_API double AMPORA_CALL Get3PBy1LineAllSum(struct CPtrList* channels, struct ChannelInfo* target,
+                                                 int32_t start, int32_t length, int32_t fftSize,
+                                                 float* spec0Re, float* spec0Im, float* spec1Re,
+                                                 float* spec1Im);
+AMPORA_API double AMPORA_CALL GetPAllSum(struct CPtrList* channels, struct ChannelInfo* target, int32_t start,
+                                         int32_t length, int32_t fftSize, float* spec0Re, float* spec0Im,
+                                         float* spec1Re, float* spec1Im);
 
 /* ---- Averages and harmonic magnitude ---- */
 
@@ -59,16 +93,44 @@ AMPORA_API double AMPORA_CALL GetCalculatMethod3Sum(struct CPtrList* channels, s
 /* ---- Sequence components ---- */
 
 /* ---- Three-wire line power by harmonics ---- */
+AMPORA_API void AMPORA_CALL GetThreeLineP(struct CPtrList* channels, struct ChannelInfo* target,
+                                          int32_t start, int32_t count, int32_t fftSize);
+AMPORA_API void AMPORA_CALL GetThreeLinePAll(struct CPtrList* channels, struct ChannelInfo* target,
+                                             int32_t start, int32_t count, int32_t fftSize);
 
 /* ---- Three-wire line power, whole record ---- */
+AMPORA_API double AMPORA_CALL GetThreeLinePSum(struct CPtrList* channels, struct ChannelInfo* target,
+                                               int32_t start, int32_t count, int32_t fftSize);
+AMPORA_API double AMPORA_CALL GetThreeLinePAllSum(struct CPtrList* channels, struct ChannelInfo* target,
+                                                  int32_t start, int32_t count, int32_t fftSize);
 
 /* ---- Instantaneous line power and reactive current ---- */
 
 /* ---- Positive-sequence power and components ---- */
+AMPORA_API void AMPORA_CALL GetThreeLineZX(struct CPtrList* channels, struct ChannelInfo* target,
+                                           int32_t start, int32_t count, int32_t fftSize);
+AMPORA_API void AMPORA_CALL GetThreeAngleZX(struct CPtrList* channels, struct ChannelInfo* target,
+                                            int32_t start, int32_t count, int32_t fftSize);
 
 /* ---- Delta and two-wattmeter power by harmonics ---- */
+AMPORA_API void AMPORA_CALL GetThreeAngleP(struct CPtrList* channels, struct ChannelInfo* target,
+                                           int32_t start, int32_t count, int32_t fftSize);
+AMPORA_API void AMPORA_CALL GetThreeAnglePAll(struct CPtrList* channels, struct ChannelInfo* target,
+                                              int32_t start, int32_t count, int32_t fftSize);
+AMPORA_API void AMPORA_CALL GetTwoAngleP(struct CPtrList* channels, struct ChannelInfo* target,
+                                         int32_t start, int32_t count, int32_t fftSize);
+AMPORA_API void AMPORA_CALL GetTwoAnglePAll(struct CPtrList* channels, struct ChannelInfo* target,
+                                            int32_t start, int32_t count, int32_t fftSize);
 
 /* ---- Delta and two-wattmeter power, whole record ---- */
+AMPORA_API double AMPORA_CALL GetThreeAnglePSum(struct CPtrList* channels, struct ChannelInfo* target,
+                                                int32_t start, int32_t count, int32_t fftSize);
+AMPORA_API double AMPORA_CALL GetThreeAnglePAllSum(struct CPtrList* channels, struct ChannelInfo* target,
+                                                   int32_t start, int32_t count, int32_t fftSize);
+AMPORA_API double AMPORA_CALL GetTwoAnglePSum(struct CPtrList* channels, struct ChannelInfo* target,
+                                              int32_t start, int32_t count, int32_t fftSize);
+AMPORA_API double AMPORA_CALL GetTwoAnglePAllSum(struct CPtrList* channels, struct ChannelInfo* target,
+                                                 int32_t start, int32_t count, int32_t fftSize);
 
 /* ---- Instantaneous delta and two-wattmeter power ---- */
 

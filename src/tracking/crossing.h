@@ -1,0 +1,63 @@
+// Crossings of a level by the straight line between two samples: the tests
+// that decide whether a pair of samples crosses, and the fractional position
+// at which it does. Positions are absolute indices into the record's arrays,
+// so a crossing found in one block is still valid in the next; 0.0 in a state
+// slot means "no crossing".
+#pragma once
+
+#include <cstdint>
+
+// Rising tests for the pair (before, after) against a level. They differ only
+// in which side may touch the level, which decides whether a sample lying
+// exactly on the level starts a crossing.
+
+// before < level <= after: a sample on the level counts as having risen.
+inline bool RisesOntoLevel(double before, double after, double level) {
+    return before < level && level <= after;
+}
+
+// before <= level < after: a sample on the level counts as not yet risen.
+inline bool RisesOffLevel(double before, double after, double level) {
+    return before <= level && level < after;
+}
+
+// Either of the two forms.
+inline bool RisesThrough(double before, double after, double level) {
+    return RisesOntoLevel(before, after, level) || RisesOffLevel(before, after, level);
+}
+
+// before >= level > after: the falling crossing of the half-period speed mean.
+inline bool FallsOffLevel(double before, double after, double level) {
+    return before >= level && level > after;
+}
+
+// Falling in either form: what the glitch rejection looks for behind a rise.
+inline bool FallsThrough(double before, double after, double level) {
+    return (before >= level && after < level) || (before > level && after <= level);
+}
+
+// Position of a crossing interpolated back from the later sample: the pair's
+// later sample sits at afterIndex, the earlier one span positions before it.
+//   afterIndex - (after - level) / (after - before) * span
+// A crossing found by one of the tests above always has before != after.
+inline double CrossingPosition(double afterIndex, double before, double after, double level,
+                               double span = 1.0) {
+    return afterIndex - (after - level) / (after - before) * span;
+}
+
+// Position of a crossing interpolated forward from the earlier sample at
+// beforeIndex (the falling crossings of the speed mean are measured this way).
+inline double CrossingPositionFromBefore(double beforeIndex, double before, double after, double level) {
+    return beforeIndex + (before - level) / (before - after);
+}
+
+// The level halfway between a channel's stored extremes, as the float the
+// trackers compare against.
+inline float MidLevel(float high, float low) {
+    const float stored = static_cast<float>((static_cast<double>(high) + low) * 0.5);
+    return stored;
+}
+
+// Truncation toward zero of a crossing position or a span, as the trackers
+// index arrays with it.
+inline int32_t Trunc(double x) { return static_cast<int32_t>(x); }

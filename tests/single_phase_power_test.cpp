@@ -1,0 +1,369 @@
+// Single-phase harmonic power and the shared window steps: the ramp rules, the
+// physics of one voltage/current pair, blocks that join, whole-record means and
+// the bytes each export may touch.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "ampora.h"
+#include "dsp/fft.h"
+#include "power/phasor_step.h"
+#include "power/window_walk.h"
+#include "support/integrity.h"
+#include "support/power_signals.h"
+
+namespace {
+
+using BlockFn = void (*)(CPtrList*, ChannelInfo*, int32_t, int32_t, int32_t, float*, float*, float*, float*);
+using RecordFn = double (*)(CPtrList*, ChannelInfo*, int32_t, int32_t, int32_t, float*, float*, float*, float*);
+
+struct SinglePhaseExport {
+    const char* name;
+    BlockFn block;
+    RecordFn record;   // whole-record form, or null
+    double factor;     // 1, 3 or sqrt(3)
+    bool line;         // fed with a line voltage, turned back by 30°
+    bool all;          // harmonics 1 to 21
+    bool leading;
+};
+
+const SinglePhaseExport kExports[] = {
+    {"GetP", GetP, nullptr, 1.0, false, false, true},
+    {"GetPAll", GetPAll, GetPAllSum, 1.0, false, true, true},
+    {"Get3PBy1", Get3PBy1, Get3PBy1Sum, 3.0, false, false, false},
+    {"Get3PBy1All", Get3PBy1All, Get3PBy1AllSum, 3.0, false, true, false},
+    {"Get3PBy1Line", Get3PBy1Line, Get3PBy1LineSum, std::sqrt(3.0), true, false, false},
+    {"Get3PBy1LineAll", Get3PBy1LineAll, Get3PBy1LineAllSum, std::sqrt(3.0), true, true, false},
+};
+
+struct Buffers {
+    std::vector<float> v[4] = {std::vector<float>(64), std::vector<float>(64), std::vector<float>(64),
+                               std::vector<float>(64)};
+};
+
+void Block(const SinglePhaseExport& e, PowerHost& h, int start, int count, int fftSize, Buffers& b) {
+    e.block(h.List(), h.target, start, count, fftSize, b.v[0].data(), b.v[1].data(), b.v[2].data(), b.v[3].data());
+}
+double Record(const SinglePhaseExport& e, PowerHost& h, int start, int length, int fftSize, Buffers& b) {
+    return e.record(h.List(), h.target, start, length, fftSize, b.v[0].data(), b.v[1].data(), b.v[2].data(),
+                    b.v[3].data());
+}
+
+// ---- the shared window steps ----
+
+TEST(WindowWalk, TrailingRampOfAnEightSampleWindow) {
+    std::vector<float> r(16, -1.0f);
+    std::vector<int> offsets;
+    const double values[] = {1.0, 3.0, 10.0};   // windows at offsets 0, 2, 4
+    const int next = WalkBlock(r.data(), 0, 12, 8, kTrailingWalk, [&](int offset) {
+        offsets.push_back(offset);
+        return values[offsets.size() - 1];
+    });
+    EXPECT_EQ(offsets, (std::vector<int>{0, 2, 4}));
+    EXPECT_EQ(next, 14);
+    for (int i = 0; i < 9; ++i) EXPECT_EQ(r[i], 1.0f) << i;
+    EXPECT_EQ(r[9], 2.0f);    // halfway from 1 to 3
+    EXPECT_EQ(r[10], 2.0f);   // the next ramp starts at the entry before it
+    EXPECT_EQ(r[11], 6.0f);   // halfway from 2 to 10
+    EXPECT_EQ(r[12], -1.0f);
+}
+
+TEST(WindowWalk, LeadingRampFillsTheGapAfterTheFirstWindow) {
+    std::vector<float> r(18, -1.0f);
+    int calls = 0;
+    const double values[] = {1.0, 3.0, 10.0};
+    WalkBlock(r.data(), 0, 14, 8, kLeadingWalk, [&](int) { return values[calls++]; });
+    EXPECT_EQ(calls, 3);   // positions 0, 10, 12; the end 14 is not a window
+    for (int i = 0; i < 11; ++i) EXPECT_EQ(r[i], 1.0f) << i;
+    EXPECT_EQ(r[11], 2.0f);
+    EXPECT_EQ(r[12], 2.0f);
+    EXPECT_EQ(r[13], 6.0f);
+    EXPECT_EQ(r[14], -1.0f);
+}
+
+TEST(WindowWalk, EarlyStartAnchorsAtZeroAndWritesNothingBefore) {
+    std::vector<float> r(10, -1.0f);
+    r[1] = 5.0f;
+    float* result = r.data() + 1;   // r[0] stands for the memory before the array
+    WalkBlock(result, 1, 0, 8, kTrailingWalk, [](int) { return 9.0; });
+    EXPECT_EQ(r[0], -1.0f);
+    EXPECT_EQ(result[0], 7.0f);   // one step of (9 - 5) / 8 · 4 from the anchor at 0
+    EXPECT_EQ(result[1], -1.0f);
+}
+
+TEST(WindowWalk, GeometricRampCoversAQuarterPerHop) {
+    std::vector<float> r(6, -1.0f);
+    GeometricRamp ramp{0};
+    ramp.Write(r.data(), 2, 8, 8.0);
+    ramp.Write(r.data(), 2, 8, 16.0);
+    ramp.Write(r.data(), 2, 8, 16.0);
+    EXPECT_EQ(ramp.next, 4);
+    EXPECT_EQ(r[0], 8.0f);
+    EXPECT_EQ(r[1], 9.0f);
+    EXPECT_EQ(r[2], 9.875f);
+    EXPECT_EQ(r[3], 10.75f);
+    EXPECT_EQ(r[4], -1.0f);
+}
+
+TEST(WindowWalk, RecordWindowsEndAtOrBeginAtTheirPosition) {
+    std::vector<int> ends, begins;
+    WalkRecord(0, 3 * 8, 8, 8, RecordWindow::EndsAtPosition, [&](int, int offset) { ends.push_back(offset); });
+    WalkRecord(0, 3 * 8, 8, 8, RecordWindow::BeginsAtPosition, [&](int, int offset) { begins.push_back(offset); });
+    EXPECT_EQ(ends, (std::vector<int>{0, 0, 8}));
+    EXPECT_EQ(begins, (std::vector<int>{0, 8, 16}));
+    int visits = 0;
+    WalkRecord(0, 15, 16, 16, RecordWindow::BeginsAtPosition, [&](int, int) { ++visits; });
+    EXPECT_EQ(visits, 0);
+}
+
+// Bin 1 computed alone, and bins 1 to 21 without the rest of the last stage, are
+// bit for bit the transform's, direct and reduced.
+TEST(PhasorStep, UsedBinsAloneMatchTheTransform) {
+    uint32_t seed = 12345;
+    auto next = [&seed] {
+        seed = seed * 1664525u + 1013904223u;
+        return static_cast<float>(static_cast<int32_t>(seed) / 2147483648.0 * 1000.0);
+    };
+    for (int size : {2, 4, 8, 16, 32, 64, 128, 256, 1000, 1024, 4096}) {
+        for (int trial = 0; trial < 20; ++trial) {
+            std::vector<float> x(size);
+            for (float& v : x) v = next();
+            std::vector<float> re(size), im(size), re1(size, -1.0f), im1(size, -1.0f);
+            const int points = Fft(size, 0, x.data(), nullptr, re.data(), im.data(), 1);
+            EXPECT_EQ(TransformFundamentalBin(x.data(), size, {re1.data(), im1.data()}), points);
+            ASSERT_EQ(re1[1], re[1]) << "size " << size;
+            ASSERT_EQ(im1[1], im[1]) << "size " << size;
+            std::vector<float> re21(size), im21(size);
+            EXPECT_EQ(TransformLowBins(x.data(), size, {re21.data(), im21.data()}, 21), points);
+            for (int h = 1; h <= 21 && h < points; ++h) {
+                ASSERT_EQ(re21[h], re[h]) << "size " << size << " bin " << h;
+                ASSERT_EQ(im21[h], im[h]) << "size " << size << " bin " << h;
+            }
+        }
+    }
+}
+
+// ---- physics ----
+
+constexpr int kFft = 256;
+constexpr int kLength = 8 * kFft;
+constexpr double kU = 230.0, kI = 5.0;
+
+// One voltage/current pair at the fundamental and at the 5th harmonic, with
+// phase corrections; alpha is the angle of u·conj(i) after the corrections.
+struct PairCase {
+    const char* name;
+    double u1, i1, alpha1;
+    double u5, i5, alpha5;
+    double voltageShift, currentShift;
+    double currentLag1, currentLag5;   // lags put into the current signal
+};
+
+const PairCase kPairCases[] = {
+    {"in_phase", kU, kI, 0.0, 0, 0, 0, 0, 0, 0, 0},
+    {"lagging_90", kU, kI, Degrees(90), 0, 0, 0, 0, 0, Degrees(90), 0},
+    {"lagging_60", kU, kI, Degrees(60), 0, 0, 0, 0, 0, Degrees(60), 0},
+    {"leading_30", kU, kI, Degrees(-30), 0, 0, 0, 0, 0, Degrees(-30), 0},
+    // The current's phase correction turns its 5th harmonic by -5·0.1 rad.
+    {"fifth_turned_by_shift", kU, 0.0, 0.0, 20.0, 3.0, 0.5, 0.0, 0.1, 0, 0},
+    // pi/2 on the voltage: the fundamental by -90°, the 5th by -450°.
+    {"voltage_shift_quarter_turn", kU, kI, Degrees(-90), 20.0, 3.0, Degrees(-450), std::acos(-1.0) / 2, 0, 0, 0},
+};
+
+// The line exports are fed a line voltage that leads the phase voltage by 30°
+// with sqrt(3) its RMS (at every harmonic): they then give what the x3 forms
+// give from the phase voltage.
+double Expected(const SinglePhaseExport& e, const PairCase& c, uint32_t kind) {
+    if (kind != 1 && kind != 2) return 0.0;
+    const double factor = e.line ? 3.0 : e.factor;
+    auto part = [&](double ui, double alpha) { return factor * ui * (kind == 1 ? std::cos(alpha) : std::sin(alpha)); };
+    return part(c.u1 * c.i1, c.alpha1) + (e.all ? part(c.u5 * c.i5, c.alpha5) : 0.0);
+}
+
+std::vector<std::vector<float>> PairSignals(const SinglePhaseExport& e, const PairCase& c) {
+    const double gain = e.line ? std::sqrt(3.0) : 1.0;
+    const double lead = e.line ? Degrees(30) : 0.0;
+    return {Signal(kLength, kFft, {{c.u1 * gain, lead}, {c.u5 * gain, lead, 5}}),
+            Signal(kLength, kFft, {{c.i1, -c.currentLag1}, {c.i5, -c.currentLag5, 5}})};
+}
+
+TEST(SinglePhasePower, PairPhysicsThroughEveryForm) {
+    for (const SinglePhaseExport& e : kExports) {
+        for (const PairCase& c : kPairCases) {
+            for (uint32_t kind : {0u, 1u, 2u, 3u}) {
+                SCOPED_TRACE(std::string(e.name) + " " + c.name + " CalcKind " + std::to_string(kind));
+                const double want = Expected(e, c, kind);
+                PowerHost h(PairSignals(e, c), kLength, kind, 1.0);
+                h.sources[0]->PhaseShift = c.voltageShift;
+                h.sources[1]->PhaseShift = c.currentShift;
+                Buffers b;
+                const double tolerance = 2e-5 * 3 * kU * kI;
+                Block(e, h, 0, kLength - kFft, kFft, b);
+                for (int i = 0; i < kLength - kFft; i += 7) ASSERT_NEAR(h.result[i], want, tolerance) << "position " << i;
+                if (kind == 0 || kind == 3) {
+                    for (int i = 0; i < kLength - kFft; ++i) ASSERT_EQ(h.result[i], 0.0f) << "position " << i;
+                }
+                if (e.record != nullptr) {
+                    EXPECT_NEAR(Record(e, h, 0, kLength, kFft, b), want, tolerance);
+                }
+            }
+        }
+    }
+}
+
+// The phasors of the last window stay in the caller's buffers.
+TEST(SinglePhasePower, BuffersKeepTheLastWindowsPhasors) {
+    const SinglePhaseExport& e = kExports[3];   // Get3PBy1All
+    PowerHost h({Signal(kLength, kFft, {{kU, 0.0}, {10.0, Degrees(40), 21}}),
+                 Signal(kLength, kFft, {{kI, Degrees(-90)}})},
+                kLength);
+    Buffers b;
+    Block(e, h, 0, 2 * kFft, kFft, b);
+    EXPECT_NEAR(b.v[0][1], kU, 1e-3);
+    EXPECT_NEAR(b.v[1][1], 0.0, 1e-3);
+    EXPECT_NEAR(b.v[2][1], 0.0, 1e-4);
+    EXPECT_NEAR(b.v[3][1], -kI, 1e-4);
+    EXPECT_NEAR(std::atan2(b.v[1][21], b.v[0][21]), Degrees(40), 1e-4);
+}
+
+// A recording processed in blocks of several hops equals one call over it.
+TEST(SinglePhasePower, BlocksJoinWithoutAGap) {
+    const int fft = 128, q = fft / 4, total = 40 * q;
+    std::vector<float> u(total + q), i(total + q);
+    for (int n = 0; n < total + q; ++n) {
+        u[n] = static_cast<float>((100 + n * 0.05) * std::cos(2 * std::acos(-1.0) * n / 64.0));
+        i[n] = static_cast<float>(3 * std::cos(2 * std::acos(-1.0) * n / 64.0 - 0.4 - n * 1e-4));
+    }
+    for (const SinglePhaseExport& e : kExports) {
+        for (int block : {3 * q, 5 * q, 7 * q}) {
+            SCOPED_TRACE(std::string(e.name) + " blocks of " + std::to_string(block));
+            PowerHost whole({u, i}, total + q, 2);
+            PowerHost pieces({u, i}, total + q, 2);
+            Buffers b;
+            Block(e, whole, 0, total, fft, b);
+            for (int start = 0; start < total; start += block)
+                Block(e, pieces, start, std::min(block, total - start), fft, b);
+            for (int n = 0; n < total + q; ++n) ASSERT_EQ(whole.result[n], pieces.result[n]) << "position " << n;
+        }
+    }
+}
+
+// start 0 with count 0: the trailing forms fill the first window, GetP nothing.
+TEST(SinglePhasePower, EmptyFirstBlock) {
+    for (const SinglePhaseExport& e : kExports) {
+        PowerHost h({Signal(kFft, kFft, {{kU, 0}}), Signal(kFft, kFft, {{kI, 0}})}, kFft + 64, 1);
+        Buffers b;
+        Block(e, h, 0, 0, kFft, b);
+        const float expected = e.leading ? -7.0f : h.result[0];
+        for (int n = 0; n < kFft; ++n) ASSERT_EQ(h.result[n], expected) << e.name << " " << n;
+        if (!e.leading) {
+            EXPECT_NEAR(h.result[0], e.factor * kU * kI * (e.line ? std::cos(Degrees(-30)) : 1.0), 1.0);
+        }
+        EXPECT_EQ(h.result[kFft], -7.0f);
+    }
+}
+
+// Whole-record windows: the fundamental forms' windows end at their position
+// (so the first is taken twice), GetPAllSum's begin there.
+TEST(SinglePhasePower, RecordWindowsAndTheirStoredValues) {
+    std::vector<float> u(3 * kFft), i(3 * kFft);
+    for (int w = 0; w < 3; ++w) {
+        auto uw = Signal(kFft, kFft, {{100.0 * (w + 1), 0}});
+        auto iw = Signal(kFft, kFft, {{1.0, 0}});
+        std::copy(uw.begin(), uw.end(), u.begin() + w * kFft);
+        std::copy(iw.begin(), iw.end(), i.begin() + w * kFft);
+    }
+    for (const SinglePhaseExport& e : kExports) {
+        if (e.record == nullptr) continue;
+        SCOPED_TRACE(e.name);
+        PowerHost h({u, i}, 3 * kFft, 1, 2.0, -7.0f);
+        Buffers b;
+        ByteWatch watch(h.host);
+        for (int p : {0, kFft, 2 * kFft}) watch.AllowFloats(h.result, p, 1);
+        const double mean = Record(e, h, 0, 3 * kFft, kFft, b);
+        EXPECT_EQ(watch.Violations(), "");
+        const bool begins = e.leading;   // GetPAllSum
+        const double f = e.factor * 2.0 * (e.line ? std::cos(Degrees(30)) : 1.0);
+        const double w[3] = {f * 100, f * (begins ? 200 : 100), f * (begins ? 300 : 200)};
+        for (int k = 0; k < 3; ++k) EXPECT_NEAR(h.result[k * kFft], w[k], 1e-2) << "window " << k;
+        EXPECT_NEAR(mean, (w[0] + w[1] + w[2]) / 3, 1e-2);
+        EXPECT_EQ(h.result[1], -7.0f);
+        EXPECT_EQ(Record(e, h, 0, kFft - 1, kFft, b), 0.0) << "shorter than a window";
+    }
+}
+
+// The fundamental record forms round the product, then the scaled product;
+// the harmonic sums round once.
+TEST(SinglePhasePower, RecordRoundingPoints) {
+    for (const SinglePhaseExport& e : kExports) {
+        if (e.record == nullptr) continue;
+        SCOPED_TRACE(e.name);
+        PowerHost h({Signal(kFft, kFft, {{kU, 0.3}, {7.0, 0.2, 3}}), Signal(kFft, kFft, {{kI, -0.2}, {0.5, 0.1, 3}})},
+                    kFft, 1, 1.37);
+        Buffers b;
+        Record(e, h, 0, kFft, kFft, b);
+        const double c = std::cos(0.5235987901687622), s = std::sin(0.5235987901687622);
+        auto term = [&](int k, double scale) {
+            const double ur = b.v[0][k], ui = b.v[1][k], ir = b.v[2][k], ii = b.v[3][k];
+            const double x = ur * ir + ui * ii, y = ui * ir - ur * ii;
+            return e.line ? (s * y + c * x) * 1.7320508386561266 * scale : x * e.factor * scale;
+        };
+        float expected;
+        if (!e.all) {
+            expected = static_cast<float>(static_cast<float>(term(1, 1.0)) * 1.37);
+        } else {
+            double sum = 0.0;
+            for (int k = 1; k <= 21; ++k) sum += term(k, 1.37);
+            expected = static_cast<float>(sum);
+        }
+        EXPECT_EQ(h.result[0], expected);
+    }
+}
+
+// Every block export touches only the positions of its block (and the gap of
+// the leading forms), and nothing with missing sources, buffers or windows.
+TEST(SinglePhasePower, RecordIntegrity) {
+    const int fft = 64, q = 16;
+    for (const SinglePhaseExport& e : kExports) {
+        for (int start : {0, 3 * q, 9 * q}) {
+            SCOPED_TRACE(std::string(e.name) + " start " + std::to_string(start));
+            const int count = 4 * q, end = start + count;
+            const int size = std::max(fft, e.leading ? end + q : end);
+            HostChannels host(0x5C, true);
+            ChannelInfo* u = host.Add(1);
+            ChannelInfo* i = host.Add(2);
+            ChannelInfo* t = host.Add(3, false);
+            host.Samples(u, Signal(std::max(fft, end), fft, {{1.0, 0}}));
+            host.Samples(i, Signal(std::max(fft, end), fft, {{1.0, 0.5}}));
+            float* r = host.Results(t, size, 0.5f);
+            host.SetSources(t, {1, 2});
+            t->CalcKind = 1;
+            t->Scale = 1.0;
+            Buffers b;
+            ByteWatch watch(host);
+            const int first = start == 0 ? 0 : (e.leading ? start : start - q);
+            watch.AllowFloats(r, first, size - first);
+            e.block(host.List(), t, start, count, fft, b.v[0].data(), b.v[1].data(), b.v[2].data(), b.v[3].data());
+            EXPECT_EQ(watch.Violations(), "");
+            EXPECT_TRUE(watch.Changed(r + end - 1, sizeof(float)));
+
+            host.SetSources(t, {1, 9});   // the second source is not in the list
+            ByteWatch untouched(host);
+            e.block(host.List(), t, start, count, fft, b.v[0].data(), b.v[1].data(), b.v[2].data(), b.v[3].data());
+            host.SetSources(t, {1, 2});
+            untouched.AllowField(t, offsetof(ChannelInfo, SourceIds), sizeof(t->SourceIds));
+            e.block(nullptr, t, start, count, fft, b.v[0].data(), b.v[1].data(), b.v[2].data(), b.v[3].data());
+            e.block(host.List(), t, start, count, fft, nullptr, b.v[1].data(), b.v[2].data(), b.v[3].data());
+            e.block(host.List(), t, start, count, 2, b.v[0].data(), b.v[1].data(), b.v[2].data(), b.v[3].data());
+            if (e.all) {
+                e.block(host.List(), t, start, count, 16, b.v[0].data(), b.v[1].data(), b.v[2].data(),
+                        b.v[3].data());
+            }
+            EXPECT_EQ(untouched.Violations(), "");
+        }
+    }
+}
+
+}  // namespace

@@ -1,0 +1,76 @@
+// Test signals and hosts for the windowed power exports: sums of cosines with a
+// known RMS, phase and harmonic order, fed to N source records (samples and
+// results alike) and a target that lists them.
+#pragma once
+
+#include <cmath>
+#include <initializer_list>
+#include <vector>
+
+#include "host/host_channels.h"
+
+struct Wave {
+    double rms;
+    double phase;   // radians at position 0
+    int harmonic = 1;
+};
+
+// n samples of sum of rms·sqrt(2)·cos(2·pi·h·i/period + phase).
+inline std::vector<float> Signal(int n, int period, std::initializer_list<Wave> waves) {
+    std::vector<float> x(n);
+    const double pi = std::acos(-1.0);
+    for (int i = 0; i < n; ++i) {
+        double v = 0.0;
+        for (const Wave& w : waves) v += w.rms * std::sqrt(2.0) * std::cos(2.0 * pi * w.harmonic * i / period + w.phase);
+        x[i] = static_cast<float>(v);
+    }
+    return x;
+}
+
+inline double Degrees(double d) { return d * std::acos(-1.0) / 180.0; }
+
+// Sources 1..N (ChannelId k+1) holding the signals as samples and as results,
+// and an unlisted target whose SourceIds name them.
+struct PowerHost {
+    HostChannels host;
+    std::vector<ChannelInfo*> sources;
+    ChannelInfo* target = nullptr;
+    float* result = nullptr;
+
+    PowerHost(const std::vector<std::vector<float>>& signals, int resultLength, uint32_t calcKind = 1,
+              double scale = 1.0, float initial = -7.0f)
+        : host(0xA5) {
+        for (size_t k = 0; k < signals.size(); ++k) {
+            ChannelInfo* s = host.Add(static_cast<uint32_t>(k + 1));
+            host.Samples(s, signals[k]);
+            host.Results(s, signals[k]);
+            s->PhaseShift = 0.0;
+            sources.push_back(s);
+        }
+        target = host.Add(100, false);
+        switch (signals.size()) {
+            case 2: host.SetSources(target, {1, 2}); break;
+            case 4: host.SetSources(target, {1, 2, 3, 4}); break;
+            default: host.SetSources(target, {1, 2, 3, 4, 5, 6}); break;
+        }
+        result = host.Results(target, resultLength, initial);
+        target->CalcKind = calcKind;
+        target->Scale = scale;
+    }
+    CPtrList* List() { return host.List(); }
+};
+
+// A balanced positive-sequence system: phase RMS u, currents of RMS i lagging
+// by phi, period samples per cycle. Sources in pair order: line voltages U12,
+// U23, U31 with I1, I2, I3 (line = true), or phase voltages with the currents.
+inline std::vector<std::vector<float>> BalancedSystem(int n, int period, double u, double i, double phi,
+                                                      bool line) {
+    std::vector<std::vector<float>> s;
+    for (int k = 0; k < 3; ++k) {
+        const double phase = -Degrees(120.0 * k);
+        if (line) s.push_back(Signal(n, period, {{std::sqrt(3.0) * u, phase + Degrees(30.0)}}));
+        else s.push_back(Signal(n, period, {{u, phase}}));
+        s.push_back(Signal(n, period, {{i, phase - phi}}));
+    }
+    return s;
+}

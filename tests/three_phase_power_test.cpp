@@ -1,0 +1,375 @@
+// Three-phase windowed power: three-wire, delta, two-wattmeter and the
+// positive-sequence kinds, block by block and for a whole record, on balanced
+// systems with known answers; blocks that join; the bytes each export touches.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "ampora.h"
+#include "power/phasor_step.h"
+#include "support/integrity.h"
+#include "support/power_signals.h"
+
+namespace {
+
+using BlockFn = void (*)(CPtrList*, ChannelInfo*, int32_t, int32_t, int32_t);
+using RecordFn = double (*)(CPtrList*, ChannelInfo*, int32_t, int32_t, int32_t);
+
+enum class Wiring { ThreeWire, Delta, TwoWattmeter };
+
+struct ThreePhaseExport {
+    const char* name;
+    BlockFn block;
+    RecordFn record;
+    Wiring wiring;
+    bool all;
+};
+
+const ThreePhaseExport kExports[] = {
+    {"GetThreeLineP", GetThreeLineP, GetThreeLinePSum, Wiring::ThreeWire, false},
+    {"GetThreeLinePAll", GetThreeLinePAll, GetThreeLinePAllSum, Wiring::ThreeWire, true},
+    {"GetThreeAngleP", GetThreeAngleP, GetThreeAnglePSum, Wiring::Delta, false},
+    {"GetThreeAnglePAll", GetThreeAnglePAll, GetThreeAnglePAllSum, Wiring::Delta, true},
+    {"GetTwoAngleP", GetTwoAngleP, GetTwoAnglePSum, Wiring::TwoWattmeter, false},
+    {"GetTwoAnglePAll", GetTwoAnglePAll, GetTwoAnglePAllSum, Wiring::TwoWattmeter, true},
+};
+
+constexpr double kU = 230.0, kI = 5.0;
+
+// The sources each wiring reads from a balanced positive-sequence system:
+// three-wire U12/I1, U23/I2, U31/I3; delta the phase voltages with their
+// currents; two-wattmeter U12/I1 and U23/I3.
+std::vector<std::vector<float>> Sources(Wiring w, int n, int period, double phi) {
+    auto s = BalancedSystem(n, period, kU, kI, phi, w != Wiring::Delta);
+    if (w == Wiring::TwoWattmeter) return {s[0], s[1], s[2], s[5]};
+    return s;
+}
+
+// Active for the kinds the family reads as active, reactive otherwise.
+bool ActiveKind(Wiring w, uint32_t kind) { return w == Wiring::ThreeWire ? kind != 2 : kind == 1; }
+
+TEST(ThreePhasePower, BalancedSystemThroughEveryForm) {
+    for (const ThreePhaseExport& e : kExports) {
+        for (int fft : {16, 128, 1024}) {
+            if (e.all && fft < 32) continue;
+            for (double phi : {0.0, Degrees(30), Degrees(90), Degrees(-45)}) {
+                for (uint32_t kind : {0u, 1u, 2u, 3u}) {
+                    SCOPED_TRACE(std::string(e.name) + " fftSize " + std::to_string(fft) + " phi " +
+                                 std::to_string(phi) + " CalcKind " + std::to_string(kind));
+                    const int n = 6 * fft;
+                    PowerHost h(Sources(e.wiring, n, fft, phi), n, kind, 1.0);
+                    const double want = 3 * kU * kI * (ActiveKind(e.wiring, kind) ? std::cos(phi) : std::sin(phi));
+                    const double tolerance = 3e-5 * 3 * kU * kI;
+                    e.block(h.List(), h.target, 0, n, fft);
+                    for (int i = 0; i < n; i += 5) ASSERT_NEAR(h.result[i], want, tolerance) << "position " << i;
+                    const double mean = e.record(h.List(), h.target, 0, n, fft);
+                    EXPECT_NEAR(mean, want, tolerance);
+                    EXPECT_NEAR(h.result[fft], want, tolerance);
+                }
+            }
+        }
+    }
+}
+
+// A 5th harmonic in pair 1 only, and a phase correction phi on its current:
+// the harmonic sums turn the 5th by -5·phi, the fundamental forms see nothing
+// (the currents carry no fundamental).
+TEST(ThreePhasePower, FifthHarmonicTurnedByTheCurrentsPhaseShift) {
+    const int fft = 256, n = 4 * fft;
+    const double u5 = 20.0, i5 = 3.0, phi = 0.1;
+    for (const ThreePhaseExport& e : kExports) {
+        for (uint32_t kind : {1u, 2u}) {
+            SCOPED_TRACE(std::string(e.name) + " CalcKind " + std::to_string(kind));
+            auto s = Sources(e.wiring, n, fft, 0.0);
+            const bool line = e.wiring != Wiring::Delta;
+            // A line voltage leads by 30° with sqrt(3) the RMS of the pair's
+            // own phase voltage; the three-wire form divides that back out.
+            const double gain = e.wiring == Wiring::ThreeWire ? std::sqrt(3.0) : 1.0;
+            s[0] = Signal(n, fft, {{kU * (line ? std::sqrt(3.0) : 1.0), line ? Degrees(30) : 0.0},
+                                   {u5 * gain, e.wiring == Wiring::ThreeWire ? Degrees(30) : 0.0, 5}});
+            for (size_t k = 1; k < s.size(); k += 2) s[k] = std::vector<float>(n, 0.0f);
+            s[1] = Signal(n, fft, {{i5, 0.0, 5}});
+            PowerHost h(s, n, kind);
+            h.sources[1]->PhaseShift = phi;
+            const double want = e.all ? u5 * i5 * (kind == 1 ? std::cos(5 * phi) : std::sin(5 * phi)) : 0.0;
+            e.block(h.List(), h.target, 0, n, fft);
+            for (int i = 0; i < n; i += 11) ASSERT_NEAR(h.result[i], want, 1e-3) << "position " << i;
+            EXPECT_NEAR(e.record(h.List(), h.target, 0, n, fft), want, 1e-3);
+        }
+    }
+}
+
+// Two-wattmeter: equal pairs cancel; a pair 2 voltage of opposite sign doubles pair 1.
+TEST(ThreePhasePower, TwoWattmeterEquivalences) {
+    const int fft = 128, n = 4 * fft;
+    const auto u = Signal(n, fft, {{kU, 0.2}});
+    const auto i = Signal(n, fft, {{kI, -0.5}});
+    std::vector<float> minusU(u);
+    for (float& x : minusU) x = -x;
+    for (BlockFn f : {GetTwoAngleP, GetTwoAnglePAll}) {
+        for (uint32_t kind : {1u, 2u}) {
+            const double pair = kU * kI * (kind == 1 ? std::cos(0.7) : std::sin(0.7));
+            PowerHost same({u, i, u, i}, n, kind);
+            f(same.List(), same.target, 0, n, fft);
+            PowerHost opposite({u, i, minusU, i}, n, kind);
+            f(opposite.List(), opposite.target, 0, n, fft);
+            for (int k = 0; k < n; k += 9) {
+                ASSERT_NEAR(same.result[k], 0.0, 1e-3) << k;
+                ASSERT_NEAR(opposite.result[k], 2 * pair, 2e-2) << k;
+            }
+        }
+    }
+}
+
+// The rounding points and constants of each form, on noise (every bin busy):
+// the first window of a block call and the one window of a record call equal
+// the formulas below bit for bit, with phasors from the shared phasor step.
+constexpr double kBlockInverseSqrt3 = 0.5773502795520422;
+constexpr float kRecordInverseSqrt3 = 0.5773502588272095f;
+
+float ThreeWireBlock(double (*q)(int, void*), void* c, double scale, int harmonics) {
+    if (harmonics == 1) return static_cast<float>(q(1, c) * scale * kBlockInverseSqrt3);
+    float sum = 0.0f;
+    for (int h = 1; h <= harmonics; ++h) sum = static_cast<float>(sum + q(h, c) * scale * kBlockInverseSqrt3);
+    return sum;
+}
+float ThreeWireRecord(double (*q)(int, void*), void* c, double scale, int harmonics) {
+    if (harmonics == 1) {
+        float e = static_cast<float>(q(1, c));
+        e = static_cast<float>(e * scale);
+        return static_cast<float>(e * static_cast<double>(kRecordInverseSqrt3));
+    }
+    double sum = 0.0;
+    for (int h = 1; h <= harmonics; ++h) sum += q(h, c) * scale * static_cast<double>(kRecordInverseSqrt3);
+    return static_cast<float>(sum);
+}
+float PairsBlock(double (*q)(int, void*), void* c, double scale, int harmonics) {
+    if (harmonics == 1) return static_cast<float>(q(1, c) * scale);
+    double sum = 0.0;
+    for (int h = 1; h <= harmonics; ++h) sum += q(h, c) * scale;
+    return static_cast<float>(sum);
+}
+float PairsRecord(double (*q)(int, void*), void* c, double scale, int harmonics) {
+    if (harmonics == 1) return static_cast<float>(static_cast<float>(q(1, c)) * scale);
+    return PairsBlock(q, c, scale, harmonics);
+}
+
+struct Phasors {
+    std::vector<std::vector<float>> re, im;
+    Wiring wiring;
+    bool active;
+};
+
+double Quantity(int h, void* context) {
+    const Phasors& p = *static_cast<const Phasors*>(context);
+    auto x = [&](int k) { return double(p.re[2 * k][h]) * p.re[2 * k + 1][h] + double(p.im[2 * k][h]) * p.im[2 * k + 1][h]; };
+    auto y = [&](int k) { return double(p.im[2 * k][h]) * p.re[2 * k + 1][h] - double(p.re[2 * k][h]) * p.im[2 * k + 1][h]; };
+    if (p.wiring == Wiring::TwoWattmeter) return p.active ? x(0) - x(1) : y(0) - y(1);
+    const double zx = (x(0) + x(1)) + x(2), zy = (y(0) + y(1)) + y(2);
+    if (p.wiring == Wiring::Delta) return p.active ? zx : zy;
+    const double c = std::cos(0.5235987901687622), s = std::sin(0.5235987901687622);
+    return p.active ? c * zx + s * zy : c * zy - s * zx;
+}
+
+TEST(ThreePhasePower, RoundingPointsOfEachForm) {
+    const int fft = 128;
+    uint32_t seed = 99;
+    for (const ThreePhaseExport& e : kExports) {
+        for (int trial = 0; trial < 12; ++trial) {
+            const uint32_t kind = 1 + trial % 2;
+            SCOPED_TRACE(std::string(e.name) + " CalcKind " + std::to_string(kind) + " trial " + std::to_string(trial));
+            const int sources = e.wiring == Wiring::TwoWattmeter ? 4 : 6;
+            std::vector<std::vector<float>> signals(sources, std::vector<float>(fft));
+            for (auto& x : signals)
+                for (float& v : x) {
+                    seed = seed * 1664525u + 1013904223u;
+                    v = static_cast<float>(static_cast<int32_t>(seed) / 2147483648.0 * 100.0);
+                }
+            const double scale = 1.37;
+            PowerHost h(signals, fft, kind, scale);
+            const HarmonicSet set = e.all ? kHarmonicsOneToTwentyOne : kFundamentalOnly;
+            Phasors p{std::vector<std::vector<float>>(sources, std::vector<float>(64)),
+                      std::vector<std::vector<float>>(sources, std::vector<float>(64)), e.wiring,
+                      e.wiring == Wiring::ThreeWire ? kind != 2 : kind == 1};
+            for (int k = 0; k < sources; ++k) {
+                h.sources[k]->PhaseShift = 0.2 + 0.03 * k;
+                HarmonicPhasorStep(signals[k].data(), fft, {p.re[k].data(), p.im[k].data()}, set,
+                                   TurnsOf(h.sources[k]->PhaseShift, set));
+            }
+            const bool threeWire = e.wiring == Wiring::ThreeWire;
+            const int harmonics = e.all ? 21 : 1;
+            e.block(h.List(), h.target, 0, 0, fft);
+            EXPECT_EQ(h.result[0], (threeWire ? ThreeWireBlock : PairsBlock)(Quantity, &p, scale, harmonics));
+            e.record(h.List(), h.target, 0, fft, fft);
+            EXPECT_EQ(h.result[0], (threeWire ? ThreeWireRecord : PairsRecord)(Quantity, &p, scale, harmonics));
+        }
+    }
+}
+
+// ---- positive-sequence kinds ----
+
+struct ZxCase {
+    const char* name;
+    BlockFn fn;
+    bool line;
+    // Expected values of kinds 1..5 for RMS U, I lagging by phi, and whether
+    // Scale applies to each.
+    double (*expected)(int kind, double phi);
+    bool scaled[6];
+};
+
+double LineZx(int kind, double phi) {
+    const double values[] = {0.0, 3 * kU * kI * std::cos(phi), 3 * kU * kI * std::sin(phi), std::sqrt(3.0) * kU,
+                             kI * std::cos(phi), kI * std::sin(phi)};
+    return kind >= 1 && kind <= 5 ? values[kind] : 0.0;
+}
+double PhaseZx(int kind, double phi) {
+    const double values[] = {0.0, 3 * kU * kI * std::cos(phi), 3 * kU * kI * std::sin(phi), std::sqrt(3.0) * kU,
+                             kI * std::cos(phi) / std::sqrt(3.0), kI * std::sin(phi) / std::sqrt(3.0)};
+    return kind >= 1 && kind <= 5 ? values[kind] : 0.0;
+}
+
+const ZxCase kZxCases[] = {
+    {"GetThreeLineZX", GetThreeLineZX, true, LineZx, {false, true, true, false, false, false}},
+    {"GetThreeAngleZX", GetThreeAngleZX, false, PhaseZx, {true, true, true, true, true, true}},
+};
+
+TEST(PositiveSequence, KindsOfABalancedSystemAndTheirScale) {
+    const int fft = 256, n = 5 * fft;
+    for (const ZxCase& c : kZxCases) {
+        for (double phi : {0.0, Degrees(25), Degrees(-60)}) {
+            for (int kind = 0; kind <= 6; ++kind) {
+                for (double scale : {1.0, 2.0}) {
+                    SCOPED_TRACE(std::string(c.name) + " kind " + std::to_string(kind) + " scale " +
+                                 std::to_string(scale) + " phi " + std::to_string(phi));
+                    PowerHost h(BalancedSystem(n, fft, kU, kI, phi, c.line), n, static_cast<uint32_t>(kind), scale);
+                    c.fn(h.List(), h.target, 0, n, fft);
+                    const double want = c.expected(kind, phi) * (c.scaled[std::min(kind, 5)] ? scale : 1.0);
+                    const double size = kind == 1 || kind == 2 ? 3 * kU * kI * scale : std::fabs(want);
+                    const double tolerance = 2e-5 * std::max(1.0, size);
+                    for (int i = 0; i < n; i += 13) ASSERT_NEAR(h.result[i], want, tolerance) << "position " << i;
+                }
+            }
+        }
+    }
+}
+
+// A pure negative-sequence voltage set has no positive-sequence voltage.
+TEST(PositiveSequence, NegativeSequenceVoltages) {
+    const int fft = 128, n = 3 * fft;
+    auto s = BalancedSystem(n, fft, kU, kI, 0.0, false);
+    std::swap(s[2], s[4]);
+    for (const ZxCase& c : kZxCases) {
+        PowerHost voltage(s, n, 3);
+        c.fn(voltage.List(), voltage.target, 0, n, fft);
+        EXPECT_NEAR(voltage.result[n / 2], 0.0, 1e-3) << c.name;
+    }
+}
+
+// ---- ramps, blocks and bytes of every block export ----
+
+struct AnyBlock {
+    const char* name;
+    BlockFn fn;
+    int sources;
+};
+const AnyBlock kBlocks[] = {
+    {"GetThreeLineP", GetThreeLineP, 6},       {"GetThreeLinePAll", GetThreeLinePAll, 6},
+    {"GetThreeAngleP", GetThreeAngleP, 6},     {"GetThreeAnglePAll", GetThreeAnglePAll, 6},
+    {"GetTwoAngleP", GetTwoAngleP, 4},         {"GetTwoAnglePAll", GetTwoAnglePAll, 4},
+    {"GetThreeLineZX", GetThreeLineZX, 6},     {"GetThreeAngleZX", GetThreeAngleZX, 6},
+};
+
+// Drifting amplitudes and phases, so that every window has its own value.
+std::vector<std::vector<float>> Drifting(int sources, int n, int period) {
+    std::vector<std::vector<float>> s(sources, std::vector<float>(n));
+    const double pi = std::acos(-1.0);
+    for (int k = 0; k < sources; ++k)
+        for (int i = 0; i < n; ++i)
+            s[k][i] = static_cast<float>((50 + 10 * k + i * 0.03) *
+                                         std::cos(2 * pi * i / period - 2 * pi * (k / 2) / 3 - (k % 2) * (0.3 + i * 1e-4)));
+    return s;
+}
+
+TEST(ThreePhasePower, BlocksJoinWithoutAGap) {
+    const int fft = 128, q = fft / 4, total = 30 * q;
+    for (const AnyBlock& b : kBlocks) {
+        for (int block : {4 * q, 9 * q}) {
+            SCOPED_TRACE(std::string(b.name) + " blocks of " + std::to_string(block));
+            const auto s = Drifting(b.sources, total, 64);
+            PowerHost whole(s, total, 2);
+            PowerHost pieces(s, total, 2);
+            b.fn(whole.List(), whole.target, 0, total, fft);
+            for (int start = 0; start < total; start += block)
+                b.fn(pieces.List(), pieces.target, start, std::min(block, total - start), fft);
+            for (int i = 0; i < total; ++i) ASSERT_EQ(whole.result[i], pieces.result[i]) << "position " << i;
+        }
+    }
+}
+
+// Each block export writes [0, end] from start 0, [start - q, end) later, and
+// nothing at all for a negative count, a missing source or a null list.
+TEST(ThreePhasePower, RecordIntegrityOfBlockExports) {
+    const int fft = 64, q = 16;
+    for (const AnyBlock& b : kBlocks) {
+        for (int start : {0, 5 * q}) {
+            SCOPED_TRACE(std::string(b.name) + " start " + std::to_string(start));
+            const int count = 3 * q, end = start + count;
+            PowerHost h(Drifting(b.sources, std::max(fft, end), 64), std::max(fft, end), 1, 1.0, 0.25f);
+            ByteWatch watch(h.host);
+            const int first = start == 0 ? 0 : start - q;
+            watch.AllowFloats(h.result, first, std::max(fft, end) - first);
+            b.fn(h.List(), h.target, start, count, fft);
+            EXPECT_EQ(watch.Violations(), "");
+            EXPECT_TRUE(watch.Changed(h.result + end - 1, sizeof(float)));
+
+            ByteWatch untouched(h.host);
+            b.fn(h.List(), h.target, start, -1 - start, fft);
+            b.fn(nullptr, h.target, start, count, fft);
+            b.fn(h.List(), h.target, start, count, 2);
+            h.sources.back()->ChannelId = 99;   // the last source no longer resolves
+            b.fn(h.List(), h.target, start, count, fft);
+            untouched.AllowField(h.sources.back(), offsetof(ChannelInfo, ChannelId), sizeof(uint32_t));
+            EXPECT_EQ(untouched.Violations(), "");
+        }
+    }
+}
+
+// A short window that is not a power of two reaches the transform, which
+// reports it and ends the process; a short power of two is refused silently.
+TEST(ThreePhasePowerDeathTest, WindowThatIsNotAPowerOfTwo) {
+    testing::FLAGS_gtest_death_test_style = "threadsafe";
+    PowerHost h(Sources(Wiring::ThreeWire, 256, 64, 0.0), 256);
+    EXPECT_EXIT(GetThreeLineP(h.List(), h.target, 0, 100, 48), testing::ExitedWithCode(1), "48 is not a power of two");
+    EXPECT_EXIT(GetThreeAnglePAll(h.List(), h.target, 0, 100, 24), testing::ExitedWithCode(1),
+                "24 is not a power of two");
+    EXPECT_EXIT(GetTwoAnglePSum(h.List(), h.target, 0, 100, 3), testing::ExitedWithCode(1), "3 is not a power of two");
+}
+
+// Whole-record forms write only each whole window's first entry.
+TEST(ThreePhasePower, RecordFormsWriteOneEntryPerWholeWindow) {
+    const int fft = 64;
+    for (const ThreePhaseExport& e : kExports) {
+        SCOPED_TRACE(e.name);
+        const int sources = e.wiring == Wiring::TwoWattmeter ? 4 : 6;
+        PowerHost h(Drifting(sources, 4 * fft, 32), 4 * fft, 1, 1.0, 0.25f);
+        ByteWatch watch(h.host);
+        for (int p : {fft, 2 * fft}) watch.AllowFloats(h.result, p, 1);
+        const double mean = e.record(h.List(), h.target, fft, 3 * fft - 1, fft);   // two whole windows
+        EXPECT_EQ(watch.Violations(), "");
+        EXPECT_DOUBLE_EQ(mean, static_cast<float>(h.result[fft] + h.result[2 * fft]) / 2.0);
+
+        ByteWatch untouched(h.host);
+        EXPECT_EQ(e.record(h.List(), h.target, 0, fft - 1, fft), 0.0);
+        EXPECT_EQ(e.record(h.List(), h.target, 0, -5, fft), 0.0);
+        EXPECT_EQ(e.record(nullptr, h.target, 0, 4 * fft, fft), 0.0);
+        if (e.all) {
+            EXPECT_EQ(e.record(h.List(), h.target, 0, 4 * fft, 16), 0.0);
+        }
+        EXPECT_EQ(untouched.Violations(), "");
+    }
+}
+
+}  // namespace
