@@ -105,6 +105,14 @@ AMPORA_API double AMPORA_CALL GetThreeLinePAllSum(struct CPtrList* channels, str
                                                   int32_t start, int32_t count, int32_t fftSize);
 
 /* ---- Instantaneous line power and reactive current ---- */
+AMPORA_API void AMPORA_CALL GetThreeLinePEx(struct CPtrList* channels, struct ChannelInfo* target,
+                                            int32_t start, int32_t count, int32_t windowSize);
+AMPORA_API double AMPORA_CALL GetThreeLinePExSum(struct CPtrList* channels, struct ChannelInfo* target,
+                                                 int32_t start, int32_t count);
+AMPORA_API void AMPORA_CALL GetThreeLineQIEx(struct CPtrList* channels, struct ChannelInfo* target,
+                                             int32_t start, int32_t count, int32_t windowSize);
+AMPORA_API void AMPORA_CALL GetTwoLineQIEx(struct CPtrList* channels, struct ChannelInfo* target,
+                                           int32_t start, int32_t count, int32_t windowSize);
 
 /* ---- Positive-sequence power and components ---- */
 AMPORA_API void AMPORA_CALL GetThreeLineZX(struct CPtrList* channels, struct ChannelInfo* target,
@@ -133,18 +141,88 @@ AMPORA_API double AMPORA_CALL GetTwoAnglePAllSum(struct CPtrList* channels, stru
                                                  int32_t start, int32_t count, int32_t fftSize);
 
 /* ---- Instantaneous delta and two-wattmeter power ---- */
+AMPORA_API void AMPORA_CALL GetThreeAnglePEx(struct CPtrList* channels, struct ChannelInfo* target,
+                                             int32_t start, int32_t count, int32_t windowSize);
+AMPORA_API void AMPORA_CALL GetTwoAnglePEx(struct CPtrList* channels, struct ChannelInfo* target,
+                                           int32_t start, int32_t count, int32_t windowSize);
+AMPORA_API void AMPORA_CALL GetThreeAngleQIEx(struct CPtrList* channels, struct ChannelInfo* target,
+                                              int32_t start, int32_t count, int32_t windowSize);
+AMPORA_API double AMPORA_CALL GetThreeAnglePExSum(struct CPtrList* channels, struct ChannelInfo* target,
+                                                  int32_t start, int32_t count);
+AMPORA_API double AMPORA_CALL GetTwoAnglePExSum(struct CPtrList* channels, struct ChannelInfo* target,
+                                                int32_t start, int32_t count);
 
 /* ---- Power averaging ---- */
+AMPORA_API void AMPORA_CALL GetPowerAvg(struct CPtrList* channels, struct ChannelInfo* target, int32_t start,
+                                        int32_t count, int32_t fftSize, float* spec0Re, float* spec0Im,
+                                        int32_t recordEnd, int32_t resultLength);
+AMPORA_API double AMPORA_CALL GetPowerAvgSum(struct CPtrList* channels, struct ChannelInfo* target, int32_t start,
+                                             int32_t count, int32_t fftSize, float* spec0Re, float* spec0Im);
+AMPORA_API double AMPORA_CALL GetPSum(struct CPtrList* channels, struct ChannelInfo* target, int32_t start,
+                                      int32_t count, int32_t fftSize, float* spec0Re, float* spec0Im,
+                                      float* spec1Re, float* spec1Im);
+AMPORA_API double AMPORA_CALL GetPowerAvgSumExtra(struct CPtrList* channels, struct ChannelInfo* target,
+                                                  int32_t start, int32_t count, int32_t margin,
+                                                  double samplesPerMs, int32_t totalSamples);
+AMPORA_API void AMPORA_CALL GetPowerAvgExtra(struct CPtrList* channels, struct ChannelInfo* target, int32_t start,
+                                             int32_t count, int32_t reserved, double samplesPerMs,
+                                             int32_t resetAtEnd);
+AMPORA_API void AMPORA_CALL GetPowerAvgSelf(struct CPtrList* channels, struct ChannelInfo* target, int32_t start,
+                                            int32_t count, int32_t reserved, double samplesPerMs,
+                                            int32_t totalSamples, int32_t fillEnd, int32_t holdMode);
 
 /* ---- Frequency ---- */
+AMPORA_API void AMPORA_CALL GetFrequenceStatus(struct CPtrList* channels, struct ChannelInfo* target, int32_t start,
+                                               int32_t count, int32_t samplesPer20ms, double samplesPerMs,
+                                               int32_t totalSamples, int32_t refreshExtremes);
+AMPORA_API void AMPORA_CALL GetFrequenceStatus2(struct CPtrList* channels, struct ChannelInfo* target, int32_t start,
+                                                int32_t count, double samplesPerMs, int32_t totalSamples,
+                                                int32_t singleShot);
+AMPORA_API double AMPORA_CALL GetFrequenceStatusSum(struct CPtrList* channels, struct ChannelInfo* target, int32_t start,
+                                                    int32_t count, double samplesPerMs, int32_t tailMargin,
+                                                    int32_t totalSamples);
 
 /* ---- Rotational speed ---- */
+AMPORA_API void AMPORA_CALL GetRPM(struct CPtrList* channels, struct ChannelInfo* target, int32_t start, int32_t count,
+                                   int32_t samplesPer20ms, double samplesPerMs, int32_t totalSamples,
+                                   int32_t refreshExtremes);
+AMPORA_API void AMPORA_CALL GetBSCLRPM(struct CPtrList* channels, struct ChannelInfo* target, int32_t start, int32_t count,
+                                       int32_t samplesPer20ms, double samplesPerMs, int32_t totalSamples,
+                                       int32_t refreshExtremes);
+AMPORA_API double AMPORA_CALL GetRPMSum(struct CPtrList* channels, struct ChannelInfo* target, int32_t start, int32_t count,
+                                        int32_t samplesPer20ms);
 
 /* ---- Channel arithmetic ---- */
 
 /* ---- Synchronous machine EMF and power angle ---- */
+AMPORA_API double AMPORA_CALL GetEqYJJ(struct ChannelInfo* uChannel, struct ChannelInfo* iChannel, double uBase,
+                                       double iBase, double r, double x, float phi);
+AMPORA_API double AMPORA_CALL GetEqTJJ(struct ChannelInfo* uChannel, struct ChannelInfo* iChannel, double uBase,
+                                       double iBase, double r, double x, float phi);
+AMPORA_API double AMPORA_CALL GetKmByEq(struct ChannelInfo* record, float eq);
+AMPORA_API double AMPORA_CALL GetGJ3Sum(struct CPtrList* channels, struct ChannelInfo* target, int32_t start,
+                                        int32_t count, int32_t step);
+AMPORA_API double AMPORA_CALL GetGJ4Sum(struct CPtrList* channels, struct ChannelInfo* target, int32_t start,
+                                        int32_t count, int32_t step);
+/* The same routine as GetGJ4Sum. */
+AMPORA_API double AMPORA_CALL GetGJ6Sum(struct CPtrList* channels, struct ChannelInfo* target, int32_t start,
+                                        int32_t count, int32_t step);
+AMPORA_API double AMPORA_CALL GetGJSum(struct CPtrList* channels, struct ChannelInfo* target, int32_t start,
+                                       int32_t count, double samplesPerMs, int32_t totalSamples);
+AMPORA_API double AMPORA_CALL GetGJ5Sum(struct CPtrList* channels, struct ChannelInfo* target, int32_t start,
+                                        int32_t count, double samplesPerMs, int32_t levelSamples);
+AMPORA_API double AMPORA_CALL GetJXtmp(struct CPtrList* channels, struct ChannelInfo* target);
 
 /* ---- Voltage and angle summaries ---- */
+AMPORA_API double AMPORA_CALL GetUTSum(struct CPtrList* channels, struct ChannelInfo* target, int32_t start,
+                                       int32_t count, int32_t fftSize, float* puParams);
+AMPORA_API double AMPORA_CALL GetUX2Sum(struct CPtrList* channels, struct ChannelInfo* target, int32_t start,
+                                        int32_t count, int32_t fftSize, float* puParams);
+AMPORA_API double AMPORA_CALL GetUXSum(struct CPtrList* channels, struct ChannelInfo* target, int32_t unused0,
+                                       int32_t unused1, int32_t unused2, float* puParams);
+AMPORA_API double AMPORA_CALL GetAngleTSum(struct CPtrList* channels, struct ChannelInfo* target);
+AMPORA_API double AMPORA_CALL GetAngleXSum(struct CPtrList* channels, struct ChannelInfo* target);
+AMPORA_API double AMPORA_CALL GetAngleX2Sum(struct CPtrList* channels, struct ChannelInfo* target);
 
 #ifdef __cplusplus
 }

@@ -2,6 +2,7 @@
 // trackers block after block, and the whole-record means.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -65,6 +66,191 @@ TEST(CrossingQueue, FixedLengthFifoInsideItsBytes) {
     }
     EXPECT_EQ(watch.Violations(), "");
     for (uint32_t k = 0; k < 4; ++k) EXPECT_EQ(CrossingQueueAt(t, k), static_cast<float>(8 + k));
+}
+
+constexpr double kPi = 3.14159265358979323846;
+
+std::vector<float> Sine(int n, double hz, double rate, double amplitude = 1.0, double offset = 0.0) {
+    std::vector<float> s(n);
+    for (int i = 0; i < n; ++i) s[i] = static_cast<float>(offset + amplitude * std::sin(2 * kPi * hz * (i + 0.3) / rate));
+    return s;
+}
+
+// A source record (ChannelId 1) with samples, extremes and full scale, and a
+// target with a zeroed tracking state, as a host prepares them for a record.
+struct Rig {
+    HostChannels host{0xC3};
+    ChannelInfo* src;
+    ChannelInfo* t;
+    float* r;
+    Rig(const std::vector<float>& samples, double fullScale = 10.0) {
+        src = host.Add(1);
+        t = host.Add(2, false);
+        host.Samples(src, samples);
+        host.Results(src, samples);
+        r = host.Results(t, samples.size(), -7.0f);
+        host.SetSources(t, {1});
+        host.SetUnit(src, "V");
+        src->FullScale = fullScale;
+        src->RatedValue = fullScale;
+        src->Scale = 1.0;
+        src->SampleMax = *std::max_element(samples.begin(), samples.end());
+        src->SampleMin = *std::min_element(samples.begin(), samples.end());
+        for (double& slot : t->TrackState) slot = 0.0;
+        t->HeldValue = 0.0;
+        t->LastBlockEnd = t->PeriodEndIndex = t->QuietCount = 0;
+        t->UseSource = 1;
+    }
+};
+
+enum class Tracker { Three, PerPeriod, Rpm };
+
+void CallBlock(Tracker which, Rig& g, int start, int count, int total) {
+    if (which == Tracker::Three) GetFrequenceStatus(g.host.List(), g.t, start, count, 200, 10.0, total, 0);
+    if (which == Tracker::PerPeriod) GetFrequenceStatus2(g.host.List(), g.t, start, count, 10.0, total, 0);
+    if (which == Tracker::Rpm) GetRPM(g.host.List(), g.t, start, count, 200, 10.0, total, 0);
+}
+
+void AllowTrackerState(ByteWatch& w, ChannelInfo* t) {
+    AMPORA_ALLOW_FIELD(w, t, TrackState);
+    AMPORA_ALLOW_FIELD(w, t, HeldValue);
+    AMPORA_ALLOW_FIELD(w, t, LastBlockEnd);
+    AMPORA_ALLOW_FIELD(w, t, PeriodEndIndex);
+    AMPORA_ALLOW_FIELD(w, t, QuietCount);
+}
+
+// A 50 Hz sine at 10 kS/s reads 50 Hz (3000 rev/min) once the tracker runs,
+// in blocks of 1000 and of 4096 alike, touching only the curve and the state.
+TEST(Frequency, SteadySineInBlocks) {
+    const int n = 20000;
+    struct Case { Tracker which; double expected; bool touchesRunState; } cases[] = {
+        {Tracker::Three, 50.0, false}, {Tracker::PerPeriod, 50.0, true}, {Tracker::Rpm, 3000.0, false}};
+    for (const Case& c : cases) {
+        std::vector<std::vector<float>> curves;
+        for (int block : {1000, 4096}) {
+            Rig g(Sine(n, 50.0, 10000.0, 3.0));
+            ByteWatch watch(g.host);
+            watch.AllowFloats(g.r, 0, n);
+            AllowTrackerState(watch, g.t);
+            for (int s = 0; s < n; s += block) CallBlock(c.which, g, s, std::min(block, n - s), n);
+            EXPECT_EQ(watch.Violations(), "");
+            for (int i = 2000; i < 18000; ++i) ASSERT_NEAR(g.r[i], c.expected, c.expected * 1e-3) << i;
+            curves.emplace_back(g.r, g.r + 18000);
+        }
+        for (int i = 0; i < 18000; ++i) ASSERT_FLOAT_EQ(curves[0][i], curves[1][i]) << "position " << i;
+    }
+}
+
+// A step from 49.5 to 50.5 Hz is followed within a few periods.
+TEST(Frequency, FollowsAStep) {
+    std::vector<float> s(20000);
+    double phase = 0;
+    for (int i = 0; i < 20000; ++i) {
+        phase += 2 * kPi * (i < 10000 ? 49.5 : 50.5) / 10000.0;
+        s[i] = static_cast<float>(std::sin(phase + 0.1));
+    }
+    for (Tracker which : {Tracker::Three, Tracker::PerPeriod}) {
+        Rig g(s);
+        for (int b = 0; b < 20000; b += 1000) CallBlock(which, g, b, 1000, 20000);
+        EXPECT_NEAR(g.r[8000], 49.5, 0.01);
+        EXPECT_NEAR(g.r[12000], 50.5, 0.01);
+    }
+}
+
+// A flat source writes nothing, not even the block end.
+TEST(Frequency, FlatSourceWritesNothing) {
+    Rig g(std::vector<float>(4000, 0.01f));
+    ByteWatch watch(g.host);
+    GetFrequenceStatus(g.host.List(), g.t, 0, 4000, 200, 10.0, 4000, 1);
+    AMPORA_ALLOW_FIELD(watch, g.src, SampleMax);
+    AMPORA_ALLOW_FIELD(watch, g.src, SampleMin);
+    EXPECT_EQ(watch.Violations(), "");
+}
+
+// A one-sample dip through the level just after a rise is not a new period.
+TEST(Frequency, GlitchRejected) {
+    std::vector<float> s = Sine(20000, 50.0, 10000.0);
+    for (int p = 0; p < 100; ++p) {  // after each rising zero crossing, a dip
+        const int k = p * 200 + 2;
+        s[k] = -0.5f;
+    }
+    Rig g(s);
+    GetFrequenceStatus(g.host.List(), g.t, 0, 20000, 200, 10.0, 20000, 0);
+    for (int i = 2000; i < 18000; ++i) ASSERT_NEAR(g.r[i], 50.0, 0.05) << i;
+}
+
+// The level-touch rules: a square wave whose low samples sit exactly on the
+// level counts for GetRPM but never for GetFrequenceStatus.
+TEST(Speed, SquareWaveAndLevelTouch) {
+    std::vector<float> s(4000);
+    for (int i = 0; i < 4000; ++i) s[i] = (i % 200) < 100 ? 1.0f : -1.0f;
+    {
+        Rig g(s);
+        GetRPM(g.host.List(), g.t, 0, 4000, 200, 10.0, 4000, 0);
+        EXPECT_NEAR(g.r[2000], 3000.0, 1e-3);
+        EXPECT_NEAR(GetRPMSum(g.host.List(), g.t, 0, 4000, 200), 3000.0, 1e-9);
+    }
+    std::vector<float> touching(4000);
+    for (int i = 0; i < 4000; ++i) touching[i] = (i % 200) < 100 ? 2.0f : 1.0f;
+    Rig g(touching);
+    g.src->SampleMin = 0.0f;  // level 1.0: the low samples lie on it
+    GetRPM(g.host.List(), g.t, 0, 4000, 200, 10.0, 4000, 0);
+    EXPECT_NEAR(g.r[2000], 3000.0, 1e-3);
+    Rig f(touching);
+    f.src->SampleMin = 0.0f;
+    GetFrequenceStatus(f.host.List(), f.t, 0, 4000, 200, 10.0, 4000, 0);
+    EXPECT_EQ(f.r[2000], 0.0f);  // no crossing: only the zero tail
+}
+
+// 60 pulses per revolution, one every 10 samples: 1000 rev/min; while the
+// queue still holds initial zeros only the tail is written.
+TEST(Speed, SeveralPulsesPerRevolution) {
+    std::vector<float> s(6000);
+    for (int i = 0; i < 6000; ++i) s[i] = (i % 10) < 5 ? 1.0f : -1.0f;
+    Rig g(s);
+    g.t->PulsesPerRev = 60.0;
+    HostCrossingQueue queue(g.t, 181);
+    ByteWatch watch(g.host);
+    watch.Watch(queue.Storage(), queue.StorageBytes());
+    watch.Allow(queue.Storage(), queue.StorageBytes());
+    watch.AllowFloats(g.r, 0, 6000);
+    AMPORA_ALLOW_FIELD(watch, g.t, CrossingQueue);
+    AllowTrackerState(watch, g.t);
+    GetBSCLRPM(g.host.List(), g.t, 0, 1000, 200, 10.0, 6000, 0);
+    EXPECT_EQ(CrossingQueueAt(g.t, 0), 0.0f);  // 100 crossings, 181 slots
+    for (int i = 0; i < 1000; ++i) ASSERT_EQ(g.r[i], 0.0f);
+    EXPECT_EQ(g.r[1000], -7.0f);
+    for (int b = 1000; b < 6000; b += 1000) GetBSCLRPM(g.host.List(), g.t, b, 1000, 200, 10.0, 6000, 0);
+    EXPECT_EQ(watch.Violations(), "");
+    EXPECT_EQ(CrossingQueueLength(g.t), 181u);
+    for (int i = 1000; i < 4000; ++i) ASSERT_NEAR(g.r[i], 1000.0, 1e-3) << i;
+}
+
+// Whole-record frequency in both modes, and the 2 ms shortest period.
+TEST(Frequency, WholeRecordMean) {
+    const int n = 10000;
+    Rig g(Sine(n, 50.0, 10000.0, 3.0));
+    ByteWatch watch(g.host);
+    watch.AllowFloats(g.r, 0, n);
+    const double mean = GetFrequenceStatusSum(g.host.List(), g.t, 0, n, 10.0, 0, n);
+    EXPECT_EQ(watch.Violations(), "");
+    EXPECT_NEAR(g.r[5000], 50.0, 1e-3);
+    EXPECT_GT(mean, 40.0);
+
+    // Own data: the target's curve is measured and left as it was.
+    Rig own(std::vector<float>(n, 0.0f));
+    std::vector<float> curve = Sine(n, 50.0, 10000.0, 3.0);
+    std::copy(curve.begin(), curve.end(), own.r);
+    own.t->UseSource = 0;
+    own.t->FullScale = 10.0;
+    own.t->Scale = 1.0;
+    own.host.SetUnit(own.t, "V");
+    ByteWatch ownWatch(own.host);
+    const double ownMean = GetFrequenceStatusSum(own.host.List(), own.t, 0, n, 10.0, 0, n);
+    EXPECT_EQ(ownWatch.Violations(), "");
+    EXPECT_GT(ownMean, 40.0);
+    EXPECT_LT(ownMean, 50.1);
+    EXPECT_EQ(GetFrequenceStatusSum(nullptr, g.t, 0, n, 10.0, 0, n), 0.0);
 }
 
 }  // namespace

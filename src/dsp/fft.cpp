@@ -1,3 +1,4 @@
+#include "dsp/elementary.h"
 #include "dsp/fft.h"
 
 #include <cmath>
@@ -20,8 +21,8 @@ constexpr float kReducedInverseScale = 0.015625f;
 // the sine unrounded.
 Complex StageStep(int m, bool inverse, bool reduced) {
     const double theta = -(static_cast<double>(inverse ? -kTwoPi : kTwoPi) / m);
-    const double c = static_cast<float>(std::cos(theta));
-    const double s = reduced ? std::sin(theta) : static_cast<float>(std::sin(theta));
+    const double c = static_cast<float>(Cos(theta));
+    const double s = reduced ? Sin(theta) : static_cast<float>(Sin(theta));
     return {c, s};
 }
 

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include "dsp/elementary.h"
 #include "power/phasor_step.h"
 
 // Real and imaginary part of u · conj(i): the pair's active and reactive product.
@@ -38,7 +39,7 @@ struct LineTurn {
     double cosine;
     double sine;
 };
-inline LineTurn LineTurnOf() { return {std::cos(kLineAngle), std::sin(kLineAngle)}; }
+inline LineTurn LineTurnOf() { return {Cos(kLineAngle), Sin(kLineAngle)}; }
 
 // A line product turned back by 30°: x' = cos·x + sin·y, y' = cos·y - sin·x.
 inline PairProducts TurnedBack(PairProducts z, LineTurn t) {

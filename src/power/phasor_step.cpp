@@ -1,3 +1,4 @@
+#include "dsp/elementary.h"
 #include "power/phasor_step.h"
 
 #include <cmath>
@@ -45,8 +46,8 @@ struct FundamentalPlan {
             for (int b = 1; b <= kMaxBits; ++b) {
                 const int m = 1 << b;
                 const double theta = -(static_cast<double>(kTwoPi) / m);
-                const double c = static_cast<float>(std::cos(theta));
-                const double sn = reduced ? std::sin(theta) : static_cast<float>(std::sin(theta));
+                const double c = static_cast<float>(Cos(theta));
+                const double sn = reduced ? Sin(theta) : static_cast<float>(Sin(theta));
                 const Complex p = Complex{1.0, 0.0} * Complex{c, sn};
                 twiddle[reduced][b] = {static_cast<float>(p.re), static_cast<float>(p.im)};
             }
@@ -75,7 +76,7 @@ struct ReducedPlan {
         for (int m = 2; m <= kReducedPoints; m <<= 1) {
             const int half = m / 2;
             const double theta = -(static_cast<double>(kTwoPi) / m);
-            const Complex step{static_cast<float>(std::cos(theta)), std::sin(theta)};
+            const Complex step{static_cast<float>(Cos(theta)), Sin(theta)};
             Complex w{1.0, 0.0};
             for (int j = 0; j < half; ++j) {
                 twiddleRe[half - 1 + j] = w.re;
@@ -118,7 +119,7 @@ inline void BlockButterflies(float* __restrict re, float* __restrict im, int b, 
 
 PhaseTurn TurnAt(double phaseShift, int harmonic) {
     const double phi = -(phaseShift * harmonic);
-    return {std::cos(phi), std::sin(phi)};
+    return {Cos(phi), Sin(phi)};
 }
 
 SourceTurns TurnsOf(double phaseShift, HarmonicSet set) {

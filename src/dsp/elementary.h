@@ -1,0 +1,12 @@
+#pragma once
+
+// The library's own sine, cosine and arc tangent. The C libraries of the
+// builds differ in the last bit of these functions (the 32-bit Linux library
+// is not the 64-bit one, nor the Windows run-time), and a host comparing a
+// DLL result with a Linux one expects the same bits. These use double
+// arithmetic only (argument reduction in three parts of pi/2, fixed
+// polynomials), so every build gives the same value, within one unit in the
+// last place of the exact one.
+double Sin(double x);
+double Cos(double x);
+double Atan(double x);

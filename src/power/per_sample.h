@@ -1,0 +1,150 @@
+// The block and whole-record frames of the per-sample power exports: the
+// moving average carried in the target's RunningSum, the plain product-formula
+// block, and the record mean of a per-sample formula.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <new>
+
+#include "frame/channel_info.h"
+#include "power/space_vector.h"
+
+constexpr uint32_t kActivePower = 1;    // CalcKind
+constexpr uint32_t kReactivePower = 2;  // CalcKind
+constexpr uint8_t kPlainFormulas = 2;   // DataKind of source 0: voltages in SecondaryData
+
+inline bool IsPowerKind(uint32_t kind) { return kind == kActivePower || kind == kReactivePower; }
+
+// What one position adds to the moving average: the value as stored for its own
+// position and the value formed anew when it leaves the window (the second skips
+// the final rounding to a float where the export has one). A position that
+// counts for nothing (a CalcKind other than active or reactive) is neither
+// stored nor summed.
+struct SampleValue {
+    bool counts;
+    double stored;
+    double leaving;
+};
+
+// Writes value(k).stored for positions start .. start + count - 1 and averages
+// them over the last w positions, the sum living in RunningSum from one call to
+// the next (reset at position 0). Once position w - 1 is in, the first w entries
+// all get the first window's mean; from then on each position gets the mean of
+// the w values ending there, minus the leaving value of the position w back.
+// Positions before 0 are not processed, so no position before 0 is ever read,
+// and w < 1 writes nothing: both lie outside what a host may ask.
+template <typename Value>
+void MovingAverageBlock(ChannelInfo* target, int start, int count, int w, Value value) {
+    if (w < 1 || count <= 0) return;
+    const int first = std::max(start, 0);
+    const int end = start + count;
+    if (first >= end) return;
+    // The leaving value of a position this call has formed is the same number
+    // formed again from the same samples, so the last w of them are kept
+    // instead of being formed twice; positions of earlier calls are formed anew.
+    // The ring is only worth its memory when the block is longer than w.
+    std::unique_ptr<double[]> ring;
+    if (w < end - first) ring.reset(new (std::nothrow) double[static_cast<std::size_t>(w)]);
+    float* out = ResultArray(target);
+    double sum = target->RunningSum;
+    for (int k = first, slot = 0; k < end; ++k, slot = slot + 1 == w ? 0 : slot + 1) {
+        if (k == 0) sum = 0.0;
+        const int back = k - w;
+        // Read the leaving value before the entering one overwrites its slot.
+        double leaving = 0.0;
+        bool leaves = false;
+        if (back >= 0) {
+            if (ring && back >= first) {
+                leaving = ring[slot];
+                leaves = true;
+            } else {
+                const SampleValue old = value(back);
+                leaving = old.leaving;
+                leaves = old.counts;
+            }
+        }
+        const SampleValue entering = value(k);
+        if (ring) ring[slot] = entering.counts ? entering.leaving : 0.0;
+        if (entering.counts) {
+            out[k] = static_cast<float>(entering.stored);
+            sum += entering.stored;
+        }
+        if (k < w - 1) continue;
+        if (k == w - 1) {
+            const float firstMean = static_cast<float>(sum / w);
+            std::fill(out, out + w, firstMean);
+            continue;
+        }
+        if (leaves) sum -= leaving;
+        const float mean = static_cast<float>(sum / w);
+        out[k] = mean;
+    }
+    target->RunningSum = sum;
+}
+
+// A power value per position from a plain product formula; active(k) is the
+// unscaled active power, reactive(k) the reactive power before its rounding to
+// a float. Other CalcKind values write nothing.
+template <typename Active, typename Reactive>
+void PlainPowerBlock(ChannelInfo* target, int start, int count, Active active, Reactive reactive) {
+    float* out = ResultArray(target);
+    const double scale = target->Scale;
+    const int end = start + count;
+    if (target->CalcKind == kActivePower) {
+        for (int k = start; k < end; ++k) out[k] = static_cast<float>(active(k) * scale);
+    } else if (target->CalcKind == kReactivePower) {
+        for (int k = start; k < end; ++k) {
+            const float q = static_cast<float>(reactive(k));
+            out[k] = static_cast<float>(q * scale);
+        }
+    }
+}
+
+// Mean of a per-sample formula over start .. start + count - 1, times Scale;
+// 0.0 for an empty stretch. Other CalcKind values add nothing.
+template <typename Active, typename Reactive>
+double PerSampleMean(const ChannelInfo* target, int start, int count, Active active, Reactive reactive) {
+    if (count <= 0) return 0.0;
+    double sum = 0.0;
+    const int end = start + count;
+    if (target->CalcKind == kActivePower) {
+        for (int k = start; k < end; ++k) sum += active(k);
+    } else if (target->CalcKind == kReactivePower) {
+        for (int k = start; k < end; ++k) sum += reactive(k);
+    }
+    return sum / count * target->Scale;
+}
+
+// The averaged power of a space-vector path: power(pair, active) times Scale
+// for the two power kinds, nothing for any other; storedAsFloat says whether
+// the value is rounded to a float before it is scaled and stored.
+template <typename Signals, typename Power>
+void AveragedPowerBlock(ChannelInfo* target, int start, int count, int w, const Signals& signals,
+                        Power power, bool storedAsFloat) {
+    const uint32_t kind = target->CalcKind;
+    if (!IsPowerKind(kind)) {
+        MovingAverageBlock(target, start, count, w, [](int) { return SampleValue{false, 0.0, 0.0}; });
+        return;
+    }
+    const bool active = kind == kActivePower;
+    const double scale = target->Scale;
+    MovingAverageBlock(target, start, count, w, [&](int k) {
+        const double v = power(signals.At(k), active);
+        const double stored = storedAsFloat ? ToFloat(v) : v;
+        return SampleValue{true, stored * scale, v * scale};
+    });
+}
+
+// The averaged reactive current: every position counts, with no scale, and
+// the leaving value is the stored one.
+template <typename Signals>
+void AveragedReactiveCurrentBlock(ChannelInfo* target, int start, int count, int w, const Signals& signals,
+                                  VoltageFrame frame) {
+    MovingAverageBlock(target, start, count, w, [&](int k) {
+        const double v = ReactiveCurrent(signals.At(k), frame);
+        return SampleValue{true, v, v};
+    });
+}

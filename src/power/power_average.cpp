@@ -1,0 +1,151 @@
+// Averages of a channel's fundamental content: the bin-1 rms over sliding
+// windows (block by block and over a whole record), the fundamental power of a
+// voltage/current pair over whole windows, and the rms over detected periods.
+#include <cmath>
+
+#include "ampora.h"
+#include "frame/resolve.h"
+#include "power/period_rms.h"
+#include "power/phasor_step.h"
+#include "power/window_walk.h"
+#include "tracking/crossing.h"
+
+namespace {
+
+// The block walk of the bin-1 rms: each window ends at its position and the
+// ramp leads from it, as in the block power exports.
+constexpr BlockWalk kAverageWalk{RampPlacement::Leading, BlockEnd::Exclusive, WindowPlacement::ThroughPosition};
+
+constexpr double kMsPerSecond = 1000.0;
+constexpr double kShortestPeriodMs = 2.0;   // periods above 500 Hz are not measured
+constexpr double kBinScale = 2.0;           // a bin holds half the amplitude of its cosine
+
+// Bin 1 of a transform of P points as the rms magnitude of the fundamental.
+double FundamentalRms(double re, double im) { return std::sqrt(std::pow(re, 2.0) + std::pow(im, 2.0)) * kRmsScale; }
+
+}  // namespace
+
+void GetPowerAvg(CPtrList* channels, ChannelInfo* target, int32_t start, int32_t count, int32_t fftSize,
+                 float* spec0Re, float* spec0Im, int32_t recordEnd, int32_t resultLength) {
+    if (channels == nullptr || spec0Re == nullptr || spec0Im == nullptr) return;
+    ChannelInfo* sources[1];
+    if (!ResolveSources(channels, target, LookupFor("GetPowerAvg"), sources)) return;
+    const float* s = SampleArray(sources[0]);
+    float* r = ResultArray(target);
+    const Spectrum spectrum{spec0Re, spec0Im};
+    // The positions between the first window and the next window position
+    // hold the first window's value (the walk's first-window fill), as in the
+    // block power exports: the next ramp then starts from that value.
+    const int pos = WalkBlock(r, start, count, fftSize, kAverageWalk, [&](int offset) {
+        const int points = TransformWindow(s + offset, fftSize, spectrum, Transform::Reduced);
+        const float stored = static_cast<float>(
+            FundamentalRms(kBinScale * spectrum.re[1] / points, kBinScale * spectrum.im[1] / points));
+        return static_cast<double>(stored);
+    });
+    // The record's last block holds its last value up to the end of the curve.
+    if (start + count == recordEnd && pos > 0)
+        for (int k = pos; k < resultLength; ++k) r[k] = r[pos - 1];
+}
+
+double GetPowerAvgSum(CPtrList* channels, ChannelInfo* target, int32_t start, int32_t count, int32_t fftSize,
+                      float* spec0Re, float* spec0Im) {
+    // Without work buffers there is no transform to scale: nothing to average.
+    if (channels == nullptr || spec0Re == nullptr || spec0Im == nullptr) return 0.0;
+    ChannelInfo* sources[1];
+    if (!ResolveSources(channels, target, LookupFor("GetPowerAvgSum"), sources)) return 0.0;
+    const float* s = ResultArray(sources[0]);
+    float* r = ResultArray(target);
+    const Spectrum spectrum{spec0Re, spec0Im};
+    FloatMean mean;
+    WalkRecord(start, count, fftSize, fftSize / 4, RecordWindow::BeginsAtPosition, [&](int position, int offset) {
+        const int points = TransformWindow(s + offset, fftSize, spectrum, Transform::Reduced);
+        // The scaled bin stays in the work buffers, where the host reads it.
+        const float re = static_cast<float>(kBinScale * spectrum.re[1] / points);
+        const float im = static_cast<float>(kBinScale * spectrum.im[1] / points);
+        spectrum.re[1] = re;
+        spectrum.im[1] = im;
+        const float stored = static_cast<float>(FundamentalRms(re, im));
+        r[position] = stored;
+        mean.Add(stored);
+    });
+    return mean.Value();
+}
+
+double GetPSum(CPtrList* channels, ChannelInfo* target, int32_t start, int32_t count, int32_t fftSize,
+               float* spec0Re, float* spec0Im, float* spec1Re, float* spec1Im) {
+    if (channels == nullptr || spec0Re == nullptr || spec0Im == nullptr || spec1Re == nullptr ||
+        spec1Im == nullptr)
+        return 0.0;
+    ChannelInfo* records[2];  // voltage, current
+    if (!ResolveSources(channels, target, LookupFor("GetPSum"), records)) return 0.0;
+    const Spectrum spectra[2] = {{spec0Re, spec0Im}, {spec1Re, spec1Im}};
+    PhasorSources<2> sources = PrepareSources(records, Reads::Results, spectra, kFundamentalOnly);
+    float* r = ResultArray(target);
+    const uint32_t kind = target->CalcKind;
+    const double scale = target->Scale;
+    FloatMean mean;
+    WalkRecord(start, count, fftSize, fftSize, RecordWindow::BeginsAtPosition, [&](int position, int offset) {
+        PhasorsOfWindow(sources, offset, fftSize, kFundamentalOnly);
+        const Phasor u = PhasorAt(spectra[0], 1), i = PhasorAt(spectra[1], 1);
+        float value = 0.0f;   // a kind other than active or reactive power has none
+        if (kind == 1 || kind == 2) {
+            const double product = kind == 1 ? static_cast<double>(u.re) * i.re + static_cast<double>(u.im) * i.im
+                                             : static_cast<double>(u.im) * i.re - static_cast<double>(u.re) * i.im;
+            const float stored = static_cast<float>(product);
+            value = static_cast<float>(stored * scale);
+        }
+        r[position] = value;
+        mean.Add(value);
+    });
+    return mean.Value();
+}
+
+double GetPowerAvgSumExtra(CPtrList* channels, ChannelInfo* target, int32_t start, int32_t count, int32_t margin,
+                           double samplesPerMs, int32_t totalSamples) {
+    if (channels == nullptr) return 0.0;
+    ChannelInfo* sources[1];
+    if (!ResolveSources(channels, target, LookupFor("GetPowerAvgSumExtra"), sources)) return 0.0;
+    const float* s = ResultArray(sources[0]);
+    const double rate = samplesPerMs * kMsPerSecond;
+    const double shortest = kShortestPeriodMs * samplesPerMs;
+    float sum = 0.0f;
+    int periods = 0;
+    for (int32_t j = 0; j < count;) {
+        const int32_t n = start + j;
+        if (n > count - 2 * margin - 1) break;
+        if (totalSamples - n <= 0) {
+            ++j;
+            continue;
+        }
+        // The first rising zero crossing after n, then the first one more
+        // than the shortest period after it.
+        double a = 0.0, b = 0.0;
+        bool haveA = false, havePair = false;
+        for (int32_t m = n + 1; m <= totalSamples - 1 && !havePair; ++m) {
+            const double before = s[m - 1], after = s[m];
+            if (!RisesThrough(before, after, 0.0)) continue;
+            const double t = CrossingPosition(m, before, after, 0.0);
+            if (!haveA) {
+                a = t, haveA = true;
+            } else if (t - a > shortest) {
+                b = t, havePair = true;
+            }
+        }
+        if (!havePair) {
+            ++j;
+            continue;
+        }
+        const double f = rate / std::fabs(a - b);
+        const int32_t length = Trunc(rate / f);   // the period in whole samples
+        const int32_t last = Trunc(b);
+        const int32_t first = PeriodFirstSample(Trunc(a), last, length, start + count);
+        if (first >= 0 && length > 0) {
+            sum = static_cast<float>(sum + RmsOver(s, first, length));
+            ++periods;
+        }
+        j = std::max(last, n + 1) - start;
+    }
+    if (periods == 0) return 0.0;
+    const float mean = static_cast<float>(static_cast<double>(sum) / periods);
+    return mean;
+}
