@@ -54,6 +54,25 @@ double Rms(const std::vector<float>& v, std::size_t from, std::size_t to) {
     return to > from ? std::sqrt(sum / static_cast<double>(to - from)) : 0.0;
 }
 
+// The end of the stretch a block export's curve is final over. The three-slot
+// crossing trackers write each value about two periods late: after the last
+// block, positions up to the oldest crossing they still hold (TrackState[2])
+// carry their values, the two periods after it only the held value or
+// nothing. Every other export's curve is final to the recording's end.
+std::size_t CompletedEnd(const ExportSpec& spec, const ChannelInfo& record, std::size_t from, std::size_t n) {
+    if (spec.name != "GetFrequenceStatus" && spec.name != "GetRPM") return n;
+    const double oldest = record.TrackState[2];
+    if (!(oldest > 0.0)) return n;  // the tracker never started: report the curve as it is
+    const std::size_t end = static_cast<std::size_t>(oldest) + 1;
+    return end > from && end < n ? end : n;
+}
+
+std::string Seconds(std::size_t position, double rate) {
+    std::ostringstream s;
+    s << std::fixed << std::setprecision(3) << static_cast<double>(position) / rate;
+    return s.str();
+}
+
 // One computed channel while the run goes on.
 struct Computed {
     const PlanChannel* plan;
@@ -239,7 +258,7 @@ RunResult RunPlan(const Recording& recording, const Plan& plan, const LoadedLibr
     result.sampleRate = rate;
     for (Computed& k : computed) {
         const PlanChannel& c = *k.plan;
-        ReportRow row{c.label, c.spec->name, c.unit, 0.0, k.address == nullptr, c.expect, c.tolerance};
+        ReportRow row{c.label, c.spec->name, c.unit, 0.0, k.address == nullptr, c.expect, c.tolerance, {}};
         if (c.spec->kind == ExportKind::WholeRecord) {
             if (k.address != nullptr) {
                 const double before = k.record->SummaryValue;
@@ -251,14 +270,19 @@ RunResult RunPlan(const Recording& recording, const Plan& plan, const LoadedLibr
             std::vector<float> values(k.results, k.results + n);
             // The first quarter of the record is left out: ramps and trackers settle there.
             const std::size_t from = n / 4;
+            const std::size_t to = CompletedEnd(*k.plan->spec, *k.record, from, n);
             if (!row.absent) {
-                if (c.statistic == Statistic::Rms) row.value = Rms(values, from, n);
-                else if (c.statistic == Statistic::Last) row.value = values[n - 1];
+                if (c.statistic == Statistic::Rms) row.value = Rms(values, from, to);
+                else if (c.statistic == Statistic::Last) row.value = values[to - 1];
                 else {
                     double sum = 0.0;
-                    for (std::size_t i = from; i < n; ++i) sum += values[i];
-                    row.value = sum / static_cast<double>(n - from);
+                    for (std::size_t i = from; i < to; ++i) sum += values[i];
+                    row.value = sum / static_cast<double>(to - from);
                 }
+                if (to < n)
+                    row.note = "over " + Seconds(from, rate) + " to " + Seconds(to, rate) +
+                               " s, the periods the crossing tracker has completed (its last two periods "
+                               "would reach the curve only with crossings after the recording's end)";
             }
             result.curves.push_back({c.name, c.unit, std::move(values), c.plot});
         }
@@ -317,6 +341,9 @@ std::string FormatReport(const RunResult& result, const std::string& title) {
             out << std::string(total - 2, '-') << "\n";
         }
     }
+    out << "\nBlock curves: mean (rms where marked so in the plan) over the last three quarters of the record.\n";
+    for (const ReportRow& r : result.rows)
+        if (!r.note.empty()) out << r.quantity << ": " << r.note << ".\n";
     out << "\n" << checked - failed << " of " << checked << " checked values within tolerance";
     if (absent) out << ", " << absent << " export" << (absent == 1 ? "" : "s") << " absent from the library";
     out << (failed ? " - SELF-CHECK FAILED\n" : "\n");

@@ -23,6 +23,7 @@ struct ReportRow {
     bool absent = false;  // the loaded library does not have the export
     std::optional<double> expect;
     Tolerance tolerance;
+    std::string note;  // how the value was taken, when the report must say so
     bool Failed() const;
     double Deviation() const;
 };
