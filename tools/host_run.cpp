@@ -54,17 +54,46 @@ double Rms(const std::vector<float>& v, std::size_t from, std::size_t to) {
     return to > from ? std::sqrt(sum / static_cast<double>(to - from)) : 0.0;
 }
 
+// A bit pattern no export computes: a quiet NaN with a payload of its own.
+constexpr uint32_t kUnwritten = 0x7FC0A3B5u;
+
+bool IsUnwritten(float v) {
+    uint32_t bits;
+    std::memcpy(&bits, &v, sizeof bits);
+    return bits == kUnwritten;
+}
+
+// Calls an export for the recording's last block and returns the end of the
+// stretch it wrote: positions after it wait for windows or periods that
+// samples after the recording's end would complete. The block's positions are
+// marked beforehand and given back their earlier values afterwards where the
+// export left them, so neither the export nor later readers see the marks.
+template <class CallOnce>
+std::size_t WrittenEnd(float* results, std::size_t start, std::size_t n, CallOnce call) {
+    const std::vector<float> before(results + start, results + n);
+    float mark;
+    std::memcpy(&mark, &kUnwritten, sizeof mark);
+    std::fill(results + start, results + n, mark);
+    call();
+    std::size_t end = start;
+    for (std::size_t i = start; i < n; ++i) {
+        if (IsUnwritten(results[i])) results[i] = before[i - start];
+        else end = i + 1;
+    }
+    return end;
+}
+
 // The end of the stretch a block export's curve is final over. The three-slot
 // crossing trackers write each value about two periods late: after the last
 // block, positions up to the oldest crossing they still hold (TrackState[2])
 // carry their values, the two periods after it only the held value or
-// nothing. Every other export's curve is final to the recording's end.
-std::size_t CompletedEnd(const ExportSpec& spec, const ChannelInfo& record, std::size_t from, std::size_t n) {
-    if (spec.name != "GetFrequenceStatus" && spec.name != "GetRPM") return n;
+// nothing. Other exports are final up to what their last block wrote.
+std::size_t CompletedEnd(const ExportSpec& spec, const ChannelInfo& record, std::size_t written) {
+    if (spec.name != "GetFrequenceStatus" && spec.name != "GetRPM") return written;
     const double oldest = record.TrackState[2];
-    if (!(oldest > 0.0)) return n;  // the tracker never started: report the curve as it is
+    if (!(oldest > 0.0)) return written;  // the tracker never started: report the curve as it is
     const std::size_t end = static_cast<std::size_t>(oldest) + 1;
-    return end > from && end < n ? end : n;
+    return end < written ? end : written;
 }
 
 std::string Seconds(std::size_t position, double rate) {
@@ -80,6 +109,7 @@ struct Computed {
     float* results;
     void* address;
     std::vector<float*> buffers;
+    std::size_t writtenEnd = 0;  // the end of what the last block wrote
     float* puParams = nullptr;
 };
 
@@ -248,8 +278,12 @@ RunResult RunPlan(const Recording& recording, const Plan& plan, const LoadedLibr
     Progress progress(options.progress);
     for (std::size_t start = 0; start < n; start += static_cast<std::size_t>(block)) {
         const int count = static_cast<int>(std::min<std::size_t>(block, n - start));
-        for (Computed& k : computed)
-            if (k.address != nullptr && k.plan->spec->kind == ExportKind::Block) Call(k, static_cast<int>(start), count);
+        const bool last = start + static_cast<std::size_t>(count) == n;
+        for (Computed& k : computed) {
+            if (k.address == nullptr || k.plan->spec->kind != ExportKind::Block) continue;
+            if (last) k.writtenEnd = WrittenEnd(k.results, start, n, [&] { Call(k, static_cast<int>(start), count); });
+            else Call(k, static_cast<int>(start), count);
+        }
         progress.Show(static_cast<double>(start + count) / static_cast<double>(n));
     }
 
@@ -270,7 +304,8 @@ RunResult RunPlan(const Recording& recording, const Plan& plan, const LoadedLibr
             std::vector<float> values(k.results, k.results + n);
             // The first quarter of the record is left out: ramps and trackers settle there.
             const std::size_t from = n / 4;
-            const std::size_t to = CompletedEnd(*k.plan->spec, *k.record, from, n);
+            std::size_t to = CompletedEnd(*k.plan->spec, *k.record, k.writtenEnd);
+            if (to <= from) to = n;  // nothing final past the settling quarter: report the curve as it is
             if (!row.absent) {
                 if (c.statistic == Statistic::Rms) row.value = Rms(values, from, to);
                 else if (c.statistic == Statistic::Last) row.value = values[to - 1];
@@ -280,9 +315,7 @@ RunResult RunPlan(const Recording& recording, const Plan& plan, const LoadedLibr
                     row.value = sum / static_cast<double>(to - from);
                 }
                 if (to < n)
-                    row.note = "over " + Seconds(from, rate) + " to " + Seconds(to, rate) +
-                               " s, the periods the crossing tracker has completed (its last two periods "
-                               "would reach the curve only with crossings after the recording's end)";
+                    row.note = "to " + Seconds(to, rate) + " s";
             }
             result.curves.push_back({c.name, c.unit, std::move(values), c.plot});
         }
@@ -341,9 +374,24 @@ std::string FormatReport(const RunResult& result, const std::string& title) {
             out << std::string(total - 2, '-') << "\n";
         }
     }
-    out << "\nBlock curves: mean (rms where marked so in the plan) over the last three quarters of the record.\n";
+    out << "\nBlock curves: mean (rms where the plan says so) from a quarter into the recording, where ramps and\n"
+           "trackers have settled, to its end; the curves below end earlier, at their last complete window or\n"
+           "tracked period (the values after it wait for samples after the recording's end):\n";
+    std::vector<std::string> ends;
     for (const ReportRow& r : result.rows)
-        if (!r.note.empty()) out << r.quantity << ": " << r.note << ".\n";
+        if (!r.note.empty() && std::find(ends.begin(), ends.end(), r.note) == ends.end()) ends.push_back(r.note);
+    for (const std::string& end : ends) {
+        std::string line = "  " + end + ":";
+        for (const ReportRow& r : result.rows) {
+            if (r.note != end) continue;
+            if (line.size() + r.quantity.size() > 100) {
+                out << line << "\n";
+                line = "   ";
+            }
+            line += " " + r.quantity;
+        }
+        out << line << "\n";
+    }
     out << "\n" << checked - failed << " of " << checked << " checked values within tolerance";
     if (absent) out << ", " << absent << " export" << (absent == 1 ? "" : "s") << " absent from the library";
     out << (failed ? " - SELF-CHECK FAILED\n" : "\n");

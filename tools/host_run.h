@@ -23,7 +23,7 @@ struct ReportRow {
     bool absent = false;  // the loaded library does not have the export
     std::optional<double> expect;
     Tolerance tolerance;
-    std::string note;  // how the value was taken, when the report must say so
+    std::string note;  // where the reported stretch ends, when before the recording's end
     bool Failed() const;
     double Deviation() const;
 };
