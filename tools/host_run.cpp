@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <iomanip>
@@ -67,7 +68,8 @@ bool IsUnwritten(float v) {
 // stretch it wrote: positions after it wait for windows or periods that
 // samples after the recording's end would complete. The block's positions are
 // marked beforehand and given back their earlier values afterwards where the
-// export left them, so neither the export nor later readers see the marks.
+// export left them, so later readers never see the marks; the export itself
+// reads only entries before the positions it writes (its ramps' anchors).
 template <class CallOnce>
 std::size_t WrittenEnd(float* results, std::size_t start, std::size_t n, CallOnce call) {
     const std::vector<float> before(results + start, results + n);
@@ -83,16 +85,23 @@ std::size_t WrittenEnd(float* results, std::size_t start, std::size_t n, CallOnc
     return end;
 }
 
-// The end of the stretch a block export's curve is final over. The three-slot
-// crossing trackers write each value about two periods late: after the last
-// block, positions up to the oldest crossing they still hold (TrackState[2])
-// carry their values, the two periods after it only the held value or
-// nothing. Other exports are final up to what their last block wrote.
-std::size_t CompletedEnd(const ExportSpec& spec, const ChannelInfo& record, std::size_t written) {
-    if (spec.name != "GetFrequenceStatus" && spec.name != "GetRPM") return written;
-    const double oldest = record.TrackState[2];
-    if (!(oldest > 0.0)) return written;  // the tracker never started: report the curve as it is
-    const std::size_t end = static_cast<std::size_t>(oldest) + 1;
+// The end of the stretch a block export's curve is final over. The crossing
+// trackers fill the positions after their last crossing with a held value (0
+// in a recording's first block) until a later crossing gives the period: the
+// three-slot trackers write each value about two periods late, so after the
+// last block positions up to the oldest crossing they hold (TrackState[2])
+// carry their values; the period-by-period tracker's are final up to its last
+// crossing (TrackState[0]). Other exports are final up to what their last
+// block wrote.
+std::size_t CompletedEnd(const ExportSpec& spec, const ChannelInfo& record, std::size_t written, std::size_t n) {
+    written = std::min(written, n);
+    int slot;
+    if (spec.name == "GetFrequenceStatus" || spec.name == "GetRPM") slot = 2;
+    else if (spec.name == "GetFrequenceStatus2") slot = 0;
+    else return written;
+    const double crossing = record.TrackState[slot];
+    if (!(crossing > 0.0)) return written;  // the tracker never started: report the curve as it is
+    const std::size_t end = static_cast<std::size_t>(crossing) + 1;
     return end < written ? end : written;
 }
 
@@ -109,7 +118,7 @@ struct Computed {
     float* results;
     void* address;
     std::vector<float*> buffers;
-    std::size_t writtenEnd = 0;  // the end of what the last block wrote
+    std::size_t writtenEnd = SIZE_MAX;  // the end of what the last block wrote
     float* puParams = nullptr;
 };
 
@@ -144,8 +153,7 @@ double ReportRow::Deviation() const {
 
 bool ReportRow::Failed() const {
     if (absent || !expect) return false;
-    const double limit = tolerance.relative && *expect != 0.0 ? tolerance.value : tolerance.value;
-    return !(std::fabs(Deviation()) <= limit);
+    return !(std::fabs(Deviation()) <= tolerance.value);
 }
 
 bool RunResult::Passed() const {
@@ -278,7 +286,9 @@ RunResult RunPlan(const Recording& recording, const Plan& plan, const LoadedLibr
     Progress progress(options.progress);
     for (std::size_t start = 0; start < n; start += static_cast<std::size_t>(block)) {
         const int count = static_cast<int>(std::min<std::size_t>(block, n - start));
-        const bool last = start + static_cast<std::size_t>(count) == n;
+        // The first block is never marked: a first window may leave gaps its
+        // next ramp starts from, which must keep the array's initial zeros.
+        const bool last = start > 0 && start + static_cast<std::size_t>(count) == n;
         for (Computed& k : computed) {
             if (k.address == nullptr || k.plan->spec->kind != ExportKind::Block) continue;
             if (last) k.writtenEnd = WrittenEnd(k.results, start, n, [&] { Call(k, static_cast<int>(start), count); });
@@ -304,7 +314,7 @@ RunResult RunPlan(const Recording& recording, const Plan& plan, const LoadedLibr
             std::vector<float> values(k.results, k.results + n);
             // The first quarter of the record is left out: ramps and trackers settle there.
             const std::size_t from = n / 4;
-            std::size_t to = CompletedEnd(*k.plan->spec, *k.record, k.writtenEnd);
+            std::size_t to = CompletedEnd(*k.plan->spec, *k.record, k.writtenEnd, n);
             if (to <= from) to = n;  // nothing final past the settling quarter: report the curve as it is
             if (!row.absent) {
                 if (c.statistic == Statistic::Rms) row.value = Rms(values, from, to);

@@ -435,13 +435,14 @@ TEST_F(HostRun, BuiltInRecordingPassesItsSelfCheck) {
     }
     // Curves end where their last complete window or tracked period ends, and
     // the report says so: the trailing-ramp windows at the last quarter-window
-    // step of the last block (24 positions short), the trackers two periods and
-    // more before the end; GetP's leading ramp reaches the end.
+    // step of the last block (24 positions short), the three-period trackers
+    // two periods and more before the end, the period-by-period tracker at the
+    // last voltage crossing (25344 of 25600); GetP's leading ramp reaches the end.
     struct End {
         const char* quantity;
         const char* note;
     } ends[] = {{"f_Ua", "to 1.940 s"}, {"speed_key", "to 1.958 s"}, {"P_three-wire", "to 1.998 s"},
-                {"3xP_phase1", "to 1.998 s"}, {"P_phase1", ""}, {"f_Ua_per_period", ""}};
+                {"3xP_phase1", "to 1.998 s"}, {"f_Ua_per_period", "to 1.980 s"}, {"P_phase1", ""}};
     for (const End& e : ends) {
         ASSERT_NE(Row(result, e.quantity), nullptr) << e.quantity;
         EXPECT_EQ(Row(result, e.quantity)->note, e.note) << e.quantity;
@@ -449,13 +450,13 @@ TEST_F(HostRun, BuiltInRecordingPassesItsSelfCheck) {
     EXPECT_NE(report.find("\n  to 1.940 s: f_Ua\n"), std::string::npos) << report;
 }
 
-// The state carried in the records makes the block length immaterial: odd and
-// long blocks report what the default blocks report.
+// The state carried in the records makes the block length immaterial: odd,
+// long and whole-record blocks report what the default blocks report.
 TEST_F(HostRun, BlockLengthDoesNotChangeTheReport) {
     const Recording r = GenerateRecording();
     const Plan plan = ParsePlan(kGeneratorPlan, "generator.plan", Names(r));
     const RunResult base = Run(r, plan);
-    for (int block : {777, 4096}) {
+    for (int block : {777, 4096, 30000}) {
         SCOPED_TRACE(block);
         const RunResult other = Run(r, plan, block);
         ASSERT_EQ(other.rows.size(), base.rows.size());
