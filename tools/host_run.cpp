@@ -14,6 +14,7 @@
 #include <memory>
 #include <sstream>
 
+#include "host/crossing_queue_host.h"
 #include "host/host_channels.h"
 #include "input_error.h"
 
@@ -197,6 +198,7 @@ RunResult RunPlan(const Recording& recording, const Plan& plan, const LoadedLibr
     }
 
     std::vector<Computed> computed;
+    std::vector<std::unique_ptr<HostCrossingQueue>> queues;  // released before the records
     for (const PlanChannel& c : plan.channels) {
         uint32_t id;
         if (!c.summaryOf.empty()) {
@@ -238,6 +240,15 @@ RunResult RunPlan(const Recording& recording, const Plan& plan, const LoadedLibr
                                                [](const ExportArgument& a) { return a.type == 'p'; })) {
             k.puParams = host.Memory().Floats(std::max<std::size_t>(16, c.puParams.size()));
             std::copy(c.puParams.begin(), c.puParams.end(), k.puParams);
+        }
+        // The pulse-queue speed tracker keeps its crossings in a queue the host
+        // constructs: 3 P + 1 entries, so each ramp reaches its value one
+        // revolution after the oldest crossing.
+        if (c.spec->name == "GetBSCLRPM") {
+            const double pulses = std::max(1.0, std::floor(r->PulsesPerRev));
+            if (!(pulses <= 100000.0))
+                throw InputError(planFile, c.line, 1, "PulsesPerRev must be between 1 and 100000");
+            queues.push_back(std::make_unique<HostCrossingQueue>(r, static_cast<uint32_t>(3.0 * pulses + 1.0)));
         }
         byName[c.name] = r;
         computed.push_back(std::move(k));
