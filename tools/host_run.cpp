@@ -92,15 +92,21 @@ std::size_t WrittenEnd(float* results, std::size_t start, std::size_t n, CallOnc
 // three-slot trackers write each value about two periods late, so after the
 // last block positions up to the oldest crossing they hold (TrackState[2])
 // carry their values; the period-by-period tracker's are final up to its last
-// crossing (TrackState[0]). Other exports are final up to what their last
-// block wrote.
+// crossing (TrackState[0]); the pulse-queue tracker's up to the crossing one
+// revolution after its oldest (q[P], exclusive). Other exports are final up
+// to what their last block wrote.
 std::size_t CompletedEnd(const ExportSpec& spec, const ChannelInfo& record, std::size_t written, std::size_t n) {
     written = std::min(written, n);
-    int slot;
-    if (spec.name == "GetFrequenceStatus" || spec.name == "GetRPM") slot = 2;
-    else if (spec.name == "GetFrequenceStatus2") slot = 0;
-    else return written;
-    const double crossing = record.TrackState[slot];
+    double crossing;
+    if (spec.name == "GetFrequenceStatus" || spec.name == "GetRPM") {
+        crossing = record.TrackState[2];
+    } else if (spec.name == "GetFrequenceStatus2") {
+        crossing = record.TrackState[0];
+    } else if (spec.name == "GetBSCLRPM") {
+        crossing = CrossingQueueAt(&record, static_cast<uint32_t>(std::max(1.0, std::floor(record.PulsesPerRev)))) - 1.0;
+    } else {
+        return written;
+    }
     if (!(crossing > 0.0)) return written;  // the tracker never started: report the curve as it is
     const std::size_t end = static_cast<std::size_t>(crossing) + 1;
     return end < written ? end : written;

@@ -443,7 +443,8 @@ TEST_F(HostRun, BuiltInRecordingPassesItsSelfCheck) {
         const char* quantity;
         const char* note;
     } ends[] = {{"f_Ua", "to 1.940 s"}, {"speed_key", "to 1.958 s"}, {"P_three-wire", "to 1.998 s"},
-                {"3xP_phase1", "to 1.998 s"}, {"f_Ua_per_period", "to 1.980 s"}, {"P_phase1", ""}};
+                {"3xP_phase1", "to 1.998 s"}, {"f_Ua_per_period", "to 1.980 s"},
+                {"speed_key_pulse_queue", "to 1.958 s"}, {"P_phase1", ""}};
     for (const End& e : ends) {
         ASSERT_NE(Row(result, e.quantity), nullptr) << e.quantity;
         EXPECT_EQ(Row(result, e.quantity)->note, e.note) << e.quantity;
