@@ -401,12 +401,14 @@ std::string FormatReport(const RunResult& result, const std::string& title) {
             out << std::string(total - 2, '-') << "\n";
         }
     }
-    out << "\nBlock curves: mean (rms where the plan says so) from a quarter into the recording, where ramps and\n"
-           "trackers have settled, to its end; the curves below end earlier, at their last complete window or\n"
-           "tracked period (the values after it wait for samples after the recording's end):\n";
     std::vector<std::string> ends;
     for (const ReportRow& r : result.rows)
         if (!r.note.empty() && std::find(ends.begin(), ends.end(), r.note) == ends.end()) ends.push_back(r.note);
+    out << "\nBlock curves: mean (rms where the plan says so) from a quarter into the recording, where ramps and\n"
+           "trackers have settled, to its end"
+        << (ends.empty() ? ".\n"
+                         : "; the curves below end earlier, at their last complete window or\n"
+                           "tracked period (the values after it wait for samples after the recording's end):\n");
     for (const std::string& end : ends) {
         std::string line = "  " + end + ":";
         for (const ReportRow& r : result.rows) {
