@@ -1,0 +1,142 @@
+// ampora-host: plays the host. Loads the library by file name, builds the
+// records and the list, runs a recording block by block and then as a whole,
+// and reports what the exports computed.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "generator.h"
+#include "host_run.h"
+#include "input_error.h"
+
+namespace {
+
+constexpr int kExitDeviation = 1;
+constexpr int kExitBadInput = 2;
+
+const char* const kUsage =
+    "usage:\n"
+    "  ampora-host [--library PATH] [--out DIR] [--block N]\n"
+    "      run the built-in generator test and check every value against its construction\n"
+    "  ampora-host run RECORDING --plan PLAN [--out DIR] [--block N] [--rate HZ] [--library PATH]\n"
+    "      RECORDING: a COMTRADE .cfg (with its .dat) or a CSV file\n"
+    "  ampora-host write-recording DIR [--format csv|ascii|binary|binary32|float32]\n"
+    "      write the built-in recording as files, to try 'run' on\n";
+
+// The library beside the program's build folder (tools/ampora-host -> libampora.so).
+std::string DefaultLibrary() {
+    char path[PATH_MAX];
+    const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (length > 0) {
+        std::string exe(path, static_cast<std::size_t>(length));
+        const auto slash = exe.find_last_of('/');
+        const std::string candidate = exe.substr(0, slash) + "/../libampora.so";
+        if (access(candidate.c_str(), R_OK) == 0) return candidate;
+    }
+    return "libampora.so";
+}
+
+struct Arguments {
+    std::vector<std::string> positional;
+    std::string library, out, plan, format = "csv";
+    int block = 0;
+    double rate = 0.0;
+};
+
+Arguments Parse(int argc, char** argv) {
+    Arguments a;
+    for (int k = 1; k < argc; ++k) {
+        const std::string arg = argv[k];
+        auto Value = [&]() -> std::string {
+            if (k + 1 >= argc) throw InputError("command line", 0, 0, arg + " needs a value");
+            return argv[++k];
+        };
+        auto Number = [&](const std::string& text) {
+            char* end = nullptr;
+            const double v = std::strtod(text.c_str(), &end);
+            if (text.empty() || *end != '\0' || v <= 0.0)
+                throw InputError("command line", 0, 0, arg + ": malformed number \"" + text + "\"");
+            return v;
+        };
+        if (arg == "--library") a.library = Value();
+        else if (arg == "--out") a.out = Value();
+        else if (arg == "--plan") a.plan = Value();
+        else if (arg == "--format") a.format = Value();
+        else if (arg == "--block") a.block = static_cast<int>(Number(Value()));
+        else if (arg == "--rate") a.rate = Number(Value());
+        else if (arg == "--help" || arg == "-h") { std::cout << kUsage; std::exit(0); }
+        else if (!arg.empty() && arg[0] == '-') throw InputError("command line", 0, 0, "unknown option " + arg);
+        else a.positional.push_back(arg);
+    }
+    return a;
+}
+
+std::vector<std::string> Names(const Recording& r) {
+    std::vector<std::string> names;
+    for (const auto& c : r.channels) names.push_back(c.name);
+    return names;
+}
+
+int Run(const Recording& recording, const Plan& plan, const std::string& planFile, const Arguments& a,
+        const std::string& title) {
+    LoadedLibrary library;
+    std::string error;
+    const std::string path = a.library.empty() ? DefaultLibrary() : a.library;
+    if (!library.Open(path, error)) throw InputError(path, 0, 0, error);
+    RunOptions options;
+    options.block = a.block;
+    options.progress = isatty(STDERR_FILENO) != 0;
+    const RunResult result = RunPlan(recording, plan, library, planFile, options);
+    if (!a.out.empty()) WriteOutputs(result, a.out);
+    std::cout << FormatReport(result, title + "\nlibrary: " + library.Path());
+    return result.Passed() ? 0 : kExitDeviation;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    try {
+        const Arguments a = Parse(argc, argv);
+        if (a.positional.empty()) {
+            const Recording recording = GenerateRecording();
+            const Plan plan = ParsePlan(kGeneratorPlan, "generator.plan", Names(recording));
+            return Run(recording, plan, "generator.plan", a,
+                       "Built-in recording: synchronous-generator test, 12.8 kS/s, 2 s, 50 Hz, 3000 rev/min");
+        }
+        const std::string command = a.positional[0];
+        if (command == "run") {
+            if (a.positional.size() != 2) throw InputError("command line", 0, 0, "run takes one recording");
+            if (a.plan.empty()) throw InputError("command line", 0, 0, "run needs --plan PLAN");
+            const Recording recording = ReadRecording(a.positional[1], a.rate);
+            Plan plan = ReadPlanFile(a.plan, Names(recording));
+            return Run(recording, plan, a.plan, a, "Recording: " + a.positional[1] + "\nplan: " + a.plan);
+        }
+        if (command == "write-recording") {
+            if (a.positional.size() != 2) throw InputError("command line", 0, 0, "write-recording takes one folder");
+            const std::string dir = a.positional[1];
+            if (mkdir(dir.c_str(), 0777) != 0 && errno != EEXIST) throw InputError(dir, 0, 0, "cannot create the folder");
+            const Recording recording = GenerateRecording();
+            const std::string stem = dir + "/generator";
+            if (a.format == "csv") WriteCsv(recording, stem + ".csv");
+            else if (a.format == "ascii") WriteComtrade(recording, stem, ComtradeData::Ascii);
+            else if (a.format == "binary") WriteComtrade(recording, stem, ComtradeData::Binary);
+            else if (a.format == "binary32") WriteComtrade(recording, stem, ComtradeData::Binary32);
+            else if (a.format == "float32") WriteComtrade(recording, stem, ComtradeData::Float32);
+            else throw InputError("command line", 0, 0, "unknown format " + a.format);
+            std::cout << "wrote " << stem << (a.format == "csv" ? ".csv" : ".cfg and .dat") << "\n";
+            return 0;
+        }
+        throw InputError("command line", 0, 0, "unknown command " + command + "\n" + kUsage);
+    } catch (const InputError& e) {
+        std::cerr << "ampora-host: " << e.what() << "\n";
+        return kExitBadInput;
+    }
+}

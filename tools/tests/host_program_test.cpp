@@ -1,0 +1,515 @@
+// The host program: its plan parser's errors and positions, recordings in
+// COMTRADE and CSV written and read back, the built-in recording's self-check
+// and a run from files, all through the library loaded at run time by name.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "frame/channel_info.h"
+#include "generator.h"
+#include "host_run.h"
+#include "input_error.h"
+#include "plan.h"
+#include "recording.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr double kTwoPi = 6.283185307179586;
+
+// A folder of its own for each test, removed afterwards.
+class TempDir {
+public:
+    TempDir() {
+        std::string pattern = (fs::temp_directory_path() / "ampora-host-test-XXXXXX").string();
+        if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp");
+        path_ = pattern;
+    }
+    ~TempDir() {
+        std::error_code ignored;
+        fs::remove_all(path_, ignored);
+    }
+    std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+
+private:
+    fs::path path_;
+};
+
+void WriteText(const std::string& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary);
+    out << text;
+}
+
+std::vector<std::string> Names(const Recording& r) {
+    std::vector<std::string> names;
+    for (const auto& c : r.channels) names.push_back(c.name);
+    return names;
+}
+
+// ---- Plan parser ----
+
+const std::vector<std::string> kRecorded = {"Ua", "Ub", "Uc", "U12", "U23", "U31", "Ia", "Ib", "Ic", "Key"};
+
+// The error a plan text gives, "" when it parses.
+std::string PlanError(const std::string& text) {
+    try {
+        ParsePlan(text, "t.plan", kRecorded);
+    } catch (const InputError& e) {
+        return e.what();
+    }
+    return "";
+}
+
+// Every error names the line and the column of the token at fault.
+TEST(HostPlan, ErrorsNameLineAndColumn) {
+    const std::string km21 = "set Ia KmTable=1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1";
+    struct Case {
+        std::string text, where, message;
+    } cases[] = {
+        {"P = GetQ(256) from Ua Ia", "t.plan:1:5: ", "unknown export \"GetQ\""},
+        {"P = GetP(256) from Ua Ix", "t.plan:1:23: ", "unknown channel \"Ix\""},
+        {"P = GetP(256, 4) from Ua Ia", "t.plan:1:15: ", "wrong argument count: GetP takes 1 (fftSize), given 2"},
+        {"P = GetP() from Ua Ia", "t.plan:1:10: ", "wrong argument count: GetP takes 1 (fftSize), given 0"},
+        {"P = GetP(48) from Ua Ia", "t.plan:1:10: ", "window length 48 is not a power of two"},
+        {"H = GetHarmonicValue(300) from Ia", "t.plan:1:22: ", "window length 300 is not a power of two"},
+        {"P = GetP(2) from Ua Ia", "t.plan:1:10: ", "window length 2 is below 4"},
+        {"P = GetP(25a) from Ua Ia", "t.plan:1:10: ", "malformed number for fftSize: \"25a\""},
+        {"P = GetP(256) from Ua Ia Scale=1.5x", "t.plan:1:32: ", "malformed number for Scale: \"1.5x\""},
+        {"P = GetP(256) from Ua Ia expect=1e999", "t.plan:1:33: ", "malformed number for the expected value"},
+        {"P = GetP(256) from Ua Ia colour=red", "t.plan:1:26: ", "unknown setting \"colour\" for GetP"},
+        {"P = GetP(256) from Ua Ia tol=-1%", "t.plan:1:30: ", "the tolerance must not be negative"},
+        {"P = GetP(256) from Ua Ia report=max", "t.plan:1:33: ", "expected mean, rms or last"},
+        {"P = GetP(256) from Ua", "t.plan:1:5: ", "GetP takes 2 sources, given 1"},
+        {"P = GetP(256", "t.plan:1:13: ", "unexpected end of line"},
+        {"Ua = GetP(256) from Ua Ia", "t.plan:1:1: ", "channel \"Ua\" is defined twice"},
+        {"# comment\n\r\nblock 0", "t.plan:3:7: ", "the block length must be at least 1"},
+        {"block 100 200", "t.plan:1:11: ", "unexpected \"200\""},
+        {"set Ua Phase=1", "t.plan:1:8: ", "unknown record field \"Phase\""},
+        {"set Ux Scale=1", "t.plan:1:5: ", "unknown channel \"Ux\""},
+        {km21, "t.plan:1:8: ", "KmTable holds 20 values, given 21"},
+        // A channel may use only the channels defined above it.
+        {"A = GetReduce() from Ua B\nB = GetReduce() from Ua Ub", "t.plan:1:25: ", "unknown channel \"B\""},
+        // The status exports read the two channels listed just before them.
+        {"P = GetP(256) from Ua Ia\nQ = GetP(256) from Ua Ia CalcKind=2\nF = GetCosStatus() from Q P",
+         "t.plan:3:5: ", "reads the two channels listed just before it"},
+        {"P = GetP(256) from Ua Ia\nQ = GetP(256) from Ua Ia\nF = GetCosStatus() from P", "t.plan:3:5: ",
+         "GetCosStatus takes 2 sources, given 1"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        const std::string error = PlanError(c.text);
+        EXPECT_EQ(error.rfind(c.where, 0), 0u) << error;
+        EXPECT_NE(error.find(c.message), std::string::npos) << error;
+    }
+    // Long windows of the power exports are transformed as 64 points, so any
+    // length above 64 is accepted; CRLF line ends are plain line ends.
+    EXPECT_EQ(PlanError("P = GetP(300) from Ua Ia\r\nblock 10\r\n"), "");
+}
+
+// What a well-formed plan says arrives in the plan as written.
+TEST(HostPlan, SettingsArgumentsAndChecks) {
+    const Plan plan = ParsePlan(
+        "block 512   # positions per block\n"
+        "rate 12800\n"
+        "set Ua PhaseShift=0.01 FullScale=400\n"
+        "P = GetP(256) from Ua Ia CalcKind=2 Scale=0.001 unit=kvar label=Q1 expect=1.15 tol=0.2% report=rms plot\n"
+        "N = GetRPM(0) from Key samplesPerMs=12.8 expect=3000 tol=5\n"
+        "PW = GetPSum(256) from Ua Ia of=P\n"
+        "U = GetUTSum(256) from Ua Ia puParams=230,10,0.5\n",
+        "t.plan", kRecorded);
+    EXPECT_EQ(plan.block, 512);
+    EXPECT_EQ(plan.rate, 12800.0);
+    ASSERT_EQ(plan.settings.size(), 1u);
+    EXPECT_EQ(plan.settings[0].channel, "Ua");
+    ASSERT_EQ(plan.settings[0].fields.size(), 2u);
+    EXPECT_EQ(plan.settings[0].fields[1].field, "FullScale");
+    EXPECT_EQ(plan.settings[0].fields[1].values, std::vector<double>{400.0});
+
+    ASSERT_EQ(plan.channels.size(), 4u);
+    const PlanChannel& p = plan.channels[0];
+    EXPECT_EQ(p.spec->name, "GetP");
+    EXPECT_EQ(p.sources, (std::vector<std::string>{"Ua", "Ia"}));
+    ASSERT_EQ(p.planArguments.size(), 1u);
+    EXPECT_EQ(p.planArguments[0].i, 256);
+    ASSERT_EQ(p.fields.size(), 2u);
+    EXPECT_EQ(p.fields[0].field, "CalcKind");
+    EXPECT_EQ(p.unit, "kvar");
+    EXPECT_EQ(p.label, "Q1");
+    EXPECT_EQ(*p.expect, 1.15);
+    EXPECT_TRUE(p.tolerance.relative);
+    EXPECT_DOUBLE_EQ(p.tolerance.value, 0.002);
+    EXPECT_EQ(p.statistic, Statistic::Rms);
+    EXPECT_TRUE(p.plot);
+    EXPECT_EQ(p.line, 4);
+
+    const PlanChannel& n = plan.channels[1];
+    EXPECT_EQ(n.hostArgumentOverrides.at("samplesPerMs"), 12.8);
+    EXPECT_FALSE(n.tolerance.relative);
+    EXPECT_EQ(n.tolerance.value, 5.0);
+    EXPECT_EQ(plan.channels[2].summaryOf, "P");
+    EXPECT_EQ(plan.channels[3].puParams, (std::vector<float>{230.0f, 10.0f, 0.5f}));
+}
+
+// A field setting writes its own bytes at the record's offsets and no others.
+TEST(HostPlan, FieldSettingsTouchOnlyTheirBytes) {
+    struct Case {
+        FieldSetting setting;
+        std::size_t offset, width;
+    } cases[] = {
+        {{"CalcKind", {2}}, 986, 4},        {{"DataKind", {2}}, 804, 1},
+        {{"HarmonicOrder", {5}}, 1930, 4},  {{"Scale", {0.001}}, 1446, 8},
+        {{"KmTable", std::vector<double>(20, 1.02)}, 319, 160},
+        {{"SummaryAux", {1, 2}}, 1174, 16},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.setting.field);
+        std::vector<unsigned char> bytes(2048, 0xA5);
+        auto* record = reinterpret_cast<ChannelInfo*>(bytes.data());
+        ASSERT_TRUE(ApplyField(record, c.setting));
+        for (std::size_t k = 0; k < bytes.size(); ++k) {
+            if (k >= c.offset && k < c.offset + c.width) continue;
+            ASSERT_EQ(bytes[k], 0xA5) << "byte " << k;
+        }
+    }
+    std::vector<unsigned char> bytes(2048, 0);
+    auto* record = reinterpret_cast<ChannelInfo*>(bytes.data());
+    ApplyField(record, {"CalcKind", {2}});
+    ApplyField(record, {"HarmonicOrder", {5}});
+    ApplyField(record, {"KmTable", {0.9, 1.1}});
+    EXPECT_EQ(record->CalcKind, 2u);
+    EXPECT_EQ(record->HarmonicOrder, 5.0f);
+    EXPECT_EQ(record->KmTable[1], 1.1);
+    EXPECT_FALSE(ApplyField(record, {"NoSuchField", {1}}));
+}
+
+// ---- Recordings ----
+
+// 0.1 s at 4 kS/s: a voltage, a current with an offset, a slow negative ramp.
+Recording KnownRecording() {
+    Recording r;
+    r.sampleRate = 4000.0;
+    r.channels = {{"Ua", "V", {}}, {"Ia", "A", {}}, {"Ramp", "", {}}};
+    for (int i = 0; i < 400; ++i) {
+        const double t = i / r.sampleRate;
+        r.channels[0].samples.push_back(static_cast<float>(325.27 * std::sin(kTwoPi * 50.0 * t)));
+        r.channels[1].samples.push_back(static_cast<float>(2.0 + 14.1 * std::sin(kTwoPi * 50.0 * t - 0.5)));
+        r.channels[2].samples.push_back(static_cast<float>(-0.01 * i));
+    }
+    return r;
+}
+
+// Each data-file type, in both revisions, reads back the values written, to
+// within half a step of its integer resolution (FLOAT32: exactly).
+TEST(HostRecording, ComtradeRoundTripPerDataType) {
+    const Recording r = KnownRecording();
+    struct Case {
+        ComtradeData type;
+        const char* name;
+        double levels;     // integer steps across a channel's peak
+        std::size_t bytesPerSample;
+    } cases[] = {
+        {ComtradeData::Ascii, "ASCII", 99999.0, 0},
+        {ComtradeData::Binary, "BINARY", 32767.0, 8 + 3 * 2},
+        {ComtradeData::Binary32, "BINARY32", 2147483000.0, 8 + 3 * 4},
+        {ComtradeData::Float32, "FLOAT32", 0.0, 8 + 3 * 4},
+    };
+    for (const Case& c : cases) {
+        for (int revision : {1999, 2013}) {
+            SCOPED_TRACE(std::string(c.name) + " " + std::to_string(revision));
+            TempDir dir;
+            WriteComtrade(r, dir / "rec", c.type, revision);
+            if (c.bytesPerSample != 0) {
+                EXPECT_EQ(fs::file_size(dir / "rec.dat"), 400 * c.bytesPerSample);
+            }
+            const Recording back = ReadRecording(dir / (revision == 1999 ? "rec.cfg" : "rec.dat"));
+            EXPECT_EQ(back.sampleRate, 4000.0);
+            ASSERT_EQ(back.channels.size(), 3u);
+            ASSERT_EQ(back.Length(), 400u);
+            for (std::size_t k = 0; k < 3; ++k) {
+                EXPECT_EQ(back.channels[k].name, r.channels[k].name);
+                EXPECT_EQ(back.channels[k].unit, r.channels[k].unit);
+                double peak = 0.0, worst = 0.0;
+                for (float v : r.channels[k].samples) peak = std::max(peak, std::fabs(static_cast<double>(v)));
+                for (std::size_t i = 0; i < 400; ++i)
+                    worst = std::max(worst, std::fabs(static_cast<double>(back.channels[k].samples[i]) -
+                                                      r.channels[k].samples[i]));
+                const double halfStep = c.levels > 0.0 ? 0.5 * peak / c.levels : 0.0;
+                EXPECT_LE(worst, halfStep + 1e-6 * peak) << r.channels[k].name;
+            }
+        }
+    }
+}
+
+// A recorder's file: multiplier and offset, a channel stored as secondary
+// values turned into primary ones, and status channels packed in 16-bit words.
+const char* const kRecorderCfg =
+    "Substation,Relay 7,1999\r\n"
+    "5,2A,3D\r\n"
+    "1,Va,A,,V,0.5,1.0,0,-32767,32767,110,0.11,S\r\n"
+    "2,Ib,B,,A,0.01,-0.5,0,-32767,32767,1000,1,P\r\n"
+    "1,Trip,,,0\r\n"
+    "2,Close,,,0\r\n"
+    "3,Alarm,,,0\r\n"
+    "50\r\n"
+    "1\r\n"
+    "1000,4\r\n"
+    "01/01/2026,00:00:00.000000\r\n"
+    "01/01/2026,00:00:00.000000\r\n"
+    "BINARY\r\n"
+    "1\r\n";
+
+void WriteRecorderDat(const std::string& path) {
+    const int16_t raw[4][2] = {{100, 250}, {-100, -250}, {0, 0}, {32767, -32767}};
+    const uint16_t bits[4] = {0b101, 0b010, 0, 0b111};
+    std::string bytes;
+    for (uint32_t n = 0; n < 4; ++n) {
+        const uint32_t stamp = n * 1000;
+        const uint32_t number = n + 1;
+        bytes.append(reinterpret_cast<const char*>(&number), 4);
+        bytes.append(reinterpret_cast<const char*>(&stamp), 4);
+        bytes.append(reinterpret_cast<const char*>(raw[n]), 4);
+        bytes.append(reinterpret_cast<const char*>(&bits[n]), 2);
+    }
+    WriteText(path, bytes);
+}
+
+TEST(HostRecording, ComtradeScalingAndStatusChannels) {
+    TempDir dir;
+    WriteText(dir / "relay.cfg", kRecorderCfg);
+    WriteRecorderDat(dir / "relay.dat");
+    const Recording r = ReadRecording(dir / "relay.cfg");
+    EXPECT_EQ(r.sampleRate, 1000.0);
+    ASSERT_EQ(r.channels.size(), 5u);
+    // Va: (0.5 raw + 1) V secondary, times 110 / 0.11; Ib: 0.01 raw - 0.5 A primary.
+    EXPECT_EQ(r.channels[0].samples, (std::vector<float>{51000.0f, -49000.0f, 1000.0f, 16384500.0f}));
+    EXPECT_EQ(r.channels[1].samples, (std::vector<float>{2.0f, -3.0f, -0.5f, -328.17f}));
+    EXPECT_EQ(r.channels[2].name, "Trip");
+    EXPECT_EQ(r.channels[2].samples, (std::vector<float>{1, 0, 0, 1}));
+    EXPECT_EQ(r.channels[3].samples, (std::vector<float>{0, 1, 0, 1}));
+    EXPECT_EQ(r.channels[4].samples, (std::vector<float>{1, 0, 0, 1}));
+}
+
+// A malformed configuration is refused with the line (and column) at fault.
+TEST(HostRecording, MalformedCfgNamesItsLine) {
+    struct Case {
+        int line;
+        std::string replacement, where, message;
+    } cases[] = {
+        {2, "5,2A,2D", ":2:1: ", "the channel counts do not add up: 5 is not 2 + 2"},
+        {2, "5,2X,3D", ":2:3: ", "expected a channel count ending in A"},
+        {3, "1,Va,A,,V,0.5x,1.0,0,-32767,32767,110,0.11,S", ":3:11: ", "malformed number for the multiplier a"},
+        {4, "2,Ib,B,,A,0.01,-0.5,0,-32767,32767,1000,1,Q", ":4:43: ", "expected P or S"},
+        {4, "2,Ib,B,,A", ":4:", "missing field: multiplier a"},
+        {10, "1000.x,4", ":10:1: ", "malformed number for the sample rate"},
+        {13, "BINARY64", ":13:1: ", "unknown data file type \"BINARY64\""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.replacement);
+        std::istringstream in(kRecorderCfg);
+        std::string text;
+        int number = 0;
+        for (std::string line; std::getline(in, line);) text += (++number == c.line ? c.replacement + "\r" : line) + "\n";
+        TempDir dir;
+        WriteText(dir / "bad.cfg", text);
+        WriteRecorderDat(dir / "bad.dat");
+        try {
+            ReadRecording(dir / "bad.cfg");
+            ADD_FAILURE() << "accepted";
+        } catch (const InputError& e) {
+            const std::string error = e.what();
+            EXPECT_EQ(error.rfind(dir / "bad.cfg" + c.where, 0), 0u) << error;
+            EXPECT_NE(error.find(c.message), std::string::npos) << error;
+        }
+    }
+    TempDir dir;
+    WriteText(dir / "short.cfg", "Substation,Relay 7,1999\r\n5,2A,3D\r\n");
+    try {
+        ReadRecording(dir / "short.cfg");
+        ADD_FAILURE() << "accepted";
+    } catch (const InputError& e) {
+        EXPECT_NE(std::string(e.what()).find("short.cfg:3:1: missing line: analog channel"), std::string::npos);
+    }
+    // A data file that is not whole samples is refused too.
+    WriteText(dir / "cut.cfg", kRecorderCfg);
+    WriteText(dir / "cut.dat", std::string(15, '\0'));
+    EXPECT_THROW(ReadRecording(dir / "cut.cfg"), InputError);
+}
+
+TEST(HostRecording, CsvRoundTripAndRates) {
+    TempDir dir;
+    const Recording r = KnownRecording();
+    WriteCsv(r, dir / "rec.csv");
+    const Recording back = ReadRecording(dir / "rec.csv");
+    EXPECT_EQ(back.sampleRate, 4000.0);
+    ASSERT_EQ(back.channels.size(), 3u);
+    for (std::size_t k = 0; k < 3; ++k) {
+        EXPECT_EQ(back.channels[k].name, r.channels[k].name);
+        EXPECT_EQ(back.channels[k].unit, r.channels[k].unit);
+        EXPECT_EQ(back.channels[k].samples, r.channels[k].samples);  // nine digits keep every float
+    }
+    // Without a rate line the time column gives the rate; --rate overrides both.
+    WriteText(dir / "timed.csv", "t,U [kV],I\n0,1,2\n0.0005,3,4\n0.001,5,6\n");
+    const Recording timed = ReadCsv(dir / "timed.csv");
+    EXPECT_DOUBLE_EQ(timed.sampleRate, 2000.0);
+    EXPECT_EQ(timed.channels[0].unit, "kV");
+    EXPECT_EQ(timed.channels[1].samples, (std::vector<float>{2, 4, 6}));
+    EXPECT_EQ(ReadCsv(dir / "timed.csv", 500.0).sampleRate, 500.0);
+
+    struct Case {
+        std::string text, where;
+    } bad[] = {
+        {"U,I\n1,2\n", ":1:1: no sample rate"},
+        {"# rate 100\nU,I\n1,2\n3,4.5.6\n", ":4:3: malformed number for a sample: \"4.5.6\""},
+        {"# rate 100\nU,I\n1,2\n3\n", ":4:1: expected 2 values, found 1"},
+        {"# rate 100\nU,U\n1,2\n", ":2:3: channel \"U\" named twice"},
+    };
+    for (const Case& c : bad) {
+        SCOPED_TRACE(c.text);
+        WriteText(dir / "bad.csv", c.text);
+        try {
+            ReadCsv(dir / "bad.csv");
+            ADD_FAILURE() << "accepted";
+        } catch (const InputError& e) {
+            EXPECT_EQ(std::string(e.what()).rfind(dir / "bad.csv" + c.where, 0), 0u) << e.what();
+        }
+    }
+}
+
+// ---- Runs through the loaded library ----
+
+class HostRun : public testing::Test {
+protected:
+    void SetUp() override {
+        std::string error;
+        ASSERT_TRUE(library_.Open(AMPORA_SHARED_LIBRARY, error)) << error;
+    }
+    RunResult Run(const Recording& r, const Plan& plan, int block = 0) {
+        RunOptions options;
+        options.block = block;
+        return RunPlan(r, plan, library_, "generator.plan", options);
+    }
+    static const ReportRow* Row(const RunResult& result, const std::string& quantity) {
+        for (const ReportRow& row : result.rows)
+            if (row.quantity == quantity) return row.absent ? nullptr : &row;
+        return nullptr;
+    }
+    LoadedLibrary library_;
+};
+
+// The default run: every value within its tolerance, and the trackers and the
+// machine's measured angle at the numbers the signals are built with.
+TEST_F(HostRun, BuiltInRecordingPassesItsSelfCheck) {
+    const Recording r = GenerateRecording();
+    const RunResult result = Run(r, ParsePlan(kGeneratorPlan, "generator.plan", Names(r)));
+    const std::string report = FormatReport(result, "built-in");
+    EXPECT_TRUE(result.Passed()) << report;
+    EXPECT_EQ(report.find("FAIL"), std::string::npos) << report;
+    EXPECT_EQ(r.Length(), 25600u);
+    struct Expected {
+        const char* quantity;
+        double value, within;
+    } expected[] = {
+        {"f_Ua", 50.0, 1e-4},             // 256 samples per period at 12.8 kS/s
+        {"speed_key", 3000.0, 1e-2},      // one key pulse per revolution
+        {"speed_key_pulse_queue", 3000.0, 1e-2},  // the same through the record's crossing queue
+        {"f_Ua_record", 50.0, 1e-4},
+        // The key's 0 to 5 V step crosses 2.5 V halfway between two samples,
+        // 28.5 samples ahead of the voltage's zero crossing: 28.5 / 256 of 360°.
+        {"power_angle_measured_key", 40.078125, 1e-3},
+        // Three times phase 1's power, 3 x 230 V x (10 A cos 30° + 0.3 A).
+        {"3xP_phase1", 6182.575, 1e-5 * 6182.575},
+    };
+    for (const Expected& e : expected) {
+        SCOPED_TRACE(e.quantity);
+        const ReportRow* row = Row(result, e.quantity);
+        ASSERT_NE(row, nullptr);
+        EXPECT_NEAR(row->value, e.value, e.within);
+    }
+    // Curves end where their last complete window or tracked period ends, and
+    // the report says so: the trailing-ramp windows at the last quarter-window
+    // step of the last block (24 positions short), the three-period trackers
+    // two periods and more before the end, the period-by-period tracker at the
+    // last voltage crossing (25344 of 25600); GetP's leading ramp reaches the end.
+    struct End {
+        const char* quantity;
+        const char* note;
+    } ends[] = {{"f_Ua", "to 1.940 s"}, {"speed_key", "to 1.958 s"}, {"P_three-wire", "to 1.998 s"},
+                {"3xP_phase1", "to 1.998 s"}, {"f_Ua_per_period", "to 1.980 s"},
+                {"speed_key_pulse_queue", "to 1.958 s"}, {"P_phase1", ""}};
+    for (const End& e : ends) {
+        ASSERT_NE(Row(result, e.quantity), nullptr) << e.quantity;
+        EXPECT_EQ(Row(result, e.quantity)->note, e.note) << e.quantity;
+    }
+    EXPECT_NE(report.find("\n  to 1.940 s: f_Ua\n"), std::string::npos) << report;
+}
+
+// The state carried in the records makes the block length immaterial: odd,
+// long and whole-record blocks report what the default blocks report.
+TEST_F(HostRun, BlockLengthDoesNotChangeTheReport) {
+    const Recording r = GenerateRecording();
+    const Plan plan = ParsePlan(kGeneratorPlan, "generator.plan", Names(r));
+    const RunResult base = Run(r, plan);
+    for (int block : {777, 4096, 30000}) {
+        SCOPED_TRACE(block);
+        const RunResult other = Run(r, plan, block);
+        ASSERT_EQ(other.rows.size(), base.rows.size());
+        for (std::size_t k = 0; k < base.rows.size(); ++k)
+            EXPECT_NEAR(other.rows[k].value, base.rows[k].value, 1e-5 * std::max(1.0, std::fabs(base.rows[k].value)))
+                << base.rows[k].quantity;
+        EXPECT_TRUE(other.Passed());
+    }
+}
+
+// `run` from files: the built-in recording written as COMTRADE and read back,
+// the shipped example plan, the curves written and read back as CSV.
+TEST_F(HostRun, RecordingAndPlanFromFiles) {
+    TempDir dir;
+    const Recording generated = GenerateRecording();
+    const RunResult builtIn = Run(generated, ParsePlan(kGeneratorPlan, "generator.plan", Names(generated)));
+    for (ComtradeData type : {ComtradeData::Float32, ComtradeData::Binary}) {
+        SCOPED_TRACE(static_cast<int>(type));
+        WriteComtrade(generated, dir / "generator", type);
+        const Recording r = ReadRecording(dir / "generator.cfg");
+        const Plan plan = ReadPlanFile(AMPORA_GENERATOR_PLAN_FILE, Names(r));
+        const RunResult result = Run(r, plan);
+        EXPECT_TRUE(result.Passed()) << FormatReport(result, "from files");
+        ASSERT_EQ(result.rows.size(), builtIn.rows.size());
+        // FLOAT32 keeps every sample, so every value is the built-in run's.
+        if (type != ComtradeData::Float32) continue;
+        for (std::size_t k = 0; k < result.rows.size(); ++k)
+            EXPECT_EQ(result.rows[k].value, builtIn.rows[k].value) << result.rows[k].quantity;
+    }
+
+    WriteOutputs(builtIn, dir / "out");
+    std::vector<std::string> files;
+    for (const auto& entry : fs::directory_iterator(dir / "out")) files.push_back(entry.path().filename().string());
+    std::sort(files.begin(), files.end());
+    EXPECT_EQ(files, (std::vector<std::string>{"curves.csv", "plot.svg"}));  // no temporary left behind
+    const Recording curves = ReadCsv(dir / "out/curves.csv");
+    EXPECT_EQ(curves.sampleRate, 12800.0);
+    ASSERT_EQ(curves.channels.size(), builtIn.curves.size());
+    for (std::size_t k = 0; k < curves.channels.size(); ++k) {
+        EXPECT_EQ(curves.channels[k].name, builtIn.curves[k].name);
+        EXPECT_EQ(curves.channels[k].samples, builtIn.curves[k].values) << builtIn.curves[k].name;
+    }
+    std::ifstream svgFile(dir / "out/plot.svg");
+    const std::string svg((std::istreambuf_iterator<char>(svgFile)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(svg.rfind("<svg", 0), 0u);
+    for (const char* plotted : {">Pa [W]<", ">Pline [W]<", ">Ua1 [V]<", ">Fa [Hz]<", ">N [rpm]<"})
+        EXPECT_NE(svg.find(plotted), std::string::npos) << plotted;
+
+    // An output folder that cannot be made is an input error, and nothing appears.
+    EXPECT_THROW(WriteOutputs(builtIn, dir / "missing/out"), InputError);
+    EXPECT_FALSE(fs::exists(dir / "missing"));
+}
+
+}  // namespace
