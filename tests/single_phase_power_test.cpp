@@ -93,20 +93,6 @@ TEST(WindowWalk, EarlyStartAnchorsAtZeroAndWritesNothingBefore) {
     EXPECT_EQ(result[1], -1.0f);
 }
 
-TEST(WindowWalk, GeometricRampCoversAQuarterPerHop) {
-    std::vector<float> r(6, -1.0f);
-    GeometricRamp ramp{0};
-    ramp.Write(r.data(), 2, 8, 8.0);
-    ramp.Write(r.data(), 2, 8, 16.0);
-    ramp.Write(r.data(), 2, 8, 16.0);
-    EXPECT_EQ(ramp.next, 4);
-    EXPECT_EQ(r[0], 8.0f);
-    EXPECT_EQ(r[1], 9.0f);
-    EXPECT_EQ(r[2], 9.875f);
-    EXPECT_EQ(r[3], 10.75f);
-    EXPECT_EQ(r[4], -1.0f);
-}
-
 TEST(WindowWalk, RecordWindowsEndAtOrBeginAtTheirPosition) {
     std::vector<int> ends, begins;
     WalkRecord(0, 3 * 8, 8, 8, RecordWindow::EndsAtPosition, [&](int, int offset) { ends.push_back(offset); });

@@ -71,7 +71,7 @@ public:
         return data;
     }
 
-    void SetSources(ChannelInfo* target, std::initializer_list<uint8_t> ids, bool byIndex = false) {
+    void SetSources(ChannelInfo* target, const std::vector<uint8_t>& ids, bool byIndex = false) {
         auto* data = static_cast<uint8_t*>(Allocate(target, ids.size()));
         std::copy(ids.begin(), ids.end(), data);
         target->SourceIds = LowMemory::Address(data);

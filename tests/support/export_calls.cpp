@@ -2,7 +2,7 @@
 
 #include <cmath>
 #include <cstring>
-#include <tuple>
+#include <functional>
 
 #include "ampora.h"
 #include "frame/resolve.h"
@@ -51,326 +51,242 @@ double InBlocks(Call call) {
     return 0.0;
 }
 
+// Four work buffers of one call (or of every block of one recording).
 struct Spectra {
     std::vector<float> b[4] = {std::vector<float>(kFftSize), std::vector<float>(kFftSize),
                                std::vector<float>(kFftSize), std::vector<float>(kFftSize)};
+    float* operator[](int k) { return b[k].data(); }
 };
 
+using Ids = std::vector<uint8_t>;
+
+// What a call needs beyond its sources: CalcKind, whether it writes a source
+// record, and a record field or two set before the call.
+struct Setup {
+    uint32_t kind = 1;
+    bool writesSources = false;
+    std::function<void(ChannelInfo*)> prepare = [](ChannelInfo*) {};
+};
+
+// call(list, target, start, count, buffers) for every block of the recording.
+template <typename Call>
+ExportCall Blocks(const char* name, Ids ids, Call call, Setup setup = {}) {
+    return {name, setup.writesSources, [=](Recording& r, ChannelInfo** t) {
+                *t = r.Target(ids, setup.kind);
+                setup.prepare(*t);
+                Spectra s;
+                return InBlocks([&](int start, int count) { call(r.List(), *t, start, count, s); });
+            }};
+}
+
+// call(list, target, buffers) once over the whole recording; its result is kept.
+template <typename Call>
+ExportCall Whole(const char* name, Ids ids, Call call, Setup setup = {}) {
+    return {name, setup.writesSources, [=](Recording& r, ChannelInfo** t) {
+                *t = r.Target(ids, setup.kind);
+                setup.prepare(*t);
+                Spectra s;
+                return static_cast<double>(call(r.List(), *t, s));
+            }};
+}
+
+constexpr int kEnd = Recording::kSamples;
+constexpr double kPerMs = kRate / 1000.0;
+constexpr int kPer20ms = 200;
+
+// The forms of the windowed and per-sample exports, each called with the
+// recording's window and its own buffers.
 using Pair = void (*)(CPtrList*, ChannelInfo*, int32_t, int32_t, int32_t, float*, float*, float*, float*);
 using PairSum = double (*)(CPtrList*, ChannelInfo*, int32_t, int32_t, int32_t, float*, float*, float*, float*);
-using Six = void (*)(CPtrList*, ChannelInfo*, int32_t, int32_t, int32_t);
-using SixSum = double (*)(CPtrList*, ChannelInfo*, int32_t, int32_t, int32_t);
+using Windowed = void (*)(CPtrList*, ChannelInfo*, int32_t, int32_t, int32_t);
+using WindowedSum = double (*)(CPtrList*, ChannelInfo*, int32_t, int32_t, int32_t);
+using Plain = void (*)(CPtrList*, ChannelInfo*, int32_t, int32_t);
+using PlainSum = double (*)(CPtrList*, ChannelInfo*, int32_t, int32_t);
+using Summary = double (*)(CPtrList*, ChannelInfo*);
 
-ExportCall PairBlock(const char* name, Pair f, uint8_t u, uint8_t i, uint32_t kind) {
-    return {name, false, [=](Recording& r, ChannelInfo** t) {
-                *t = r.Target({u, i}, kind);
-                auto s = std::make_shared<Spectra>();
-                return InBlocks([&](int start, int count) {
-                    f(r.List(), *t, start, count, kFftSize, s->b[0].data(), s->b[1].data(), s->b[2].data(),
-                      s->b[3].data());
-                });
-            }};
+ExportCall PairBlocks(const char* name, Pair f, Ids ids, uint32_t kind) {
+    return Blocks(name, ids, [f](CPtrList* l, ChannelInfo* t, int s, int n, Spectra& b) {
+        f(l, t, s, n, kFftSize, b[0], b[1], b[2], b[3]);
+    }, {kind});
 }
-ExportCall PairRecord(const char* name, PairSum f, uint8_t u, uint8_t i, uint32_t kind) {
-    return {name, false, [=](Recording& r, ChannelInfo** t) {
-                *t = r.Target({u, i}, kind);
-                Spectra s;
-                return f(r.List(), *t, 0, Recording::kSamples, kFftSize, s.b[0].data(), s.b[1].data(),
-                         s.b[2].data(), s.b[3].data());
-            }};
+ExportCall PairWhole(const char* name, PairSum f, Ids ids, uint32_t kind) {
+    return Whole(name, ids, [f](CPtrList* l, ChannelInfo* t, Spectra& b) {
+        return f(l, t, 0, kEnd, kFftSize, b[0], b[1], b[2], b[3]);
+    }, {kind});
 }
-ExportCall SixBlock(const char* name, Six f, std::initializer_list<uint8_t> ids, uint32_t kind) {
-    std::vector<uint8_t> v(ids);
-    return {name, false, [=](Recording& r, ChannelInfo** t) {
-                *t = r.Target({v[0], v[1], v[2], v[3], v[4], v[5]}, kind);
-                return InBlocks([&](int start, int count) { f(r.List(), *t, start, count, kFftSize); });
-            }};
+// Window-length exports: fftSize for the windowed ones, W = 8 for the per-sample ones.
+ExportCall WindowedBlocks(const char* name, Windowed f, Ids ids, int window, uint32_t kind = 1) {
+    return Blocks(name, ids, [f, window](CPtrList* l, ChannelInfo* t, int s, int n, Spectra&) { f(l, t, s, n, window); },
+                  {kind});
 }
-ExportCall SixRecord(const char* name, SixSum f, std::initializer_list<uint8_t> ids, uint32_t kind) {
-    std::vector<uint8_t> v(ids);
-    return {name, false, [=](Recording& r, ChannelInfo** t) {
-                *t = r.Target({v[0], v[1], v[2], v[3], v[4], v[5]}, kind);
-                return f(r.List(), *t, 0, Recording::kSamples, kFftSize);
-            }};
+ExportCall WindowedWhole(const char* name, WindowedSum f, Ids ids, uint32_t kind = 1) {
+    return Whole(name, ids, [f](CPtrList* l, ChannelInfo* t, Spectra&) { return f(l, t, 0, kEnd, kFftSize); }, {kind});
+}
+ExportCall PlainBlocks(const char* name, Plain f, Ids ids, Setup setup = {}) {
+    return Blocks(name, ids, [f](CPtrList* l, ChannelInfo* t, int s, int n, Spectra&) { f(l, t, s, n); }, setup);
+}
+ExportCall PlainWhole(const char* name, PlainSum f, Ids ids) {
+    return Whole(name, ids, [f](CPtrList* l, ChannelInfo* t, Spectra&) { return f(l, t, 0, kEnd); });
+}
+ExportCall SummaryOf(const char* name, Summary f, Ids ids, Setup setup = {}) {
+    return Whole(name, ids, [f](CPtrList* l, ChannelInfo* t, Spectra&) { return f(l, t); }, setup);
 }
 
 std::vector<ExportCall> BuildCalls() {
-    const std::initializer_list<uint8_t> line = {7, 4, 8, 5, 9, 6};
-    const std::initializer_list<uint8_t> phase = {1, 4, 2, 5, 3, 6};
-    const std::initializer_list<uint8_t> twoWattmeter = {7, 4, 8, 6, 9, 6};
-    std::vector<ExportCall> calls = {
-        PairBlock("GetP", GetP, 1, 4, 1),
-        PairBlock("GetPAll", GetPAll, 1, 4, 2),
-        PairBlock("Get3PBy1", Get3PBy1, 1, 4, 1),
-        PairBlock("Get3PBy1All", Get3PBy1All, 1, 4, 2),
-        PairBlock("Get3PBy1Line", Get3PBy1Line, 7, 4, 1),
-        PairBlock("Get3PBy1LineAll", Get3PBy1LineAll, 7, 4, 2),
-        PairRecord("Get3PBy1Sum", Get3PBy1Sum, 1, 4, 1),
-        PairRecord("Get3PBy1AllSum", Get3PBy1AllSum, 1, 4, 2),
-        PairRecord("Get3PBy1LineSum", Get3PBy1LineSum, 7, 4, 2),
-        PairRecord("Get3PBy1LineAllSum", Get3PBy1LineAllSum, 7, 4, 1),
-        PairRecord("GetPAllSum", GetPAllSum, 1, 4, 1),
-        SixBlock("GetThreeLineP", GetThreeLineP, line, 1),
-        SixBlock("GetThreeLinePAll", GetThreeLinePAll, line, 2),
-        SixRecord("GetThreeLinePSum", GetThreeLinePSum, line, 2),
-        SixRecord("GetThreeLinePAllSum", GetThreeLinePAllSum, line, 1),
-        SixBlock("GetThreeLineZX", GetThreeLineZX, line, 1),
-        SixBlock("GetThreeAngleZX", GetThreeAngleZX, phase, 2),
-        SixBlock("GetThreeAngleP", GetThreeAngleP, phase, 1),
-        SixBlock("GetThreeAnglePAll", GetThreeAnglePAll, phase, 2),
-        SixBlock("GetTwoAngleP", GetTwoAngleP, twoWattmeter, 1),
-        SixBlock("GetTwoAnglePAll", GetTwoAnglePAll, twoWattmeter, 2),
-        SixRecord("GetThreeAnglePSum", GetThreeAnglePSum, phase, 2),
-        SixRecord("GetThreeAnglePAllSum", GetThreeAnglePAllSum, phase, 1),
-        SixRecord("GetTwoAnglePSum", GetTwoAnglePSum, twoWattmeter, 1),
-        SixRecord("GetTwoAnglePAllSum", GetTwoAnglePAllSum, twoWattmeter, 2),
-    };
-    using Method = void (*)(CPtrList*, ChannelInfo*, int32_t, int32_t);
-    using MethodSum = double (*)(CPtrList*, ChannelInfo*, int32_t, int32_t);
-    const std::pair<const char*, Method> methods[] = {
-        {"GetCalculatMethod1", GetCalculatMethod1}, {"GetCalculatMethod2", GetCalculatMethod2},
-        {"GetCalculatMethod3", GetCalculatMethod3}};
-    for (auto [name, f] : methods)
-        calls.push_back({name, false, [f = f](Recording& r, ChannelInfo** t) {
-                             *t = r.Target({1, 4});
-                             return InBlocks([&](int start, int count) { f(r.List(), *t, start, count); });
-                         }});
-    const std::pair<const char*, MethodSum> methodSums[] = {
-        {"GetCalculatMethod1Sum", GetCalculatMethod1Sum}, {"GetCalculatMethod2Sum", GetCalculatMethod2Sum},
-        {"GetCalculatMethod3Sum", GetCalculatMethod3Sum}};
-    for (auto [name, f] : methodSums)
-        calls.push_back({name, false, [f = f](Recording& r, ChannelInfo** t) {
-                             *t = r.Target({1, 4});
-                             return f(r.List(), *t, 0, Recording::kSamples);
-                         }});
-
-    // The machine: the recording's summaries stand for finished whole-record results.
-    calls.push_back({"GetEqYJJ", false, [](Recording& r, ChannelInfo** t) {
-                         *t = r.Target({});
-                         return GetEqYJJ(FindChannelById(r.List(), 1), FindChannelById(r.List(), 4), 230.0, 10.0,
-                                         0.01, 1.1, 0.5f);
-                     }});
-    calls.push_back({"GetEqTJJ", false, [](Recording& r, ChannelInfo** t) {
-                         *t = r.Target({});
-                         return GetEqTJJ(FindChannelById(r.List(), 1), FindChannelById(r.List(), 4), 230.0, 10.0,
-                                         0.01, 1.1, 0.5f);
-                     }});
-    calls.push_back({"GetKmByEq", false, [](Recording& r, ChannelInfo** t) {
-                         *t = r.Target({});
-                         return GetKmByEq(FindChannelById(r.List(), 4), 1.0371f);
-                     }});
-    using Angle = double (*)(CPtrList*, ChannelInfo*, int32_t, int32_t, int32_t);
-    const std::pair<const char*, Angle> angles[] = {
-        {"GetGJ3Sum", GetGJ3Sum}, {"GetGJ4Sum", GetGJ4Sum}, {"GetGJ6Sum", GetGJ6Sum}};
-    for (auto [name, f] : angles)
-        calls.push_back({name, false, [f = f](Recording& r, ChannelInfo** t) {
-                             *t = r.Target({1, 4, 2, 5, 6});
-                             return f(r.List(), *t, 0, Recording::kSamples, 100);
-                         }});
-    calls.push_back({"GetGJSum", true, [](Recording& r, ChannelInfo** t) {
-                         *t = r.Target({1, 10, 11});
-                         return GetGJSum(r.List(), *t, 0, Recording::kSamples, kRate / 1000.0, Recording::kSamples);
-                     }});
-    calls.push_back({"GetGJ5Sum", false, [](Recording& r, ChannelInfo** t) {
-                         *t = r.Target({1, 10, 11});
-                         return GetGJ5Sum(r.List(), *t, 0, Recording::kSamples, kRate / 1000.0, 2000);
-                     }});
-    calls.push_back({"GetJXtmp", false, [](Recording& r, ChannelInfo** t) {
-                         *t = r.Target({1});
-                         return GetJXtmp(r.List(), *t);
-                     }});
-    calls.push_back({"GetUTSum", true, [](Recording& r, ChannelInfo** t) {
-                         *t = r.Target({1, 4});
-                         return GetUTSum(r.List(), *t, 0, Recording::kSamples, kFftSize, r.puParams.data());
-                     }});
-    calls.push_back({"GetUX2Sum", true, [](Recording& r, ChannelInfo** t) {
-                         *t = r.Target({1, 4, 2});
-                         return GetUX2Sum(r.List(), *t, 400, 0, kFftSize, r.puParams.data());
-                     }});
-    calls.push_back({"GetUXSum", true, [](Recording& r, ChannelInfo** t) {
-                         *t = r.Target({1, 4, 2});
-                         return GetUXSum(r.List(), *t, 0, 0, 0, r.puParams.data());
-                     }});
-    using Summary = double (*)(CPtrList*, ChannelInfo*);
-    const std::pair<const char*, Summary> summaries[] = {
-        {"GetAngleTSum", GetAngleTSum}, {"GetAngleXSum", GetAngleXSum}, {"GetAngleX2Sum", GetAngleX2Sum}};
-    for (auto [name, f] : summaries)
-        calls.push_back({name, false, [f = f](Recording& r, ChannelInfo** t) {
-                             *t = r.Target({1, 2});
-                             return f(r.List(), *t);
-                         }});
-
-    // Per-sample power: block by block with a moving average of 8, and whole records.
-    using PerSample = void (*)(CPtrList*, ChannelInfo*, int32_t, int32_t, int32_t);
-    using PerSampleSum = double (*)(CPtrList*, ChannelInfo*, int32_t, int32_t);
-    const std::tuple<const char*, PerSample, std::initializer_list<uint8_t>> perSample[] = {
-        {"GetThreeLinePEx", GetThreeLinePEx, line},       {"GetThreeLineQIEx", GetThreeLineQIEx, line},
-        {"GetTwoLineQIEx", GetTwoLineQIEx, twoWattmeter}, {"GetThreeAnglePEx", GetThreeAnglePEx, phase},
-        {"GetTwoAnglePEx", GetTwoAnglePEx, twoWattmeter}, {"GetThreeAngleQIEx", GetThreeAngleQIEx, phase}};
-    for (auto [name, f, ids] : perSample) {
-        std::vector<uint8_t> v(ids);
-        calls.push_back({name, false, [f = f, v](Recording& r, ChannelInfo** t) {
-                             *t = r.Target({v[0], v[1], v[2], v[3], v[4], v[5]}, 1);
-                             return InBlocks([&](int start, int count) { f(r.List(), *t, start, count, 8); });
-                         }});
-    }
-    const std::tuple<const char*, PerSampleSum, std::initializer_list<uint8_t>> perSampleSums[] = {
-        {"GetThreeLinePExSum", GetThreeLinePExSum, line},
-        {"GetThreeAnglePExSum", GetThreeAnglePExSum, phase},
-        {"GetTwoAnglePExSum", GetTwoAnglePExSum, twoWattmeter}};
-    for (auto [name, f, ids] : perSampleSums) {
-        std::vector<uint8_t> v(ids);
-        calls.push_back({name, false, [f = f, v](Recording& r, ChannelInfo** t) {
-                             *t = r.Target({v[0], v[1], v[2], v[3], v[4], v[5]}, 1);
-                             return f(r.List(), *t, 0, Recording::kSamples);
-                         }});
-    }
-
-    // Averaging, frequency and speed, their state carried in the target.
-    constexpr double kPerMs = kRate / 1000.0;
-    constexpr int kPer20ms = 200;
-    constexpr int kEnd = Recording::kSamples;
-    calls.push_back({"GetPowerAvg", false, [](Recording& r, ChannelInfo** t) {
-                         *t = r.Target({1});
-                         auto s = std::make_shared<Spectra>();
-                         return InBlocks([&](int start, int count) {
-                             GetPowerAvg(r.List(), *t, start, count, kFftSize, s->b[0].data(), s->b[1].data(),
-                                         kEnd, kEnd);
-                         });
-                     }});
-    calls.push_back({"GetPowerAvgSum", false, [](Recording& r, ChannelInfo** t) {
-                         *t = r.Target({1});
-                         Spectra s;
-                         return GetPowerAvgSum(r.List(), *t, 0, kEnd, kFftSize, s.b[0].data(), s.b[1].data());
-                     }});
-    calls.push_back({"GetPSum", false, [](Recording& r, ChannelInfo** t) {
-                         *t = r.Target({1, 4});
-                         Spectra s;
-                         return GetPSum(r.List(), *t, 0, kEnd, kFftSize, s.b[0].data(), s.b[1].data(),
-                                        s.b[2].data(), s.b[3].data());
-                     }});
-    calls.push_back({"GetPowerAvgExtra", false, [](Recording& r, ChannelInfo** t) {
-                         *t = r.Target({1, 1});
-                         return InBlocks([&](int start, int count) {
-                             GetPowerAvgExtra(r.List(), *t, start, count, 0, kPerMs, 0);
-                         });
-                     }});
-    calls.push_back({"GetPowerAvgSumExtra", false, [](Recording& r, ChannelInfo** t) {
-                         *t = r.Target({1, 1});
-                         return GetPowerAvgSumExtra(r.List(), *t, 0, kEnd, 0, kPerMs, kEnd);
-                     }});
-    using Tracker = void (*)(CPtrList*, ChannelInfo*, int32_t, int32_t, int32_t, double, int32_t, int32_t);
-    const std::tuple<const char*, Tracker, uint8_t> trackers[] = {{"GetFrequenceStatus", GetFrequenceStatus, 1},
-                                                                  {"GetRPM", GetRPM, 10}};
-    for (auto [name, f, id] : trackers)   // refreshing the extremes writes the source record
-        calls.push_back({name, true, [f = f, id = id](Recording& r, ChannelInfo** t) {
-                             *t = r.Target({id});
-                             return InBlocks([&](int start, int count) {
-                                 f(r.List(), *t, start, count, kPer20ms, kPerMs, kEnd, 1);
-                             });
-                         }});
-    calls.push_back({"GetFrequenceStatus2", false, [](Recording& r, ChannelInfo** t) {
-                         *t = r.Target({1});
-                         return InBlocks([&](int start, int count) {
-                             GetFrequenceStatus2(r.List(), *t, start, count, kPerMs, kEnd, 0);
-                         });
-                     }});
-    calls.push_back({"GetFrequenceStatusSum", false, [](Recording& r, ChannelInfo** t) {
-                         *t = r.Target({1});
-                         (*t)->UseSource = 1;
-                         return GetFrequenceStatusSum(r.List(), *t, 0, kEnd, kPerMs, 0, kEnd);
-                     }});
-    calls.push_back({"GetRPMSum", false, [](Recording& r, ChannelInfo** t) {
-                         *t = r.Target({10});
-                         return GetRPMSum(r.List(), *t, 0, kEnd, kPer20ms);
-                     }});
-
-    // Derived channels: averages, harmonics, angles, line RMS, status, sequence
-    // components and channel arithmetic.
-    using Plain = void (*)(CPtrList*, ChannelInfo*, int32_t, int32_t);
-    const std::tuple<const char*, Plain, std::initializer_list<uint8_t>> plain[] = {
-        {"GetAvgValue", GetAvgValue, {1, 2, 3}}, {"GetAvgValueExt", GetAvgValueExt, {4, 5, 6}},
-        {"GetReduce", GetReduce, {1, 2}},        {"GetSubtraction", GetSubtraction, {7, 8}},
-        {"GetPWMAngle", GetPWMAngle, {7, 1}}};
-    for (auto [name, f, ids] : plain) {
-        std::vector<uint8_t> v(ids);
-        calls.push_back({name, false, [f = f, v](Recording& r, ChannelInfo** t) {
-                             *t = v.size() == 3 ? r.Target({v[0], v[1], v[2]}) : r.Target({v[0], v[1]});
-                             return InBlocks([&](int start, int count) { f(r.List(), *t, start, count); });
-                         }});
-    }
-    using Whole = double (*)(CPtrList*, ChannelInfo*);
-    const std::pair<const char*, Whole> wholes[] = {{"GetAvgValueSum", GetAvgValueSum},
-                                                    {"GetAvgValueExtSum", GetAvgValueExtSum}};
-    for (auto [name, f] : wholes)
-        calls.push_back({name, false, [f = f](Recording& r, ChannelInfo** t) {
-                             *t = r.Target({4, 5, 6});
-                             return f(r.List(), *t);
-                         }});
-    calls.push_back({"GetHarmonicValue", false, [](Recording& r, ChannelInfo** t) {
-                         *t = r.Target({4});
-                         (*t)->HarmonicOrder = 5.0f;
-                         auto s = std::make_shared<Spectra>();
-                         return InBlocks([&](int start, int count) {
-                             GetHarmonicValue(r.List(), *t, start, count, kFftSize, s->b[0].data(),
-                                              s->b[1].data(), kEnd, kEnd);
-                         });
-                     }});
-    calls.push_back({"GetHarmonicValueSum", false, [](Recording& r, ChannelInfo** t) {
-                         *t = r.Target({4});
-                         (*t)->HarmonicOrder = 5.0f;
-                         Spectra s;
-                         return GetHarmonicValueSum(r.List(), *t, 0, kEnd, kFftSize, s.b[0].data(), s.b[1].data());
-                     }});
-    calls.push_back({"GetAngleSum", false, [](Recording& r, ChannelInfo** t) {
-                         *t = r.Target({4, 6});
-                         return GetAngleSum(r.List(), *t, 0, kEnd, kFftSize);
-                     }});
-    calls.push_back({"GetAngleToLine", false, [](Recording& r, ChannelInfo** t) {
-                         *t = r.Target({1, 2, 3});
-                         auto s = std::make_shared<Spectra>();
-                         return InBlocks([&](int start, int count) {
-                             GetAngleToLine(r.List(), *t, start, count, 1, kFftSize, s->b[0].data(), s->b[1].data());
-                         });
-                     }});
-    calls.push_back({"GetAngleToLineSum", false, [](Recording& r, ChannelInfo** t) {
-                         *t = r.Target({1, 2, 3});
-                         Spectra s;
-                         return GetAngleToLineSum(r.List(), *t, 0, kEnd, 2, kFftSize, s.b[0].data(), s.b[1].data());
-                     }});
+    const Ids line = {7, 4, 8, 5, 9, 6};
+    const Ids phase = {1, 4, 2, 5, 3, 6};
+    const Ids twoWattmeter = {7, 4, 8, 6, 9, 6};
+    const Ids phases = {1, 2, 3}, currents = {4, 5, 6};
+    const Setup writesSources{1, true};
+    const Setup fifth{1, false, [](ChannelInfo* t) { t->HarmonicOrder = 5.0f; }};
     // The status exports read the two records listed before the target's
     // position: 11 names current 5's summary record (position 9) and current 6.
-    using StatusBlock = void (*)(CPtrList*, ChannelInfo*, int32_t, int32_t, int32_t);
-    const std::pair<const char*, StatusBlock> statusBlocks[] = {{"GetCosStatus", GetCosStatus},
-                                                                {"GetPSumStatus", GetPSumStatus}};
-    for (auto [name, f] : statusBlocks)
-        calls.push_back({name, false, [f = f](Recording& r, ChannelInfo** t) {
-                             *t = r.Target({});
-                             (*t)->ListIndex = 11;
-                             return InBlocks([&](int start, int count) { f(r.List(), *t, start, count, kEnd - 1); });
-                         }});
-    const std::pair<const char*, Whole> statusSums[] = {{"GetCosStatusSum", GetCosStatusSum},
-                                                        {"GetPSumStatusSum", GetPSumStatusSum}};
-    for (auto [name, f] : statusSums)
-        calls.push_back({name, false, [f = f](Recording& r, ChannelInfo** t) {
-                             *t = r.Target({});
-                             (*t)->ListIndex = 11;
-                             return f(r.List(), *t);
-                         }});
-    const std::pair<const char*, Six> components[] = {
-        {"GetZHPart", GetZHPart}, {"GetFXPart", GetFXPart}, {"GetLXPart", GetLXPart}};
-    for (auto [name, f] : components)
-        calls.push_back({name, false, [f = f](Recording& r, ChannelInfo** t) {
-                             *t = r.Target({4, 5, 6});
-                             return InBlocks([&](int start, int count) { f(r.List(), *t, start, count, kFftSize); });
-                         }});
-    const std::pair<const char*, SixSum> componentSums[] = {
-        {"GetZXPartSum", GetZXPartSum}, {"GetFXPartSum", GetFXPartSum}, {"GetLXPartSum", GetLXPartSum}};
-    for (auto [name, f] : componentSums)
-        calls.push_back({name, false, [f = f](Recording& r, ChannelInfo** t) {
-                             *t = r.Target({4, 5, 6});
-                             return f(r.List(), *t, 0, kEnd, kFftSize);
-                         }});
+    const Setup afterCurrents{1, false, [](ChannelInfo* t) { t->ListIndex = 11; }};
+    auto machine = [](const char* name, double (*f)(ChannelInfo*, ChannelInfo*, double, double, double, double, float)) {
+        return Whole(name, {}, [f](CPtrList* l, ChannelInfo*, Spectra&) {
+            return f(FindChannelById(l, 1), FindChannelById(l, 4), 230.0, 10.0, 0.01, 1.1, 0.5f);
+        });
+    };
+    using Angle = double (*)(CPtrList*, ChannelInfo*, int32_t, int32_t, int32_t);
+    using Measured = double (*)(CPtrList*, ChannelInfo*, int32_t, int32_t, double, int32_t);
+    using Voltage = double (*)(CPtrList*, ChannelInfo*, int32_t, int32_t, int32_t, float*);
+    auto angle = [](const char* name, Angle f) {
+        return Whole(name, {1, 4, 2, 5, 6}, [f](CPtrList* l, ChannelInfo* t, Spectra&) { return f(l, t, 0, kEnd, 100); });
+    };
+    auto measured = [&](const char* name, Measured f, int last, bool writes) {
+        return Whole(name, {1, 10, 11}, [f, last](CPtrList* l, ChannelInfo* t, Spectra&) {
+            return f(l, t, 0, kEnd, kPerMs, last);
+        }, {1, writes});
+    };
+    auto voltage = [](const char* name, Voltage f, Ids ids, int a, int b, int c) {
+        return ExportCall{name, true, [=](Recording& rec, ChannelInfo** t) {
+                              *t = rec.Target(ids);
+                              return f(rec.List(), *t, a, b, c, rec.puParams.data());
+                          }};
+    };
+    std::vector<ExportCall> calls = {
+        PairBlocks("GetP", GetP, {1, 4}, 1),
+        PairBlocks("GetPAll", GetPAll, {1, 4}, 2),
+        PairBlocks("Get3PBy1", Get3PBy1, {1, 4}, 1),
+        PairBlocks("Get3PBy1All", Get3PBy1All, {1, 4}, 2),
+        PairBlocks("Get3PBy1Line", Get3PBy1Line, {7, 4}, 1),
+        PairBlocks("Get3PBy1LineAll", Get3PBy1LineAll, {7, 4}, 2),
+        PairWhole("Get3PBy1Sum", Get3PBy1Sum, {1, 4}, 1),
+        PairWhole("Get3PBy1AllSum", Get3PBy1AllSum, {1, 4}, 2),
+        PairWhole("Get3PBy1LineSum", Get3PBy1LineSum, {7, 4}, 2),
+        PairWhole("Get3PBy1LineAllSum", Get3PBy1LineAllSum, {7, 4}, 1),
+        PairWhole("GetPAllSum", GetPAllSum, {1, 4}, 1),
+        PairWhole("GetPSum", GetPSum, {1, 4}, 1),
+        WindowedBlocks("GetThreeLineP", GetThreeLineP, line, kFftSize, 1),
+        WindowedBlocks("GetThreeLinePAll", GetThreeLinePAll, line, kFftSize, 2),
+        WindowedWhole("GetThreeLinePSum", GetThreeLinePSum, line, 2),
+        WindowedWhole("GetThreeLinePAllSum", GetThreeLinePAllSum, line, 1),
+        WindowedBlocks("GetThreeLineZX", GetThreeLineZX, line, kFftSize, 1),
+        WindowedBlocks("GetThreeAngleZX", GetThreeAngleZX, phase, kFftSize, 2),
+        WindowedBlocks("GetThreeAngleP", GetThreeAngleP, phase, kFftSize, 1),
+        WindowedBlocks("GetThreeAnglePAll", GetThreeAnglePAll, phase, kFftSize, 2),
+        WindowedBlocks("GetTwoAngleP", GetTwoAngleP, twoWattmeter, kFftSize, 1),
+        WindowedBlocks("GetTwoAnglePAll", GetTwoAnglePAll, twoWattmeter, kFftSize, 2),
+        WindowedWhole("GetThreeAnglePSum", GetThreeAnglePSum, phase, 2),
+        WindowedWhole("GetThreeAnglePAllSum", GetThreeAnglePAllSum, phase, 1),
+        WindowedWhole("GetTwoAnglePSum", GetTwoAnglePSum, twoWattmeter, 1),
+        WindowedWhole("GetTwoAnglePAllSum", GetTwoAnglePAllSum, twoWattmeter, 2),
+        // Per-sample power with a moving average of 8, and record means.
+        WindowedBlocks("GetThreeLinePEx", GetThreeLinePEx, line, 8),
+        WindowedBlocks("GetThreeLineQIEx", GetThreeLineQIEx, line, 8),
+        WindowedBlocks("GetTwoLineQIEx", GetTwoLineQIEx, twoWattmeter, 8),
+        WindowedBlocks("GetThreeAnglePEx", GetThreeAnglePEx, phase, 8),
+        WindowedBlocks("GetTwoAnglePEx", GetTwoAnglePEx, twoWattmeter, 8),
+        WindowedBlocks("GetThreeAngleQIEx", GetThreeAngleQIEx, phase, 8),
+        PlainWhole("GetThreeLinePExSum", GetThreeLinePExSum, line),
+        PlainWhole("GetThreeAnglePExSum", GetThreeAnglePExSum, phase),
+        PlainWhole("GetTwoAnglePExSum", GetTwoAnglePExSum, twoWattmeter),
+        // Calculation methods, averages, differences, status.
+        PlainBlocks("GetCalculatMethod1", GetCalculatMethod1, {1, 4}),
+        PlainBlocks("GetCalculatMethod2", GetCalculatMethod2, {1, 4}),
+        PlainBlocks("GetCalculatMethod3", GetCalculatMethod3, {1, 4}),
+        PlainWhole("GetCalculatMethod1Sum", GetCalculatMethod1Sum, {1, 4}),
+        PlainWhole("GetCalculatMethod2Sum", GetCalculatMethod2Sum, {1, 4}),
+        PlainWhole("GetCalculatMethod3Sum", GetCalculatMethod3Sum, {1, 4}),
+        PlainBlocks("GetAvgValue", GetAvgValue, phases),
+        PlainBlocks("GetAvgValueExt", GetAvgValueExt, currents),
+        SummaryOf("GetAvgValueSum", GetAvgValueSum, currents),
+        SummaryOf("GetAvgValueExtSum", GetAvgValueExtSum, currents),
+        PlainBlocks("GetReduce", GetReduce, {1, 2}),
+        PlainBlocks("GetSubtraction", GetSubtraction, {7, 8}),
+        PlainBlocks("GetPWMAngle", GetPWMAngle, {7, 1}),
+        Blocks("GetCosStatus", {}, [](CPtrList* l, ChannelInfo* t, int s, int n, Spectra&) {
+            GetCosStatus(l, t, s, n, kEnd - 1);
+        }, afterCurrents),
+        Blocks("GetPSumStatus", {}, [](CPtrList* l, ChannelInfo* t, int s, int n, Spectra&) {
+            GetPSumStatus(l, t, s, n, kEnd - 1);
+        }, afterCurrents),
+        SummaryOf("GetCosStatusSum", GetCosStatusSum, {}, afterCurrents),
+        SummaryOf("GetPSumStatusSum", GetPSumStatusSum, {}, afterCurrents),
+        // Harmonic RMS, angles and line RMS, sequence components.
+        Blocks("GetHarmonicValue", {4}, [](CPtrList* l, ChannelInfo* t, int s, int n, Spectra& b) {
+            GetHarmonicValue(l, t, s, n, kFftSize, b[0], b[1], kEnd, kEnd);
+        }, fifth),
+        Whole("GetHarmonicValueSum", {4}, [](CPtrList* l, ChannelInfo* t, Spectra& b) {
+            return GetHarmonicValueSum(l, t, 0, kEnd, kFftSize, b[0], b[1]);
+        }, fifth),
+        Whole("GetAngleSum", {4, 6}, [](CPtrList* l, ChannelInfo* t, Spectra&) { return GetAngleSum(l, t, 0, kEnd, kFftSize); }),
+        Blocks("GetAngleToLine", phases, [](CPtrList* l, ChannelInfo* t, int s, int n, Spectra& b) {
+            GetAngleToLine(l, t, s, n, 1, kFftSize, b[0], b[1]);
+        }),
+        Whole("GetAngleToLineSum", phases, [](CPtrList* l, ChannelInfo* t, Spectra& b) {
+            return GetAngleToLineSum(l, t, 0, kEnd, 2, kFftSize, b[0], b[1]);
+        }),
+        WindowedBlocks("GetZHPart", GetZHPart, currents, kFftSize),
+        WindowedBlocks("GetFXPart", GetFXPart, currents, kFftSize),
+        WindowedBlocks("GetLXPart", GetLXPart, currents, kFftSize),
+        WindowedWhole("GetZXPartSum", GetZXPartSum, currents),
+        WindowedWhole("GetFXPartSum", GetFXPartSum, currents),
+        WindowedWhole("GetLXPartSum", GetLXPartSum, currents),
+        // Averaging, frequency and speed, their state carried in the target;
+        // refreshing the extremes writes the source record.
+        Blocks("GetPowerAvg", {1}, [](CPtrList* l, ChannelInfo* t, int s, int n, Spectra& b) {
+            GetPowerAvg(l, t, s, n, kFftSize, b[0], b[1], kEnd, kEnd);
+        }),
+        Whole("GetPowerAvgSum", {1}, [](CPtrList* l, ChannelInfo* t, Spectra& b) {
+            return GetPowerAvgSum(l, t, 0, kEnd, kFftSize, b[0], b[1]);
+        }),
+        Blocks("GetPowerAvgExtra", {1, 1}, [](CPtrList* l, ChannelInfo* t, int s, int n, Spectra&) {
+            GetPowerAvgExtra(l, t, s, n, 0, kPerMs, 0);
+        }),
+        Whole("GetPowerAvgSumExtra", {1, 1}, [](CPtrList* l, ChannelInfo* t, Spectra&) {
+            return GetPowerAvgSumExtra(l, t, 0, kEnd, 0, kPerMs, kEnd);
+        }),
+        Blocks("GetFrequenceStatus", {1}, [](CPtrList* l, ChannelInfo* t, int s, int n, Spectra&) {
+            GetFrequenceStatus(l, t, s, n, kPer20ms, kPerMs, kEnd, 1);
+        }, writesSources),
+        Blocks("GetRPM", {10}, [](CPtrList* l, ChannelInfo* t, int s, int n, Spectra&) {
+            GetRPM(l, t, s, n, kPer20ms, kPerMs, kEnd, 1);
+        }, writesSources),
+        Blocks("GetFrequenceStatus2", {1}, [](CPtrList* l, ChannelInfo* t, int s, int n, Spectra&) {
+            GetFrequenceStatus2(l, t, s, n, kPerMs, kEnd, 0);
+        }),
+        Whole("GetFrequenceStatusSum", {1}, [](CPtrList* l, ChannelInfo* t, Spectra&) {
+            return GetFrequenceStatusSum(l, t, 0, kEnd, kPerMs, 0, kEnd);
+        }, {1, false, [](ChannelInfo* t) { t->UseSource = 1; }}),
+        Whole("GetRPMSum", {10}, [](CPtrList* l, ChannelInfo* t, Spectra&) { return GetRPMSum(l, t, 0, kEnd, kPer20ms); }),
+        // The machine: the recording's summaries stand for finished whole-record results.
+        machine("GetEqYJJ", GetEqYJJ),
+        machine("GetEqTJJ", GetEqTJJ),
+        Whole("GetKmByEq", {}, [](CPtrList* l, ChannelInfo*, Spectra&) { return GetKmByEq(FindChannelById(l, 4), 1.0371f); }),
+        angle("GetGJ3Sum", GetGJ3Sum),
+        angle("GetGJ4Sum", GetGJ4Sum),
+        angle("GetGJ6Sum", GetGJ6Sum),
+        measured("GetGJSum", GetGJSum, kEnd, true),
+        measured("GetGJ5Sum", GetGJ5Sum, 2000, false),
+        SummaryOf("GetJXtmp", GetJXtmp, {1}),
+        voltage("GetUTSum", GetUTSum, {1, 4}, 0, kEnd, kFftSize),
+        voltage("GetUX2Sum", GetUX2Sum, {1, 4, 2}, 400, 0, kFftSize),
+        voltage("GetUXSum", GetUXSum, {1, 4, 2}, 0, 0, 0),
+        SummaryOf("GetAngleTSum", GetAngleTSum, {1, 2}),
+        SummaryOf("GetAngleXSum", GetAngleXSum, {1, 2}),
+        SummaryOf("GetAngleX2Sum", GetAngleX2Sum, {1, 2}),
+    };
     return calls;
 }
 
@@ -391,6 +307,7 @@ Recording::Recording() {
         host.Results(c, waves[id - 1]);
         host.SetUnit(c, id <= 3 || id >= 7 ? "V" : "A");
         c->PhaseShift = 0.001 * id;
+        c->SummaryValue = summaries[id - 1];   // for the exports that read their sources' own
         c->VoltageBase = 230.0;
         c->CurrentBase = 10.0;
         c->MachineKind = 1.0;
@@ -411,10 +328,10 @@ Recording::Recording() {
     std::copy(std::begin(pu), std::end(pu), puParams.begin());
 }
 
-ChannelInfo* Recording::Target(std::initializer_list<uint8_t> sources, uint32_t calcKind) {
+ChannelInfo* Recording::Target(const std::vector<uint8_t>& sources, uint32_t calcKind) {
     std::lock_guard<std::mutex> lock(targetsMutex);
     ChannelInfo* t = host.Add(200, false);
-    host.SetSources(t, sources.size() == 0 ? std::initializer_list<uint8_t>{1} : sources);
+    host.SetSources(t, sources.empty() ? std::vector<uint8_t>{1} : sources);
     host.Results(t, kSamples + kMargin);
     t->CalcKind = calcKind;
     t->Scale = 1.0;

@@ -27,7 +27,7 @@ struct Recording {
 
     Recording();
     // A fresh target record, not in the list, with sources by id and a result array.
-    ChannelInfo* Target(std::initializer_list<uint8_t> sources, uint32_t calcKind = 1);
+    ChannelInfo* Target(const std::vector<uint8_t>& sources, uint32_t calcKind = 1);
     CPtrList* List() { return host.List(); }
 };
 
