@@ -280,34 +280,6 @@ TEST(SinglePhasePower, RecordWindowsAndTheirStoredValues) {
     }
 }
 
-// The fundamental record forms round the product, then the scaled product;
-// the harmonic sums round once.
-TEST(SinglePhasePower, RecordRoundingPoints) {
-    for (const SinglePhaseExport& e : kExports) {
-        if (e.record == nullptr) continue;
-        SCOPED_TRACE(e.name);
-        PowerHost h({Signal(kFft, kFft, {{kU, 0.3}, {7.0, 0.2, 3}}), Signal(kFft, kFft, {{kI, -0.2}, {0.5, 0.1, 3}})},
-                    kFft, 1, 1.37);
-        Buffers b;
-        Record(e, h, 0, kFft, kFft, b);
-        const double c = std::cos(0.5235987901687622), s = std::sin(0.5235987901687622);
-        auto term = [&](int k, double scale) {
-            const double ur = b.v[0][k], ui = b.v[1][k], ir = b.v[2][k], ii = b.v[3][k];
-            const double x = ur * ir + ui * ii, y = ui * ir - ur * ii;
-            return e.line ? (s * y + c * x) * 1.7320508386561266 * scale : x * e.factor * scale;
-        };
-        float expected;
-        if (!e.all) {
-            expected = static_cast<float>(static_cast<float>(term(1, 1.0)) * 1.37);
-        } else {
-            double sum = 0.0;
-            for (int k = 1; k <= 21; ++k) sum += term(k, 1.37);
-            expected = static_cast<float>(sum);
-        }
-        EXPECT_EQ(h.result[0], expected);
-    }
-}
-
 // Every block export touches only the positions of its block (and the gap of
 // the leading forms), and nothing with missing sources, buffers or windows.
 TEST(SinglePhasePower, RecordIntegrity) {
