@@ -64,7 +64,7 @@ const char* const kCrossingTracker = "start count samplesPer20ms samplesPerMs to
 const char* const kSummaryOnly = "";
 
 std::vector<ExportSpec> BuildTable() {
-    return {
+    std::vector<ExportSpec> table = {
         Spec("Get3PBy1", B, 2, kHarmonicBlock),
         Spec("Get3PBy1All", B, 2, kHarmonicBlock),
         Spec("Get3PBy1AllSum", W, 2, kHarmonicWhole),
@@ -155,6 +155,12 @@ std::vector<ExportSpec> BuildTable() {
         Spec("GetZHPart", B, 3, kWindowed),
         Spec("GetZXPartSum", W, 3, kWindowed),
     };
+    for (ExportSpec& spec : table) {
+        if (spec.name == "GetZHPart" || spec.name == "GetFXPart" || spec.name == "GetLXPart")
+            spec.stretch = BlockStretch::QuarterWindows;
+        if (spec.name == "GetCosStatus" || spec.name == "GetPSumStatus") spec.stretch = BlockStretch::FromPreviousBlock;
+    }
+    return table;
 }
 
 // ---- Calling an export with its own C signature ----

@@ -25,6 +25,20 @@ struct ExportArgument {
     bool fromPlan;
 };
 
+// The positions a block export is called over while the host's blocks go by.
+enum class BlockStretch {
+    Block,              // the block's own positions
+    // Whole quarter windows from where the last call ended; the rest of the
+    // block waits for the next one. Each call ramps from the entry before it
+    // and leaves what is past its last whole quarter window unwritten, so a
+    // block that is not a multiple of the quarter window would leave gaps.
+    QuarterWindows,
+    // The previous block again, then this one: the export reads its sources'
+    // results position by position, and windowed sources complete a block's
+    // last positions only with the next block's first window.
+    FromPreviousBlock,
+};
+
 struct ExportSpec {
     std::string name;
     ExportKind kind;
@@ -32,6 +46,7 @@ struct ExportSpec {
     bool recordArguments;        // called with source records instead of (channels, target)
     bool powerOfTwoAnySize;      // every window length must be a power of two (full-length transform)
     std::vector<ExportArgument> arguments;
+    BlockStretch stretch = BlockStretch::Block;
 };
 
 // All 89 exports, in ordinal order.

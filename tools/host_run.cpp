@@ -127,7 +127,42 @@ struct Computed {
     std::vector<float*> buffers;
     std::size_t writtenEnd = SIZE_MAX;  // the end of what the last block wrote
     float* puParams = nullptr;
+    std::size_t carried = 0;  // where the next call begins, for exports not called over the block alone
 };
+
+int QuarterWindow(const PlanChannel& c) {
+    for (std::size_t k = 0, plan = 0; k < c.spec->arguments.size(); ++k) {
+        if (!c.spec->arguments[k].fromPlan) continue;
+        if (c.spec->arguments[k].name == "fftSize") return std::max(1, c.planArguments[plan].i / 4);
+        ++plan;
+    }
+    return 1;
+}
+
+struct Stretch {
+    std::size_t start;
+    int count;
+};
+
+// The positions an export is called over for the block [start, start + count)
+// of a recording of n samples; count 0 when it waits for the next block.
+Stretch StretchFor(Computed& k, std::size_t start, int count, std::size_t n) {
+    const std::size_t end = start + static_cast<std::size_t>(count);
+    const std::size_t from = k.carried;
+    switch (k.plan->spec->stretch) {
+        case BlockStretch::QuarterWindows: {
+            const std::size_t q = static_cast<std::size_t>(QuarterWindow(*k.plan));
+            k.carried = end == n ? n : from + (end - from) / q * q;
+            return {from, static_cast<int>(k.carried - from)};
+        }
+        case BlockStretch::FromPreviousBlock:
+            k.carried = start;
+            return {from, static_cast<int>(end - from)};
+        case BlockStretch::Block:
+            break;
+    }
+    return {start, count};
+}
 
 class Progress {
 public:
@@ -303,13 +338,18 @@ RunResult RunPlan(const Recording& recording, const Plan& plan, const LoadedLibr
     Progress progress(options.progress);
     for (std::size_t start = 0; start < n; start += static_cast<std::size_t>(block)) {
         const int count = static_cast<int>(std::min<std::size_t>(block, n - start));
-        // The first block is never marked: a first window may leave gaps its
-        // next ramp starts from, which must keep the array's initial zeros.
-        const bool last = start > 0 && start + static_cast<std::size_t>(count) == n;
         for (Computed& k : computed) {
             if (k.address == nullptr || k.plan->spec->kind != ExportKind::Block) continue;
-            if (last) k.writtenEnd = WrittenEnd(k.results, start, n, [&] { Call(k, static_cast<int>(start), count); });
-            else Call(k, static_cast<int>(start), count);
+            const Stretch s = StretchFor(k, start, count, n);
+            if (s.count <= 0) continue;
+            // A call from position 0 is never marked: a first window may leave
+            // gaps its next ramp starts from, which must keep the array's
+            // initial zeros. The quarter-window ramps start from element 0,
+            // which their first window writes, so theirs can be.
+            const bool last = s.start + static_cast<std::size_t>(s.count) == n &&
+                              (s.start > 0 || k.plan->spec->stretch == BlockStretch::QuarterWindows);
+            if (last) k.writtenEnd = WrittenEnd(k.results, s.start, n, [&] { Call(k, static_cast<int>(s.start), s.count); });
+            else Call(k, static_cast<int>(s.start), s.count);
         }
         progress.Show(static_cast<double>(start + count) / static_cast<double>(n));
     }
@@ -317,6 +357,7 @@ RunResult RunPlan(const Recording& recording, const Plan& plan, const LoadedLibr
     // Whole-record phase, in plan order (the machine summaries pass results on through the records).
     RunResult result;
     result.sampleRate = rate;
+    std::map<std::string, std::size_t> completedEnds;  // of the block channels reported so far
     for (Computed& k : computed) {
         const PlanChannel& c = *k.plan;
         ReportRow row{c.label, c.spec->name, c.unit, 0.0, k.address == nullptr, c.expect, c.tolerance, {}};
@@ -332,6 +373,10 @@ RunResult RunPlan(const Recording& recording, const Plan& plan, const LoadedLibr
             // The first quarter of the record is left out: ramps and trackers settle there.
             const std::size_t from = n / 4;
             std::size_t to = CompletedEnd(*k.plan->spec, *k.record, k.writtenEnd, n);
+            // A curve computed from other curves is final only as far as they are.
+            for (const std::string& source : c.sources)
+                if (auto e = completedEnds.find(source); e != completedEnds.end()) to = std::min(to, e->second);
+            completedEnds[c.name] = to;
             if (to <= from) to = n;  // nothing final past the settling quarter: report the curve as it is
             if (!row.absent) {
                 if (c.statistic == Statistic::Rms) row.value = Rms(values, from, to);

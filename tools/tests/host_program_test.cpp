@@ -11,6 +11,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "frame/channel_info.h"
@@ -427,6 +428,13 @@ TEST_F(HostRun, BuiltInRecordingPassesItsSelfCheck) {
         {"power_angle_measured_key", 40.078125, 1e-3},
         // Three times phase 1's power, 3 x 230 V x (10 A cos 30° + 0.3 A).
         {"3xP_phase1", 6182.575, 1e-5 * 6182.575},
+        // Three-phase status from the three-wire P and Q: cos 30° and 3 x 230 V x 10 A.
+        {"PF_three-wire", 0.8660254, 1e-5},
+        {"S_three-wire_record", 6900.0, 1e-2},
+        {"phi_three-wire", 30.0, 1e-3},
+        {"I_positive-seq", 10.0, 1e-4},
+        {"I_negative-seq", 0.3, 1e-4},  // the 3 % unbalance
+        {"control_angle", 30.0, 1e-3},  // 465.75 V = 1.35 x 398.37 V x cos 30°
     };
     for (const Expected& e : expected) {
         SCOPED_TRACE(e.quantity);
@@ -444,7 +452,9 @@ TEST_F(HostRun, BuiltInRecordingPassesItsSelfCheck) {
         const char* note;
     } ends[] = {{"f_Ua", "to 1.940 s"}, {"speed_key", "to 1.958 s"}, {"P_three-wire", "to 1.998 s"},
                 {"3xP_phase1", "to 1.998 s"}, {"f_Ua_per_period", "to 1.980 s"},
-                {"speed_key_pulse_queue", "to 1.958 s"}, {"P_phase1", ""}};
+                {"speed_key_pulse_queue", "to 1.958 s"}, {"P_phase1", ""},
+                // A status curve ends where its P and Q curves end.
+                {"3xS_phase1", "to 1.998 s"}, {"PF_phase1", ""}};
     for (const End& e : ends) {
         ASSERT_NE(Row(result, e.quantity), nullptr) << e.quantity;
         EXPECT_EQ(Row(result, e.quantity)->note, e.note) << e.quantity;
@@ -466,6 +476,18 @@ TEST_F(HostRun, BlockLengthDoesNotChangeTheReport) {
             EXPECT_NEAR(other.rows[k].value, base.rows[k].value, 1e-5 * std::max(1.0, std::fabs(base.rows[k].value)))
                 << base.rows[k].quantity;
         EXPECT_TRUE(other.Passed());
+        // Block ends leave no gaps: the status curve reads its sources only
+        // where their windows are complete, and the sequence components ramp
+        // on from where their last whole quarter window ended.
+        for (const auto& [curve, value] : {std::pair<std::string, double>{"S3", 7080.024}, {"Upos", 230.0}, {"Ipos", 10.0}}) {
+            SCOPED_TRACE(curve);
+            const auto c = std::find_if(other.curves.begin(), other.curves.end(),
+                                        [&](const Curve& k) { return k.name == curve; });
+            ASSERT_NE(c, other.curves.end());
+            const std::size_t n = c->values.size();
+            for (std::size_t i = n / 4; i < n - 64; ++i)
+                ASSERT_NEAR(c->values[i], value, 2e-3 * value) << "at " << i;
+        }
     }
 }
 
