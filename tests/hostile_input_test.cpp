@@ -258,4 +258,161 @@ TEST(HostileInput, ShortListIsSurvived) {
             << calls[i].name;
 }
 
+// Broken arguments. Where the call leaves the outcome to the library (a window
+// too short to hop, a start inside the first hop, a harmonic order past the
+// spectrum, a moving average of no samples) it may write its target but must
+// return and stay inside its arrays; a null buffer, a count of zero or less
+// and a list position with nothing before it write nothing at all.
+struct Broken {
+    const char* name;
+    May may;
+    std::vector<uint8_t> ids;
+    uint32_t kind;
+    double (*call)(CPtrList*, ChannelInfo*, float* const* b, float* pu);
+};
+#define BLOCK(name, may, ids, kind, ...) \
+    Broken{name, may, ids, kind, [](CPtrList* l, ChannelInfo* t, float* const* b, float* pu) { \
+               (void)b, (void)pu, (void)l, (void)t; __VA_ARGS__; return 0.0; }}
+#define WHOLE(name, may, ids, kind, ...) \
+    Broken{name, may, ids, kind, [](CPtrList* l, ChannelInfo* t, float* const* b, float* pu) { \
+               (void)b, (void)pu; return static_cast<double>(__VA_ARGS__); }}
+
+using Ids = std::vector<uint8_t>;
+const Ids kVI = {1, 4}, kLine = {7, 4, 8, 5, 9, 6}, kPhase = {1, 4, 2, 5, 3, 6}, kTwo = {7, 4, 8, 6, 9, 6};
+const Ids kPhases = {1, 2, 3}, kCurrents = {4, 5, 6};
+constexpr May kMay = May::Target, kNone = May::Nothing;
+
+const Broken kBroken[] = {
+    // Windows of 2: a hop of 0 would never advance.
+    BLOCK("GetP fft 2", kMay, kVI, 1, GetP(l, t, 0, 1000, 2, b[0], b[1], b[2], b[3])),
+    BLOCK("GetPAll fft 2", kMay, kVI, 2, GetPAll(l, t, 0, 1000, 2, b[0], b[1], b[2], b[3])),
+    WHOLE("Get3PBy1Sum fft 2", kMay, kVI, 1, Get3PBy1Sum(l, t, 0, kEnd, 2, b[0], b[1], b[2], b[3])),
+    WHOLE("GetPAllSum fft 2", kMay, kVI, 1, GetPAllSum(l, t, 0, kEnd, 2, b[0], b[1], b[2], b[3])),
+    BLOCK("GetThreeLineP fft 2", kMay, kLine, 1, GetThreeLineP(l, t, 0, 1000, 2)),
+    BLOCK("GetThreeLinePAll fft 2", kMay, kLine, 2, GetThreeLinePAll(l, t, 0, 1000, 2)),
+    WHOLE("GetThreeLinePSum fft 2", kMay, kLine, 1, GetThreeLinePSum(l, t, 0, kEnd, 2)),
+    BLOCK("GetThreeAngleZX fft 2", kMay, kPhase, 2, GetThreeAngleZX(l, t, 0, 1000, 2)),
+    BLOCK("GetThreeAngleP fft 2", kMay, kPhase, 1, GetThreeAngleP(l, t, 0, 1000, 2)),
+    BLOCK("GetTwoAnglePAll fft 2", kMay, kTwo, 1, GetTwoAnglePAll(l, t, 0, 1000, 2)),
+    WHOLE("GetThreeAnglePAllSum fft 2", kMay, kPhase, 1, GetThreeAnglePAllSum(l, t, 0, kEnd, 2)),
+    BLOCK("GetZHPart fft 2", kMay, kCurrents, 1, GetZHPart(l, t, 0, 1000, 2)),
+    WHOLE("GetFXPartSum fft 2", kMay, kCurrents, 1, GetFXPartSum(l, t, 0, kEnd, 2)),
+    BLOCK("GetHarmonicValue fft 2", kMay, (Ids{4}), 1, GetHarmonicValue(l, t, 0, 1000, 2, b[0], b[1], kEnd, kEnd)),
+    WHOLE("GetHarmonicValueSum fft 2", kMay, (Ids{4}), 1, GetHarmonicValueSum(l, t, 0, kEnd, 2, b[0], b[1])),
+    BLOCK("GetAngleToLine fft 2", kMay, kPhases, 1, GetAngleToLine(l, t, 0, 1000, 1, 2, b[0], b[1])),
+    BLOCK("GetPowerAvg fft 2", kMay, (Ids{1}), 1, GetPowerAvg(l, t, 0, 1000, 2, b[0], b[1], kEnd, kEnd)),
+    WHOLE("GetPowerAvgSum fft 2", kMay, (Ids{1}), 1, GetPowerAvgSum(l, t, 0, kEnd, 2, b[0], b[1])),
+    WHOLE("GetUTSum fft 2", May::Records, kVI, 1, GetUTSum(l, t, 0, kEnd, 2, pu)),
+    WHOLE("GetAngleSum step 0", kMay, (Ids{4, 6}), 1, GetAngleSum(l, t, 0, kEnd, 0)),
+    WHOLE("GetAngleSum step -4", kMay, (Ids{4, 6}), 1, GetAngleSum(l, t, 0, kEnd, -4)),
+    // All-harmonic sums over 16 points: bin 21 lies past the spectrum.
+    BLOCK("GetThreeLinePAll fft 16", kMay, kLine, 2, GetThreeLinePAll(l, t, 0, 1000, 16)),
+    BLOCK("GetThreeAnglePAll fft 16", kMay, kPhase, 2, GetThreeAnglePAll(l, t, 0, 1000, 16)),
+    WHOLE("GetTwoAnglePAllSum fft 16", kMay, kTwo, 1, GetTwoAnglePAllSum(l, t, 0, kEnd, 16)),
+    // A start inside the first hop of 64.
+    BLOCK("GetP start 10", kMay, kVI, 1, GetP(l, t, 10, 1000, 256, b[0], b[1], b[2], b[3])),
+    BLOCK("Get3PBy1Line start 63", kMay, (Ids{7, 4}), 1, Get3PBy1Line(l, t, 63, 1000, 256, b[0], b[1], b[2], b[3])),
+    BLOCK("GetThreeLineP start 1", kMay, kLine, 1, GetThreeLineP(l, t, 1, 1000, 256)),
+    BLOCK("GetThreeAngleZX start 30", kMay, kPhase, 4, GetThreeAngleZX(l, t, 30, 1000, 256)),
+    BLOCK("GetTwoAngleP start 64", kMay, kTwo, 1, GetTwoAngleP(l, t, 64, 1000, 256)),
+    BLOCK("GetLXPart start 5", kMay, kCurrents, 1, GetLXPart(l, t, 5, 1000, 256)),
+    BLOCK("GetHarmonicValue start 7", kMay, (Ids{4}), 1, GetHarmonicValue(l, t, 7, 1000, 256, b[0], b[1], kEnd, kEnd)),
+    BLOCK("GetAngleToLine start 9", kMay, kPhases, 1, GetAngleToLine(l, t, 9, 1000, 1, 256, b[0], b[1])),
+    BLOCK("GetPowerAvg start 40", kMay, (Ids{1}), 1, GetPowerAvg(l, t, 40, 1000, 256, b[0], b[1], kEnd, kEnd)),
+    // Harmonic orders past the spectrum, negative and NaN.
+    BLOCK("GetHarmonicValue order 300", kMay, (Ids{4}), 1, t->HarmonicOrder = 300.0f,
+          GetHarmonicValue(l, t, 0, 1000, 256, b[0], b[1], kEnd, kEnd)),
+    BLOCK("GetHarmonicValue order NaN", kMay, (Ids{4}), 1, t->HarmonicOrder = std::nanf(""),
+          GetHarmonicValue(l, t, 0, 1000, 256, b[0], b[1], kEnd, kEnd)),
+    WHOLE("GetHarmonicValueSum order 1e9", kMay, (Ids{4}), 1, (t->HarmonicOrder = 1e9f, GetHarmonicValueSum(l, t, 0, kEnd, 256, b[0], b[1]))),
+    WHOLE("GetHarmonicValueSum order -3", kMay, (Ids{4}), 1, (t->HarmonicOrder = -3.0f, GetHarmonicValueSum(l, t, 0, kEnd, 256, b[0], b[1]))),
+    // Moving averages of no samples.
+    BLOCK("GetThreeLinePEx window 0", kMay, kLine, 1, GetThreeLinePEx(l, t, 0, 1000, 0)),
+    BLOCK("GetThreeLineQIEx window 1", kMay, kLine, 1, GetThreeLineQIEx(l, t, 0, 1000, 1)),
+    BLOCK("GetTwoLineQIEx window -8", kMay, kTwo, 1, GetTwoLineQIEx(l, t, 0, 1000, -8)),
+    BLOCK("GetThreeAnglePEx window 0", kMay, kPhase, 1, GetThreeAnglePEx(l, t, 0, 1000, 0)),
+    BLOCK("GetTwoAnglePEx window 2", kMay, kTwo, 1, GetTwoAnglePEx(l, t, 0, 1000, 2)),
+    BLOCK("GetThreeAngleQIEx window 1", kMay, kPhase, 1, GetThreeAngleQIEx(l, t, 0, 1000, 1)),
+    // Null work buffers and voltage summaries.
+    BLOCK("GetP null buffer", kNone, kVI, 1, GetP(l, t, 0, 1000, 256, b[0], nullptr, b[2], b[3])),
+    WHOLE("Get3PBy1AllSum null buffer", kNone, kVI, 2, Get3PBy1AllSum(l, t, 0, kEnd, 256, b[0], b[1], b[2], nullptr)),
+    BLOCK("GetHarmonicValue null buffer", kNone, (Ids{4}), 1, GetHarmonicValue(l, t, 0, 1000, 256, nullptr, b[1], kEnd, kEnd)),
+    WHOLE("GetHarmonicValueSum null buffer", kNone, (Ids{4}), 1, GetHarmonicValueSum(l, t, 0, kEnd, 256, b[0], nullptr)),
+    BLOCK("GetAngleToLine null buffer", kNone, kPhases, 1, GetAngleToLine(l, t, 0, 1000, 1, 256, nullptr, b[1])),
+    WHOLE("GetAngleToLineSum null buffer", kNone, kPhases, 1, GetAngleToLineSum(l, t, 0, kEnd, 2, 256, b[0], nullptr)),
+    BLOCK("GetPowerAvg null buffer", kNone, (Ids{1}), 1, GetPowerAvg(l, t, 0, 1000, 256, nullptr, nullptr, kEnd, kEnd)),
+    WHOLE("GetPowerAvgSum null buffer", kNone, (Ids{1}), 1, GetPowerAvgSum(l, t, 0, kEnd, 256, b[0], nullptr)),
+    WHOLE("GetUTSum null summaries", kNone, kVI, 1, GetUTSum(l, t, 0, kEnd, 256, nullptr)),
+    WHOLE("GetUX2Sum null summaries", kNone, (Ids{1, 4, 2}), 1, GetUX2Sum(l, t, 400, 0, 256, nullptr)),
+    WHOLE("GetUXSum null summaries", kNone, (Ids{1, 4, 2}), 1, GetUXSum(l, t, 0, 0, 0, nullptr)),
+    // Counts of zero and below, later in a recording.
+    BLOCK("GetP count 0", kNone, kVI, 1, GetP(l, t, 1000, 0, 256, b[0], b[1], b[2], b[3])),
+    BLOCK("GetThreeLineP count -5", kNone, kLine, 1, GetThreeLineP(l, t, 1000, -5, 256)),
+    BLOCK("GetThreeAngleP count -1000", kNone, kPhase, 1, GetThreeAngleP(l, t, 1000, -1000, 256)),
+    BLOCK("GetFXPart count 0", kNone, kCurrents, 1, GetFXPart(l, t, 1000, 0, 256)),
+    BLOCK("GetThreeLinePEx count -5", kNone, kLine, 1, GetThreeLinePEx(l, t, 1000, -5, 8)),
+    BLOCK("GetCalculatMethod2 count -5", kNone, kVI, 1, GetCalculatMethod2(l, t, 1000, -5)),
+    BLOCK("GetAvgValue count 0", kNone, kPhases, 1, GetAvgValue(l, t, 1000, 0)),
+    BLOCK("GetReduce count -5", kNone, (Ids{1, 2}), 1, GetReduce(l, t, 1000, -5)),
+    BLOCK("GetPWMAngle count -5", kNone, (Ids{7, 1}), 1, GetPWMAngle(l, t, 1000, -5)),
+    BLOCK("GetHarmonicValue count 0", kNone, (Ids{4}), 1, GetHarmonicValue(l, t, 1000, 0, 256, b[0], b[1], kEnd, kEnd)),
+    BLOCK("GetPowerAvg count -5", kNone, (Ids{1}), 1, GetPowerAvg(l, t, 1000, -5, 256, b[0], b[1], kEnd, kEnd)),
+    // The trackers record the block's end (start + count) even for an empty block.
+    BLOCK("GetFrequenceStatus2 count 0", kMay, (Ids{1}), 1, GetFrequenceStatus2(l, t, 1000, 0, 10.0, kEnd, 0)),
+    BLOCK("GetRPM count -5", kMay, (Ids{10}), 1, GetRPM(l, t, 1000, -5, 200, 10.0, kEnd, 0)),
+    WHOLE("Get3PBy1Sum length 0", kNone, kVI, 1, Get3PBy1Sum(l, t, 0, 0, 256, b[0], b[1], b[2], b[3])),
+    WHOLE("GetThreeLinePSum length -5", kNone, kLine, 1, GetThreeLinePSum(l, t, 0, -5, 256)),
+    WHOLE("GetTwoAnglePExSum length 0", kNone, kTwo, 1, GetTwoAnglePExSum(l, t, 0, 0)),
+    WHOLE("GetCalculatMethod1Sum length -5", kNone, kVI, 1, GetCalculatMethod1Sum(l, t, 0, -5)),
+    WHOLE("GetHarmonicValueSum length 100", kNone, (Ids{4}), 1, GetHarmonicValueSum(l, t, 0, 100, 256, b[0], b[1])),
+    WHOLE("GetZXPartSum length -5", kNone, kCurrents, 1, GetZXPartSum(l, t, 0, -5, 256)),
+    WHOLE("GetUTSum length 100", kNone, kVI, 1, GetUTSum(l, t, 0, 100, 256, pu)),
+    WHOLE("GetGJSum count -5", kNone, (Ids{1, 10, 11}), 1, GetGJSum(l, t, 0, -5, 10.0, kEnd)),
+    // The status exports read the two records listed before position ListIndex.
+    BLOCK("GetCosStatus ListIndex 0", kNone, (Ids{}), 1, t->ListIndex = 0, GetCosStatus(l, t, 0, 1000, kEnd - 1)),
+    BLOCK("GetPSumStatus ListIndex 1", kNone, (Ids{}), 1, t->ListIndex = 1, GetPSumStatus(l, t, 0, 1000, kEnd - 1)),
+    WHOLE("GetCosStatusSum ListIndex 1", kNone, (Ids{}), 1, (t->ListIndex = 1, GetCosStatusSum(l, t))),
+    WHOLE("GetPSumStatusSum ListIndex 0", kNone, (Ids{}), 1, (t->ListIndex = 0, GetPSumStatusSum(l, t))),
+};
+
+TEST(HostileInput, BrokenArgumentsReturnInsideTheirArrays) {
+    for (const Broken& c : kBroken)
+        EXPECT_EQ("", InChild([&] {
+                      Recording r(true);
+                      float* b[4];
+                      for (float*& buffer : b) buffer = r.host.Memory().Floats(256, true);
+                      Guard guard;
+                      guard.may = c.may;
+                      r.onTarget = [&](ChannelInfo* t) { guard.Start(r, t); };
+                      ChannelInfo* t = r.Target(c.ids, c.kind);
+                      const double result = c.call(r.List(), t, b, r.puParams.data());
+                      std::string report = guard.Report();
+                      if (c.may == May::Nothing && result != 0.0) report += "returned " + std::to_string(result) + "\n";
+                      return report;
+                  }))
+            << c.name;
+}
+
+// A window of 5 to 64 points that is no power of two ends the process with the
+// transform's message, by design; for the harmonic magnitude a window of any
+// length does. (Windows below 4 never reach the transform: the block exports
+// return at once, as the broken-argument cases above show for a window of 2.)
+TEST(HostileInputDeathTest, WindowsThatAreNoPowerOfTwoEndTheProcess) {
+    for (int fft : {5, 12, 48, 63})
+        EXPECT_EXIT(
+            {
+                Recording r(true);
+                GetThreeLineP(r.List(), r.Target(kLine), 0, 1000, fft);
+            },
+            testing::ExitedWithCode(1), std::to_string(fft) + " is not a power of two")
+            << fft;
+    EXPECT_EXIT(
+        {
+            Recording r(true);
+            float* spectrum = r.host.Memory().Floats(200, true);
+            GetHarmonicValueSum(r.List(), r.Target(Ids{4}), 0, kEnd, 100, spectrum, spectrum + 100);
+        },
+        testing::ExitedWithCode(1), "100 is not a power of two");
+}
+
 }  // namespace
