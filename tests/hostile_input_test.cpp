@@ -393,6 +393,67 @@ TEST(HostileInput, BrokenArgumentsReturnInsideTheirArrays) {
             << c.name;
 }
 
+// Windowed block exports over a hostile recording in blocks of random length,
+// with a random window (a power of two from 4, or 32 where bin 21 is summed):
+// the target's result array is exactly as long as a call may need, so the last
+// block's windows and ramps meet the guard pages of sources and target alike.
+struct WindowedExport {
+    const char* name;
+    Ids ids;
+    uint32_t kind;
+    int minLog2;
+    int extra;   // result entries past the block's end as a fraction 1/extra of the window (0: none)
+    void (*call)(CPtrList*, ChannelInfo*, int, int, int, float* const*);
+};
+#define WINDOWED(name, ids, kind, minLog2, extra, ...) \
+    WindowedExport{name, ids, kind, minLog2, extra, [](CPtrList* l, ChannelInfo* t, int s, int n, int fft, float* const* b) { \
+                       (void)b, (void)fft; __VA_ARGS__; }}
+const WindowedExport kWindowed[] = {
+    WINDOWED("GetP", kVI, 1, 2, 4, GetP(l, t, s, n, fft, b[0], b[1], b[2], b[3])),
+    WINDOWED("GetPAll", kVI, 2, 5, 4, GetPAll(l, t, s, n, fft, b[0], b[1], b[2], b[3])),
+    WINDOWED("Get3PBy1Line", (Ids{7, 4}), 1, 2, 0, Get3PBy1Line(l, t, s, n, fft, b[0], b[1], b[2], b[3])),
+    WINDOWED("GetThreeLineP", kLine, 1, 2, 0, GetThreeLineP(l, t, s, n, fft)),
+    WINDOWED("GetThreeLinePAll", kLine, 2, 5, 0, GetThreeLinePAll(l, t, s, n, fft)),
+    WINDOWED("GetThreeAngleZX", kPhase, 3, 2, 0, GetThreeAngleZX(l, t, s, n, fft)),
+    WINDOWED("GetThreeAnglePAll", kPhase, 1, 5, 0, GetThreeAnglePAll(l, t, s, n, fft)),
+    WINDOWED("GetTwoAngleP", kTwo, 2, 2, 0, GetTwoAngleP(l, t, s, n, fft)),
+    WINDOWED("GetFXPart", kCurrents, 1, 2, 0, GetFXPart(l, t, s, n, fft)),
+    WINDOWED("GetThreeLinePEx", kLine, 1, 3, 0, GetThreeLinePEx(l, t, s, n, fft)),
+    WINDOWED("GetThreeAngleQIEx", kPhase, 1, 1, 0, GetThreeAngleQIEx(l, t, s, n, fft)),
+    WINDOWED("GetHarmonicValue", (Ids{4}), 1, 2, 4, t->HarmonicOrder = 3.0f,
+             GetHarmonicValue(l, t, s, n, fft, b[0], b[1], kEnd, kEnd + fft / 4)),
+    WINDOWED("GetPowerAvg", (Ids{1}), 1, 2, 4, GetPowerAvg(l, t, s, n, fft, b[0], b[1], kEnd, kEnd + fft / 4)),
+};
+
+TEST(HostileInput, RandomBlocksAndWindowsStayInsideTheirArrays) {
+    for (std::size_t i = 0; i < std::size(kWindowed); ++i) {
+        const WindowedExport& e = kWindowed[i];
+        EXPECT_EQ("", InChild([&] {
+                      std::mt19937 rng(kSeed + 1000 + static_cast<unsigned>(i));
+                      Recording r(true);
+                      Poison(r, rng);
+                      const int fft = 1 << std::uniform_int_distribution<int>(e.minLog2, 10)(rng);
+                      float* b[4];
+                      for (float*& buffer : b) buffer = r.host.Memory().Floats(1024, true);
+                      Guard guard;
+                      r.onTarget = [&](ChannelInfo* t) {
+                          r.host.Results(t, std::max(fft, kEnd + (e.extra ? fft / e.extra : 0)));
+                          guard.Start(r, t);
+                      };
+                      ChannelInfo* t = r.Target(e.ids, e.kind);
+                      std::string report;
+                      for (int s = 0; s < kEnd;) {
+                          const int n = std::min(std::uniform_int_distribution<int>(1, 1500)(rng), kEnd - s);
+                          if (s > 0 && s <= fft / 4) { s += n; continue; }   // starts inside the first hop: covered above
+                          e.call(r.List(), t, s, n, fft, b);
+                          s += n;
+                      }
+                      return guard.Report() + (report.empty() ? "" : report);
+                  }))
+            << e.name;
+    }
+}
+
 // A window of 5 to 64 points that is no power of two ends the process with the
 // transform's message, by design; for the harmonic magnitude a window of any
 // length does. (Windows below 4 never reach the transform: the block exports
