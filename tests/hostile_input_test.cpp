@@ -204,27 +204,28 @@ TEST(HostileInput, EveryExportOnHostileSamplesAndBrokenLists) {
     struct ListCase {
         const char* name;
         bool broken;
+        bool ofSources;   // breaks only the target's sources
         std::function<void(Recording&)> spoil;
     };
     const ListCase cases[] = {
-        {"hostile samples", false, [](Recording&) {}},
-        {"short list", false, [](Recording& r) {
+        {"hostile samples", false, false, [](Recording&) {}},
+        {"short list", false, false, [](Recording& r) {
              ListFree(&shortList);
              ListInit(&shortList);
              ListAddTail(&shortList, FindChannelById(r.host.List(), 1));
              ListAddTail(&shortList, FindChannelById(r.host.List(), 4));
              r.list = &shortList;
          }},
-        {"null list", true, [](Recording& r) { r.list = nullptr; }},
-        {"empty list", true, [](Recording& r) { r.list = &empty; }},
-        {"unresolvable sources", true, [](Recording& r) { r.unresolvableSources = true; }},
+        {"null list", true, false, [](Recording& r) { r.list = nullptr; }},
+        {"empty list", true, false, [](Recording& r) { r.list = &empty; }},
+        {"unresolvable sources", true, true, [](Recording& r) { r.unresolvableSources = true; }},
+        {"sources past the list's end", true, true, [](Recording& r) { r.unresolvableSources = r.sourcesByIndex = true; }},
     };
     const auto calls = CallsToRun();
     for (std::size_t i = 0; i < calls.size(); ++i)
         for (const ListCase& c : cases) {
             const std::string& name = calls[i].name;
-            if ((std::string(c.name) == "unresolvable sources" && kNoSources.count(name) != 0) ||
-                (std::string(c.name) == "empty list" && name == kOwnSamples))
+            if ((c.ofSources && kNoSources.count(name) != 0) || (std::string(c.name) == "empty list" && name == kOwnSamples))
                 continue;
             const May may = c.broken ? May::Nothing : WritesRecords(calls[i]) ? May::Records : May::Target;
             EXPECT_EQ("", RunCase(calls[i], kSeed + static_cast<unsigned>(i), may, c.spoil)) << name << ", " << c.name;

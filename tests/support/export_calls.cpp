@@ -333,7 +333,7 @@ ChannelInfo* Recording::Target(const std::vector<uint8_t>& sources, uint32_t cal
     ChannelInfo* t = host.Add(200, false);
     std::vector<uint8_t> ids = sources.empty() ? std::vector<uint8_t>{1} : sources;
     if (unresolvableSources) ids.assign(ids.size(), 99);
-    host.SetSources(t, ids);
+    host.SetSources(t, ids, sourcesByIndex);
     host.Results(t, kSamples + kMargin);
     t->CalcKind = calcKind;
     t->Scale = 1.0;

@@ -29,6 +29,7 @@ struct Recording {
     // a null, empty or short one.
     CPtrList* list = host.List();
     bool unresolvableSources = false;   // targets name channels the list lacks
+    bool sourcesByIndex = false;        // targets name their sources by list position
     std::function<void(ChannelInfo*)> onTarget;   // called with each new target
 
     // guardedArrays: every array ends at an inaccessible page.
