@@ -15,6 +15,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <csignal>
 #include <functional>
@@ -22,8 +23,6 @@
 #include <memory>
 #include <random>
 #include <set>
-#include <sstream>
-#include <algorithm>
 #include <string>
 
 #include "ampora.h"
