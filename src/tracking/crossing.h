@@ -5,6 +5,7 @@
 // slot means "no crossing".
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 
 // Rising tests for the pair (before, after) against a level. They differ only
@@ -39,16 +40,22 @@ inline bool FallsThrough(double before, double after, double level) {
 // Position of a crossing interpolated back from the later sample: the pair's
 // later sample sits at afterIndex, the earlier one span positions before it.
 //   afterIndex - (after - level) / (after - before) * span
-// A crossing found by one of the tests above always has before != after.
+// A crossing found by one of the tests above always has before != after. An
+// infinite later sample (inf / inf) takes the limit of a steep rise: the
+// crossing sits at the earlier sample, so the position is always an index
+// between the two samples.
 inline double CrossingPosition(double afterIndex, double before, double after, double level,
                                double span = 1.0) {
-    return afterIndex - (after - level) / (after - before) * span;
+    const double share = (after - level) / (after - before);
+    return afterIndex - (std::isnan(share) ? 1.0 : share) * span;
 }
 
 // Position of a crossing interpolated forward from the earlier sample at
 // beforeIndex (the falling crossings of the speed mean are measured this way).
+// An infinite earlier sample puts the crossing at the later one, as above.
 inline double CrossingPositionFromBefore(double beforeIndex, double before, double after, double level) {
-    return beforeIndex + (before - level) / (before - after);
+    const double share = (before - level) / (before - after);
+    return beforeIndex + (std::isnan(share) ? 1.0 : share);
 }
 
 // The level halfway between a channel's stored extremes, as the float the

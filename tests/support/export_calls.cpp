@@ -292,7 +292,7 @@ std::vector<ExportCall> BuildCalls() {
 
 }  // namespace
 
-Recording::Recording() {
+Recording::Recording(bool guardedArrays) : host(0x00, guardedArrays) {
     const double lag = -kPi / 6, turn = 2 * kPi / 3;
     const std::vector<float> waves[] = {
         Phase(230, 0, 0),           Phase(230, -turn, 0),         Phase(230, turn, 0),
@@ -331,7 +331,9 @@ Recording::Recording() {
 ChannelInfo* Recording::Target(const std::vector<uint8_t>& sources, uint32_t calcKind) {
     std::lock_guard<std::mutex> lock(targetsMutex);
     ChannelInfo* t = host.Add(200, false);
-    host.SetSources(t, sources.empty() ? std::vector<uint8_t>{1} : sources);
+    std::vector<uint8_t> ids = sources.empty() ? std::vector<uint8_t>{1} : sources;
+    if (unresolvableSources) ids.assign(ids.size(), 99);
+    host.SetSources(t, ids, sourcesByIndex);
     host.Results(t, kSamples + kMargin);
     t->CalcKind = calcKind;
     t->Scale = 1.0;
@@ -340,6 +342,7 @@ ChannelInfo* Recording::Target(const std::vector<uint8_t>& sources, uint32_t cal
     t->CalcCoefC = 3.0;
     t->ResultMax = -1e300;
     t->ResultMin = 1e300;
+    if (onTarget) onTarget(t);
     return t;
 }
 

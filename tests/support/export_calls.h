@@ -25,10 +25,18 @@ struct Recording {
     std::mutex targetsMutex;   // targets may be made from several threads
     std::vector<float> puParams = std::vector<float>(16, 0.0f);
 
-    Recording();
+    // The list the calls are given: the recording's own unless a test swaps in
+    // a null, empty or short one.
+    CPtrList* list = host.List();
+    bool unresolvableSources = false;   // targets name channels the list lacks
+    bool sourcesByIndex = false;        // targets name their sources by list position
+    std::function<void(ChannelInfo*)> onTarget;   // called with each new target
+
+    // guardedArrays: every array ends at an inaccessible page.
+    explicit Recording(bool guardedArrays = false);
     // A fresh target record, not in the list, with sources by id and a result array.
     ChannelInfo* Target(const std::vector<uint8_t>& sources, uint32_t calcKind = 1);
-    CPtrList* List() { return host.List(); }
+    CPtrList* List() { return list; }
 };
 
 struct ExportCall {
