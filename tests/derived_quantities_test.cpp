@@ -110,19 +110,6 @@ TEST(HarmonicValue, TwoAlignedBlocksGiveTheCurveOfOne) {
     EXPECT_LT(one.result[2000], 60.0f);
 }
 
-TEST(HarmonicValue, OrdersOutsideTheSpectrumAndShortWindowsWriteNothing) {
-    HarmonicHost h(512, 64.0f, 512);
-    ByteWatch watch(h.host);
-    AMPORA_ALLOW_FIELD(watch, h.target, HarmonicOrder);   // set by the test below
-    h.Block(0, 512, 512, 512);
-    h.target->HarmonicOrder = NAN;
-    h.Block(0, 512, 512, 512);
-    h.target->HarmonicOrder = 1.0f;
-    GetHarmonicValue(h.host.List(), h.target, 0, 512, 2, h.re.data(), h.im.data(), 512, 512);
-    EXPECT_EQ(GetHarmonicValueSum(h.host.List(), h.target, 0, 512, 2, h.re.data(), h.im.data()), 0.0);
-    EXPECT_EQ(watch.Violations(), "");
-}
-
 TEST(HarmonicValueSum, OverlappingWindowsOverTheResults) {
     HarmonicHost h(256, 2.0f, 256);
     ByteWatch watch(h.host);

@@ -333,22 +333,6 @@ TEST(InstantaneousPower, RecordIntegrity) {
             EXPECT_EQ(watch.Violations(), "") << e.name << " kind " << kind;
         }
 
-        Rig rig(Wiring(b, true, e.four), e.plain);
-        ByteWatch watch(rig.host);
-        if (e.block) {
-            e.block(nullptr, rig.target, 0, kCount, kWindowSize);
-            e.block(rig.List(), rig.target, 0, 0, kWindowSize);
-            e.block(rig.List(), rig.target, 0, -4, kWindowSize);
-            if (!e.plain) e.block(rig.List(), rig.target, 0, kCount, 1);  // W below 1
-        } else {
-            EXPECT_EQ(e.whole(nullptr, rig.target, 0, kCount), 0.0);
-        }
-        EXPECT_EQ(watch.Violations(), "") << e.name << " bad calls";
-        rig.host.SetSources(rig.target, {1, 2, 3, 9, 5, 6});  // id 9 is not in the list
-        ByteWatch afterMissing(rig.host);
-        if (e.block) e.block(rig.List(), rig.target, 0, kCount, kWindowSize);
-        else EXPECT_EQ(e.whole(rig.List(), rig.target, 0, kCount), 0.0);
-        EXPECT_EQ(afterMissing.Violations(), "") << e.name << " missing source";
     }
 }
 
