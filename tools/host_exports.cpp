@@ -46,9 +46,9 @@ std::vector<ExportArgument> Arguments(const std::string& list) {
     return arguments;
 }
 
-ExportSpec Spec(const char* name, ExportKind kind, int sources, const char* arguments,
+ExportShape Shape(const char* name, ExportKind kind, int sources, const char* arguments,
                 bool recordArguments = false, bool anySize = false) {
-    return ExportSpec{name, kind, sources, recordArguments, anySize, Arguments(arguments)};
+    return ExportShape{name, kind, sources, recordArguments, anySize, Arguments(arguments)};
 }
 
 constexpr auto B = ExportKind::Block;
@@ -63,102 +63,102 @@ const char* const kPositions = "start count";
 const char* const kCrossingTracker = "start count samplesPer20ms samplesPerMs totalSamples refreshExtremes";
 const char* const kSummaryOnly = "";
 
-std::vector<ExportSpec> BuildTable() {
-    std::vector<ExportSpec> table = {
-        Spec("Get3PBy1", B, 2, kHarmonicBlock),
-        Spec("Get3PBy1All", B, 2, kHarmonicBlock),
-        Spec("Get3PBy1AllSum", W, 2, kHarmonicWhole),
-        Spec("Get3PBy1Line", B, 2, kHarmonicBlock),
-        Spec("Get3PBy1LineAll", B, 2, kHarmonicBlock),
-        Spec("Get3PBy1LineAllSum", W, 2, kHarmonicWhole),
-        Spec("Get3PBy1LineSum", W, 2, kHarmonicWhole),
-        Spec("Get3PBy1Sum", W, 2, kHarmonicWhole),
-        Spec("GetAngleSum", W, 2, "ignored length fftSize"),
-        Spec("GetAngleTSum", W, -1, kSummaryOnly),
-        Spec("GetAngleToLine", B, 3, "start count pair fftSize buf buf"),
-        Spec("GetAngleToLineSum", W, 3, "start length pair fftSize buf buf"),
-        Spec("GetAngleX2Sum", W, -1, kSummaryOnly),
-        Spec("GetAngleXSum", W, -1, kSummaryOnly),
-        Spec("GetAvgValue", B, 3, kPositions),
-        Spec("GetAvgValueExt", B, 3, kPositions),
-        Spec("GetAvgValueExtSum", W, 3, kSummaryOnly),
-        Spec("GetAvgValueSum", W, 3, kSummaryOnly),
-        Spec("GetBSCLRPM", B, 1, kCrossingTracker),
-        Spec("GetCalculatMethod1", B, 1, kPositions),
-        Spec("GetCalculatMethod1Sum", W, 1, kPositions),
-        Spec("GetCalculatMethod2", B, 2, kPositions),
-        Spec("GetCalculatMethod2Sum", W, 2, kPositions),
-        Spec("GetCalculatMethod3", B, 1, kPositions),
-        Spec("GetCalculatMethod3Sum", W, 1, kPositions),
-        Spec("GetCosStatus", B, 0, "start count lastPosition"),
-        Spec("GetCosStatusSum", W, 0, kSummaryOnly),
-        Spec("GetEqTJJ", W, 2, "uBase iBase r x phi", true),
-        Spec("GetEqYJJ", W, 2, "uBase iBase r x phi", true),
-        Spec("GetFXPart", B, 3, kWindowed),
-        Spec("GetFXPartSum", W, 3, kWindowed),
-        Spec("GetFrequenceStatus", B, 1, kCrossingTracker),
-        Spec("GetFrequenceStatus2", B, 1, "start count samplesPerMs totalSamples singleShot"),
-        Spec("GetFrequenceStatusSum", W, 1, "start count samplesPerMs tailMargin totalSamples"),
-        Spec("GetGJ3Sum", W, -1, "ignored count step"),
-        Spec("GetGJ4Sum", W, -1, "ignored count step"),
-        Spec("GetGJ5Sum", W, -1, "ignored count samplesPerMs levelSamples"),
-        Spec("GetGJ6Sum", W, -1, "ignored count step"),
-        Spec("GetGJSum", W, -1, "ignored count samplesPerMs totalSamples"),
-        Spec("GetHarmonicValue", B, 1, "start count fftSize buf buf recordEnd resultLength", false, true),
-        Spec("GetHarmonicValueSum", W, 1, "start length fftSize buf buf", false, true),
-        Spec("GetJXtmp", W, -1, kSummaryOnly),
-        Spec("GetKmByEq", W, 1, "eq", true),
-        Spec("GetLXPart", B, 3, kWindowed),
-        Spec("GetLXPartSum", W, 3, kWindowed),
-        Spec("GetP", B, 2, kHarmonicBlock),
-        Spec("GetPAll", B, 2, kHarmonicBlock),
-        Spec("GetPAllSum", W, 2, kHarmonicWhole),
-        Spec("GetPSum", W, 2, kHarmonicBlock),
-        Spec("GetPSumStatus", B, 0, "start count lastPosition"),
-        Spec("GetPSumStatusSum", W, 0, kSummaryOnly),
-        Spec("GetPWMAngle", B, 2, kPositions),
-        Spec("GetPowerAvg", B, 1, "start count fftSize buf buf recordEnd resultLength"),
-        Spec("GetPowerAvgExtra", B, 1, "start count reserved samplesPerMs resetAtEnd"),
-        Spec("GetPowerAvgSelf", B, 0, "start count reserved samplesPerMs totalSamples fillEnd holdMode"),
-        Spec("GetPowerAvgSum", W, 1, "start count fftSize buf buf"),
-        Spec("GetPowerAvgSumExtra", W, 1, "start count margin samplesPerMs totalSamples"),
-        Spec("GetRPM", B, 1, kCrossingTracker),
-        Spec("GetRPMSum", W, 1, "start count samplesPer20ms"),
-        Spec("GetReduce", B, 2, kPositions),
-        Spec("GetSubtraction", B, 2, kPositions),
-        Spec("GetThreeAngleP", B, 6, kWindowed),
-        Spec("GetThreeAnglePAll", B, 6, kWindowed),
-        Spec("GetThreeAnglePAllSum", W, 6, kWindowed),
-        Spec("GetThreeAnglePEx", B, 6, kPerSample),
-        Spec("GetThreeAnglePExSum", W, 6, kPositions),
-        Spec("GetThreeAnglePSum", W, 6, kWindowed),
-        Spec("GetThreeAngleQIEx", B, 6, kPerSample),
-        Spec("GetThreeAngleZX", B, 6, kWindowed),
-        Spec("GetThreeLineP", B, 6, kWindowed),
-        Spec("GetThreeLinePAll", B, 6, kWindowed),
-        Spec("GetThreeLinePAllSum", W, 6, kWindowed),
-        Spec("GetThreeLinePEx", B, 6, kPerSample),
-        Spec("GetThreeLinePExSum", W, 6, kPositions),
-        Spec("GetThreeLinePSum", W, 6, kWindowed),
-        Spec("GetThreeLineQIEx", B, 6, kPerSample),
-        Spec("GetThreeLineZX", B, 6, kWindowed),
-        Spec("GetTwoAngleP", B, 4, kWindowed),
-        Spec("GetTwoAnglePAll", B, 4, kWindowed),
-        Spec("GetTwoAnglePAllSum", W, 4, kWindowed),
-        Spec("GetTwoAnglePEx", B, 4, kPerSample),
-        Spec("GetTwoAnglePExSum", W, 4, kPositions),
-        Spec("GetTwoAnglePSum", W, 4, kWindowed),
-        Spec("GetTwoLineQIEx", B, 4, kPerSample),
-        Spec("GetUTSum", W, -1, "start count fftSize puParams"),
-        Spec("GetUX2Sum", W, -1, "start ignored fftSize puParams"),
-        Spec("GetUXSum", W, -1, "ignored ignored ignored puParams"),
-        Spec("GetZHPart", B, 3, kWindowed),
-        Spec("GetZXPartSum", W, 3, kWindowed),
+std::vector<ExportShape> BuildTable() {
+    std::vector<ExportShape> table = {
+        Shape("Get3PBy1", B, 2, kHarmonicBlock),
+        Shape("Get3PBy1All", B, 2, kHarmonicBlock),
+        Shape("Get3PBy1AllSum", W, 2, kHarmonicWhole),
+        Shape("Get3PBy1Line", B, 2, kHarmonicBlock),
+        Shape("Get3PBy1LineAll", B, 2, kHarmonicBlock),
+        Shape("Get3PBy1LineAllSum", W, 2, kHarmonicWhole),
+        Shape("Get3PBy1LineSum", W, 2, kHarmonicWhole),
+        Shape("Get3PBy1Sum", W, 2, kHarmonicWhole),
+        Shape("GetAngleSum", W, 2, "ignored length fftSize"),
+        Shape("GetAngleTSum", W, -1, kSummaryOnly),
+        Shape("GetAngleToLine", B, 3, "start count pair fftSize buf buf"),
+        Shape("GetAngleToLineSum", W, 3, "start length pair fftSize buf buf"),
+        Shape("GetAngleX2Sum", W, -1, kSummaryOnly),
+        Shape("GetAngleXSum", W, -1, kSummaryOnly),
+        Shape("GetAvgValue", B, 3, kPositions),
+        Shape("GetAvgValueExt", B, 3, kPositions),
+        Shape("GetAvgValueExtSum", W, 3, kSummaryOnly),
+        Shape("GetAvgValueSum", W, 3, kSummaryOnly),
+        Shape("GetBSCLRPM", B, 1, kCrossingTracker),
+        Shape("GetCalculatMethod1", B, 1, kPositions),
+        Shape("GetCalculatMethod1Sum", W, 1, kPositions),
+        Shape("GetCalculatMethod2", B, 2, kPositions),
+        Shape("GetCalculatMethod2Sum", W, 2, kPositions),
+        Shape("GetCalculatMethod3", B, 1, kPositions),
+        Shape("GetCalculatMethod3Sum", W, 1, kPositions),
+        Shape("GetCosStatus", B, 0, "start count lastPosition"),
+        Shape("GetCosStatusSum", W, 0, kSummaryOnly),
+        Shape("GetEqTJJ", W, 2, "uBase iBase r x phi", true),
+        Shape("GetEqYJJ", W, 2, "uBase iBase r x phi", true),
+        Shape("GetFXPart", B, 3, kWindowed),
+        Shape("GetFXPartSum", W, 3, kWindowed),
+        Shape("GetFrequenceStatus", B, 1, kCrossingTracker),
+        Shape("GetFrequenceStatus2", B, 1, "start count samplesPerMs totalSamples singleShot"),
+        Shape("GetFrequenceStatusSum", W, 1, "start count samplesPerMs tailMargin totalSamples"),
+        Shape("GetGJ3Sum", W, -1, "ignored count step"),
+        Shape("GetGJ4Sum", W, -1, "ignored count step"),
+        Shape("GetGJ5Sum", W, -1, "ignored count samplesPerMs levelSamples"),
+        Shape("GetGJ6Sum", W, -1, "ignored count step"),
+        Shape("GetGJSum", W, -1, "ignored count samplesPerMs totalSamples"),
+        Shape("GetHarmonicValue", B, 1, "start count fftSize buf buf recordEnd resultLength", false, true),
+        Shape("GetHarmonicValueSum", W, 1, "start length fftSize buf buf", false, true),
+        Shape("GetJXtmp", W, -1, kSummaryOnly),
+        Shape("GetKmByEq", W, 1, "eq", true),
+        Shape("GetLXPart", B, 3, kWindowed),
+        Shape("GetLXPartSum", W, 3, kWindowed),
+        Shape("GetP", B, 2, kHarmonicBlock),
+        Shape("GetPAll", B, 2, kHarmonicBlock),
+        Shape("GetPAllSum", W, 2, kHarmonicWhole),
+        Shape("GetPSum", W, 2, kHarmonicBlock),
+        Shape("GetPSumStatus", B, 0, "start count lastPosition"),
+        Shape("GetPSumStatusSum", W, 0, kSummaryOnly),
+        Shape("GetPWMAngle", B, 2, kPositions),
+        Shape("GetPowerAvg", B, 1, "start count fftSize buf buf recordEnd resultLength"),
+        Shape("GetPowerAvgExtra", B, 1, "start count reserved samplesPerMs resetAtEnd"),
+        Shape("GetPowerAvgSelf", B, 0, "start count reserved samplesPerMs totalSamples fillEnd holdMode"),
+        Shape("GetPowerAvgSum", W, 1, "start count fftSize buf buf"),
+        Shape("GetPowerAvgSumExtra", W, 1, "start count margin samplesPerMs totalSamples"),
+        Shape("GetRPM", B, 1, kCrossingTracker),
+        Shape("GetRPMSum", W, 1, "start count samplesPer20ms"),
+        Shape("GetReduce", B, 2, kPositions),
+        Shape("GetSubtraction", B, 2, kPositions),
+        Shape("GetThreeAngleP", B, 6, kWindowed),
+        Shape("GetThreeAnglePAll", B, 6, kWindowed),
+        Shape("GetThreeAnglePAllSum", W, 6, kWindowed),
+        Shape("GetThreeAnglePEx", B, 6, kPerSample),
+        Shape("GetThreeAnglePExSum", W, 6, kPositions),
+        Shape("GetThreeAnglePSum", W, 6, kWindowed),
+        Shape("GetThreeAngleQIEx", B, 6, kPerSample),
+        Shape("GetThreeAngleZX", B, 6, kWindowed),
+        Shape("GetThreeLineP", B, 6, kWindowed),
+        Shape("GetThreeLinePAll", B, 6, kWindowed),
+        Shape("GetThreeLinePAllSum", W, 6, kWindowed),
+        Shape("GetThreeLinePEx", B, 6, kPerSample),
+        Shape("GetThreeLinePExSum", W, 6, kPositions),
+        Shape("GetThreeLinePSum", W, 6, kWindowed),
+        Shape("GetThreeLineQIEx", B, 6, kPerSample),
+        Shape("GetThreeLineZX", B, 6, kWindowed),
+        Shape("GetTwoAngleP", B, 4, kWindowed),
+        Shape("GetTwoAnglePAll", B, 4, kWindowed),
+        Shape("GetTwoAnglePAllSum", W, 4, kWindowed),
+        Shape("GetTwoAnglePEx", B, 4, kPerSample),
+        Shape("GetTwoAnglePExSum", W, 4, kPositions),
+        Shape("GetTwoAnglePSum", W, 4, kWindowed),
+        Shape("GetTwoLineQIEx", B, 4, kPerSample),
+        Shape("GetUTSum", W, -1, "start count fftSize puParams"),
+        Shape("GetUX2Sum", W, -1, "start ignored fftSize puParams"),
+        Shape("GetUXSum", W, -1, "ignored ignored ignored puParams"),
+        Shape("GetZHPart", B, 3, kWindowed),
+        Shape("GetZXPartSum", W, 3, kWindowed),
     };
-    for (ExportSpec& spec : table) {
-        if (spec.name == "GetZHPart" || spec.name == "GetFXPart" || spec.name == "GetLXPart")
-            spec.stretch = BlockStretch::QuarterWindows;
-        if (spec.name == "GetCosStatus" || spec.name == "GetPSumStatus") spec.stretch = BlockStretch::FromPreviousBlock;
+    for (ExportShape& shape : table) {
+        if (shape.name == "GetZHPart" || shape.name == "GetFXPart" || shape.name == "GetLXPart")
+            shape.stretch = BlockStretch::QuarterWindows;
+        if (shape.name == "GetCosStatus" || shape.name == "GetPSumStatus") shape.stretch = BlockStretch::FromPreviousBlock;
     }
     return table;
 }
@@ -227,14 +227,14 @@ const std::map<std::string, Caller>& Callers() {
 
 }  // namespace
 
-const std::vector<ExportSpec>& ExportTable() {
-    static const std::vector<ExportSpec> table = BuildTable();
+const std::vector<ExportShape>& ExportTable() {
+    static const std::vector<ExportShape> table = BuildTable();
     return table;
 }
 
-const ExportSpec* FindExport(const std::string& name) {
-    for (const ExportSpec& spec : ExportTable())
-        if (spec.name == name) return &spec;
+const ExportShape* FindExport(const std::string& name) {
+    for (const ExportShape& shape : ExportTable())
+        if (shape.name == name) return &shape;
     return nullptr;
 }
 
@@ -259,20 +259,20 @@ void* LoadedLibrary::Resolve(const std::string& name) const {
     return handle_ == nullptr ? nullptr : dlsym(handle_, name.c_str());
 }
 
-double CallExport(void* address, const ExportSpec& spec, void* first, void* second,
+double CallExport(void* address, const ExportShape& shape, void* first, void* second,
                   const std::vector<ArgumentValue>& arguments) {
-    std::string signature(1, spec.kind == ExportKind::Block ? 'v' : 'd');
+    std::string signature(1, shape.kind == ExportKind::Block ? 'v' : 'd');
     std::vector<ArgumentValue> all;
     ArgumentValue a;
     a.type = 'p';
     a.p = first;
     all.push_back(a);
-    signature += spec.recordArguments ? 'C' : 'L';
+    signature += shape.recordArguments ? 'C' : 'L';
     // GetKmByEq takes one record; the EMF exports two.
-    if (!spec.recordArguments || spec.sources == 2) {
+    if (!shape.recordArguments || shape.sources == 2) {
         a.p = second;
         all.push_back(a);
-        signature += spec.recordArguments ? 'C' : 'T';
+        signature += shape.recordArguments ? 'C' : 'T';
     }
     for (const ArgumentValue& v : arguments) {
         all.push_back(v);

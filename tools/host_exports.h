@@ -39,7 +39,7 @@ enum class BlockStretch {
     FromPreviousBlock,
 };
 
-struct ExportSpec {
+struct ExportShape {
     std::string name;
     ExportKind kind;
     int sources;                 // number of SourceIds entries; -1 when the export forms its own references
@@ -50,8 +50,8 @@ struct ExportSpec {
 };
 
 // All 89 exports, in ordinal order.
-const std::vector<ExportSpec>& ExportTable();
-const ExportSpec* FindExport(const std::string& name);
+const std::vector<ExportShape>& ExportTable();
+const ExportShape* FindExport(const std::string& name);
 
 // The value of one argument as the call passes it.
 struct ArgumentValue {
@@ -81,8 +81,8 @@ private:
     std::string path_;
 };
 
-// Calls an export through its address with the argument list of its spec.
+// Calls an export through its address with the argument list of its shape.
 // `first` and `second` are the channel list and the target, or the two source
 // records of the exports that take records. Block exports give 0.0.
-double CallExport(void* address, const ExportSpec& spec, void* first, void* second,
+double CallExport(void* address, const ExportShape& shape, void* first, void* second,
                   const std::vector<ArgumentValue>& arguments);

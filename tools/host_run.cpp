@@ -42,9 +42,9 @@ std::size_t Padding(const PlanChannel& c) {
 
 int WindowOf(const PlanChannel& c) {
     int window = 64;
-    for (std::size_t k = 0, plan = 0; k < c.spec->arguments.size(); ++k) {
-        if (!c.spec->arguments[k].fromPlan) continue;
-        if (c.spec->arguments[k].name == "fftSize") window = std::max(window, c.planArguments[plan].i);
+    for (std::size_t k = 0, plan = 0; k < c.shape->arguments.size(); ++k) {
+        if (!c.shape->arguments[k].fromPlan) continue;
+        if (c.shape->arguments[k].name == "fftSize") window = std::max(window, c.planArguments[plan].i);
         ++plan;
     }
     return window;
@@ -95,14 +95,14 @@ std::size_t WrittenEnd(float* results, std::size_t start, std::size_t n, CallOnc
 // crossing (TrackState[0]); the pulse-queue tracker's up to the crossing one
 // revolution after its oldest (q[P], exclusive). Other exports are final up
 // to what their last block wrote.
-std::size_t CompletedEnd(const ExportSpec& spec, const ChannelInfo& record, std::size_t written, std::size_t n) {
+std::size_t CompletedEnd(const ExportShape& shape, const ChannelInfo& record, std::size_t written, std::size_t n) {
     written = std::min(written, n);
     double crossing;
-    if (spec.name == "GetFrequenceStatus" || spec.name == "GetRPM") {
+    if (shape.name == "GetFrequenceStatus" || shape.name == "GetRPM") {
         crossing = record.TrackState[2];
-    } else if (spec.name == "GetFrequenceStatus2") {
+    } else if (shape.name == "GetFrequenceStatus2") {
         crossing = record.TrackState[0];
-    } else if (spec.name == "GetBSCLRPM") {
+    } else if (shape.name == "GetBSCLRPM") {
         crossing = CrossingQueueAt(&record, static_cast<uint32_t>(std::max(1.0, std::floor(record.PulsesPerRev)))) - 1.0;
     } else {
         return written;
@@ -131,9 +131,9 @@ struct Computed {
 };
 
 int QuarterWindow(const PlanChannel& c) {
-    for (std::size_t k = 0, plan = 0; k < c.spec->arguments.size(); ++k) {
-        if (!c.spec->arguments[k].fromPlan) continue;
-        if (c.spec->arguments[k].name == "fftSize") return std::max(1, c.planArguments[plan].i / 4);
+    for (std::size_t k = 0, plan = 0; k < c.shape->arguments.size(); ++k) {
+        if (!c.shape->arguments[k].fromPlan) continue;
+        if (c.shape->arguments[k].name == "fftSize") return std::max(1, c.planArguments[plan].i / 4);
         ++plan;
     }
     return 1;
@@ -149,7 +149,7 @@ struct Stretch {
 Stretch StretchFor(Computed& k, std::size_t start, int count, std::size_t n) {
     const std::size_t end = start + static_cast<std::size_t>(count);
     const std::size_t from = k.carried;
-    switch (k.plan->spec->stretch) {
+    switch (k.plan->shape->stretch) {
         case BlockStretch::QuarterWindows: {
             const std::size_t q = static_cast<std::size_t>(QuarterWindow(*k.plan));
             k.carried = end == n ? n : from + (end - from) / q * q;
@@ -256,9 +256,9 @@ RunResult RunPlan(const Recording& recording, const Plan& plan, const LoadedLibr
         ChannelInfo* r = host.Add(id);
         r->ListIndex = listPosition++;
         const std::size_t length = n + Padding(c);
-        Computed k{&c, r, host.Results(r, length), library.Resolve(c.spec->name), {}};
+        Computed k{&c, r, host.Results(r, length), library.Resolve(c.shape->name), {}};
         const RecordedChannel* own =
-            c.spec->name == "GetPowerAvgSelf" && !c.sources.empty() ? recording.Find(c.sources[0]) : nullptr;
+            c.shape->name == "GetPowerAvgSelf" && !c.sources.empty() ? recording.Find(c.sources[0]) : nullptr;
         std::vector<float> samples(length, 0.0f);
         if (own != nullptr) std::copy(own->samples.begin(), own->samples.end(), samples.begin());
         host.Samples(r, samples);
@@ -275,9 +275,9 @@ RunResult RunPlan(const Recording& recording, const Plan& plan, const LoadedLibr
             r->SourceByIndex = 0;
         }
         const std::size_t bufferLength = static_cast<std::size_t>(std::max(WindowOf(c), 64));
-        for (const ExportArgument& a : c.spec->arguments)
+        for (const ExportArgument& a : c.shape->arguments)
             if (a.type == 'b') k.buffers.push_back(host.Memory().Floats(bufferLength));
-        if (!c.puParams.empty() || std::any_of(c.spec->arguments.begin(), c.spec->arguments.end(),
+        if (!c.puParams.empty() || std::any_of(c.shape->arguments.begin(), c.shape->arguments.end(),
                                                [](const ExportArgument& a) { return a.type == 'p'; })) {
             k.puParams = host.Memory().Floats(std::max<std::size_t>(16, c.puParams.size()));
             std::copy(c.puParams.begin(), c.puParams.end(), k.puParams);
@@ -285,7 +285,7 @@ RunResult RunPlan(const Recording& recording, const Plan& plan, const LoadedLibr
         // The pulse-queue speed tracker keeps its crossings in a queue the host
         // constructs: 3 P + 1 entries, so each ramp reaches its value one
         // revolution after the oldest crossing.
-        if (c.spec->name == "GetBSCLRPM") {
+        if (c.shape->name == "GetBSCLRPM") {
             const double pulses = std::max(1.0, std::floor(r->PulsesPerRev));
             if (!(pulses <= 100000.0))
                 throw InputError(planFile, c.line, 1, "PulsesPerRev must be between 1 and 100000");
@@ -300,7 +300,7 @@ RunResult RunPlan(const Recording& recording, const Plan& plan, const LoadedLibr
     auto Arguments = [&](const Computed& k, int start, int count) {
         std::vector<ArgumentValue> values;
         std::size_t plan = 0, buffer = 0;
-        for (const ExportArgument& a : k.plan->spec->arguments) {
+        for (const ExportArgument& a : k.plan->shape->arguments) {
             if (a.fromPlan) {
                 values.push_back(k.plan->planArguments[plan++]);
                 continue;
@@ -326,11 +326,11 @@ RunResult RunPlan(const Recording& recording, const Plan& plan, const LoadedLibr
     auto Call = [&](Computed& k, int start, int count) {
         void* first = host.List();
         void* second = k.record;
-        if (k.plan->spec->recordArguments) {
+        if (k.plan->shape->recordArguments) {
             first = byName.at(k.plan->sources[0]);
             second = k.plan->sources.size() > 1 ? byName.at(k.plan->sources[1]) : nullptr;
         }
-        return CallExport(k.address, *k.plan->spec, first, second, Arguments(k, start, count));
+        return CallExport(k.address, *k.plan->shape, first, second, Arguments(k, start, count));
     };
 
     // Block phase: every block channel for each block, start 0 first.
@@ -339,7 +339,7 @@ RunResult RunPlan(const Recording& recording, const Plan& plan, const LoadedLibr
     for (std::size_t start = 0; start < n; start += static_cast<std::size_t>(block)) {
         const int count = static_cast<int>(std::min<std::size_t>(block, n - start));
         for (Computed& k : computed) {
-            if (k.address == nullptr || k.plan->spec->kind != ExportKind::Block) continue;
+            if (k.address == nullptr || k.plan->shape->kind != ExportKind::Block) continue;
             const Stretch s = StretchFor(k, start, count, n);
             if (s.count <= 0) continue;
             // A call from position 0 is never marked: a first window may leave
@@ -347,7 +347,7 @@ RunResult RunPlan(const Recording& recording, const Plan& plan, const LoadedLibr
             // initial zeros. The quarter-window ramps start from element 0,
             // which their first window writes, so theirs can be.
             const bool last = s.start + static_cast<std::size_t>(s.count) == n &&
-                              (s.start > 0 || k.plan->spec->stretch == BlockStretch::QuarterWindows);
+                              (s.start > 0 || k.plan->shape->stretch == BlockStretch::QuarterWindows);
             if (last) k.writtenEnd = WrittenEnd(k.results, s.start, n, [&] { Call(k, static_cast<int>(s.start), s.count); });
             else Call(k, static_cast<int>(s.start), s.count);
         }
@@ -360,8 +360,8 @@ RunResult RunPlan(const Recording& recording, const Plan& plan, const LoadedLibr
     std::map<std::string, std::size_t> completedEnds;  // of the block channels reported so far
     for (Computed& k : computed) {
         const PlanChannel& c = *k.plan;
-        ReportRow row{c.label, c.spec->name, c.unit, 0.0, k.address == nullptr, c.expect, c.tolerance, {}};
-        if (c.spec->kind == ExportKind::WholeRecord) {
+        ReportRow row{c.label, c.shape->name, c.unit, 0.0, k.address == nullptr, c.expect, c.tolerance, {}};
+        if (c.shape->kind == ExportKind::WholeRecord) {
             if (k.address != nullptr) {
                 const double before = k.record->SummaryValue;
                 row.value = Call(k, 0, static_cast<int>(n));
@@ -372,7 +372,7 @@ RunResult RunPlan(const Recording& recording, const Plan& plan, const LoadedLibr
             std::vector<float> values(k.results, k.results + n);
             // The first quarter of the record is left out: ramps and trackers settle there.
             const std::size_t from = n / 4;
-            std::size_t to = CompletedEnd(*k.plan->spec, *k.record, k.writtenEnd, n);
+            std::size_t to = CompletedEnd(*k.plan->shape, *k.record, k.writtenEnd, n);
             // A curve computed from other curves is final only as far as they are.
             for (const std::string& source : c.sources)
                 if (auto e = completedEnds.find(source); e != completedEnds.end()) to = std::min(to, e->second);

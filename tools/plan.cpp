@@ -156,9 +156,9 @@ FieldSetting ParseFieldValue(LineParser& p, const Token& key, const FieldLayout&
     return setting;
 }
 
-std::string ArgumentNames(const ExportSpec& spec) {
+std::string ArgumentNames(const ExportShape& shape) {
     std::string names;
-    for (const ExportArgument& a : spec.arguments)
+    for (const ExportArgument& a : shape.arguments)
         if (a.fromPlan) names += (names.empty() ? "" : ", ") + a.name;
     return names.empty() ? "none" : names;
 }
@@ -222,8 +222,8 @@ private:
         c.line = number;
         p.Expect("=");
         const Token& exportName = p.Word("an export name");
-        c.spec = FindExport(exportName.text);
-        if (c.spec == nullptr) p.Fail(exportName, "unknown export \"" + exportName.text + "\"");
+        c.shape = FindExport(exportName.text);
+        if (c.shape == nullptr) p.Fail(exportName, "unknown export \"" + exportName.text + "\"");
         Arguments(p, c, exportName);
         if (p.PeekIs("from")) {
             p.Take();
@@ -253,12 +253,12 @@ private:
         if (!p.PeekIs(")")) values = p.List();
         const Token& close = p.Expect(")");
         std::vector<const ExportArgument*> wanted;
-        for (const ExportArgument& a : c.spec->arguments)
+        for (const ExportArgument& a : c.shape->arguments)
             if (a.fromPlan) wanted.push_back(&a);
         if (values.size() != wanted.size())
             p.Fail(values.size() > wanted.size() ? values[wanted.size()]->column : close.column,
                    "wrong argument count: " + exportName.text + " takes " + std::to_string(wanted.size()) +
-                       " (" + ArgumentNames(*c.spec) + "), given " + std::to_string(values.size()));
+                       " (" + ArgumentNames(*c.shape) + "), given " + std::to_string(values.size()));
         for (std::size_t k = 0; k < values.size(); ++k) {
             const ExportArgument& a = *wanted[k];
             const Token& t = *values[k];
@@ -270,7 +270,7 @@ private:
             // The library ends the process on such a window; the host refuses it first.
             if (a.name == "fftSize") {
                 if (v.i < 4) p.Fail(t, "window length " + t.text + " is below 4");
-                if ((v.i <= 64 || c.spec->powerOfTwoAnySize) && !IsPowerOfTwo(v.i))
+                if ((v.i <= 64 || c.shape->powerOfTwoAnySize) && !IsPowerOfTwo(v.i))
                     p.Fail(t, "window length " + t.text + " is not a power of two");
             }
             if (a.name == "windowSize" && v.i < 1) p.Fail(t, "window length " + t.text + " is below 1");
@@ -280,11 +280,11 @@ private:
 
     void CheckSourceCount(LineParser& p, PlanChannel& c, const Token& exportName) {
         const int given = static_cast<int>(c.sources.size());
-        int wanted = c.spec->sources;
+        int wanted = c.shape->sources;
         // The self-averaging export reads its own samples: the one source names the channel they are copied from.
-        if (c.spec->name == "GetPowerAvgSelf") wanted = 1;
+        if (c.shape->name == "GetPowerAvgSelf") wanted = 1;
         // The status exports take the two channels listed just before them.
-        if (c.spec->sources == 0 && c.spec->name != "GetPowerAvgSelf") {
+        if (c.shape->sources == 0 && c.shape->name != "GetPowerAvgSelf") {
             wanted = 2;
             if (given == 2) {
                 const auto& chans = plan_.channels;
@@ -304,7 +304,7 @@ private:
             c.fields.push_back(ParseFieldValue(p, key, *layout));
             return;
         }
-        for (const ExportArgument& a : c.spec->arguments)
+        for (const ExportArgument& a : c.shape->arguments)
             if (!a.fromPlan && a.name == key.text && a.type != 'b' && a.type != 'p') {
                 const Token& value = p.Word("a value");
                 c.hostArgumentOverrides[key.text] = p.Number(value, key.text.c_str());
@@ -338,7 +338,7 @@ private:
         } else if (key.text == "puParams") {
             for (const Token* t : p.List()) c.puParams.push_back(static_cast<float>(p.Number(*t, "puParams")));
         } else {
-            p.Fail(key, "unknown setting \"" + key.text + "\" for " + c.spec->name);
+            p.Fail(key, "unknown setting \"" + key.text + "\" for " + c.shape->name);
         }
     }
 

@@ -31,7 +31,7 @@ enum class Statistic { Mean, Rms, Last };
 
 struct PlanChannel {
     std::string name;
-    const ExportSpec* spec = nullptr;
+    const ExportShape* shape = nullptr;
     std::vector<std::string> sources;
     std::vector<ArgumentValue> planArguments;            // in the order of the export's plan arguments
     std::map<std::string, double> hostArgumentOverrides;  // e.g. samplesPerMs=12.8

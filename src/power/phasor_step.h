@@ -84,7 +84,7 @@ Phasor StoreRmsPhasor(Spectrum s, int h, int points);
 
 // The RMS value of harmonic h of a transformed spectrum of P points,
 // |2·bin/P| · kRmsScale. The whole-record magnitude exports leave the scaled
-// parts 2·bin/P in the spectrum for the host (StoredBack) and take the
+// values 2·bin/P in the spectrum for the host (StoredBack) and take the
 // magnitude of those stored floats; the block exports keep them unrounded.
 enum class ScaledParts { Kept, StoredBack };
 double BinRms(Spectrum s, int h, int points, ScaledParts parts);

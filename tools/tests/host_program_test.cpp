@@ -137,7 +137,7 @@ TEST(HostPlan, SettingsArgumentsAndChecks) {
 
     ASSERT_EQ(plan.channels.size(), 4u);
     const PlanChannel& p = plan.channels[0];
-    EXPECT_EQ(p.spec->name, "GetP");
+    EXPECT_EQ(p.shape->name, "GetP");
     EXPECT_EQ(p.sources, (std::vector<std::string>{"Ua", "Ia"}));
     ASSERT_EQ(p.planArguments.size(), 1u);
     EXPECT_EQ(p.planArguments[0].i, 256);
