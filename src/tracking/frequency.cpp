@@ -98,13 +98,8 @@ private:
 
 void GetFrequenceStatus(CPtrList* channels, ChannelInfo* target, int32_t start, int32_t count,
                         int32_t samplesPer20ms, double samplesPerMs, int32_t totalSamples, int32_t refreshExtremes) {
-    ChannelInfo* sources[1];
-    if (!ResolveSources(channels, target, LookupFor("GetFrequenceStatus"), sources)) return;
-    PulseSource source;
-    if (!PreparePulseSource(sources[0], totalSamples, refreshExtremes, &source)) return;
-    ThreeSlotRule rule = kThreePeriodRule;
-    rule.lookBack = Trunc(samplesPerMs * 0.5);
-    RunThreeSlotTracker<RisesOntoLevel>(source, target, rule, {start, count, samplesPer20ms, totalSamples, samplesPerMs});
+    TrackThreeSlots<RisesOntoLevel>(channels, target, "GetFrequenceStatus", kThreePeriodRule, refreshExtremes,
+                                {start, count, samplesPer20ms, totalSamples, samplesPerMs});
 }
 
 void GetFrequenceStatus2(CPtrList* channels, ChannelInfo* target, int32_t start, int32_t count, double samplesPerMs,

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "dsp/window_extremes.h"
+#include "frame/resolve.h"
 #include "tracking/presence.h"
 
 bool PreparePulseSource(ChannelInfo* source, int32_t totalSamples, int32_t refreshExtremes, PulseSource* out) {
@@ -112,3 +113,18 @@ template void RunThreeSlotTracker<RisesOntoLevel>(const PulseSource&, ChannelInf
                                                   const ThreeSlotCall&);
 template void RunThreeSlotTracker<RisesThrough>(const PulseSource&, ChannelInfo*, const ThreeSlotRule&,
                                                 const ThreeSlotCall&);
+
+template <RiseTest Rises>
+void TrackThreeSlots(CPtrList* channels, ChannelInfo* target, const char* exportName, ThreeSlotRule rule,
+                     int32_t refreshExtremes, const ThreeSlotCall& call) {
+    ChannelInfo* sources[1];
+    if (!ResolveSources(channels, target, LookupFor(exportName), sources)) return;
+    PulseSource source;
+    if (!PreparePulseSource(sources[0], call.totalSamples, refreshExtremes, &source)) return;
+    rule.lookBack = Trunc(call.samplesPerMs * 0.5);
+    RunThreeSlotTracker<Rises>(source, target, rule, call);
+}
+template void TrackThreeSlots<RisesOntoLevel>(CPtrList*, ChannelInfo*, const char*, ThreeSlotRule, int32_t,
+                                              const ThreeSlotCall&);
+template void TrackThreeSlots<RisesThrough>(CPtrList*, ChannelInfo*, const char*, ThreeSlotRule, int32_t,
+                                            const ThreeSlotCall&);

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "frame/channel_info.h"
+#include "frame/host_list.h"
 #include "tracking/crossing.h"
 
 using RiseTest = bool (*)(double before, double after, double level);
@@ -61,6 +62,17 @@ extern template void RunThreeSlotTracker<RisesOntoLevel>(const PulseSource&, Cha
                                                          const ThreeSlotCall&);
 extern template void RunThreeSlotTracker<RisesThrough>(const PulseSource&, ChannelInfo*, const ThreeSlotRule&,
                                                        const ThreeSlotCall&);
+
+// A whole three-slot export: its one source resolved by the export's own rule
+// and prepared, the glitch window set to half a millisecond, then the tracker.
+// Nothing is written when the source is missing or flat.
+template <RiseTest Rises>
+void TrackThreeSlots(CPtrList* channels, ChannelInfo* target, const char* exportName, ThreeSlotRule rule,
+                     int32_t refreshExtremes, const ThreeSlotCall& call);
+extern template void TrackThreeSlots<RisesOntoLevel>(CPtrList*, ChannelInfo*, const char*, ThreeSlotRule, int32_t,
+                                                     const ThreeSlotCall&);
+extern template void TrackThreeSlots<RisesThrough>(CPtrList*, ChannelInfo*, const char*, ThreeSlotRule, int32_t,
+                                                   const ThreeSlotCall&);
 
 // The samples in the glitch window and the skip after a stored crossing.
 constexpr int32_t kSkipAfterCrossing = 9;

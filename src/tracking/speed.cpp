@@ -29,13 +29,8 @@ void Fill(float* r, int32_t from, int32_t to, float value) {
 
 void GetRPM(CPtrList* channels, ChannelInfo* target, int32_t start, int32_t count, int32_t samplesPer20ms,
             double samplesPerMs, int32_t totalSamples, int32_t refreshExtremes) {
-    ChannelInfo* sources[1];
-    if (!ResolveSources(channels, target, LookupFor("GetRPM"), sources)) return;
-    PulseSource source;
-    if (!PreparePulseSource(sources[0], totalSamples, refreshExtremes, &source)) return;
-    ThreeSlotRule rule = kOnePulseRule;
-    rule.lookBack = Trunc(samplesPerMs * 0.5);
-    RunThreeSlotTracker<RisesThrough>(source, target, rule, {start, count, samplesPer20ms, totalSamples, samplesPerMs});
+    TrackThreeSlots<RisesThrough>(channels, target, "GetRPM", kOnePulseRule, refreshExtremes,
+                                {start, count, samplesPer20ms, totalSamples, samplesPerMs});
 }
 
 void GetBSCLRPM(CPtrList* channels, ChannelInfo* target, int32_t start, int32_t count, int32_t samplesPer20ms,
