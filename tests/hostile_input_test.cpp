@@ -421,19 +421,56 @@ TEST(HostileInput, RandomBlocksAndWindowsStayInsideTheirArrays) {
     }
 }
 
-// A window of 5 to 64 points that is no power of two ends the process with the
-// transform's message, by design; for the harmonic magnitude a window of any
-// length does. (Windows below 4 never reach the transform: the block exports
-// return at once, as the broken-argument cases above show for a window of 2.)
-TEST(HostileInputDeathTest, WindowsThatAreNoPowerOfTwoEndTheProcess) {
-    for (int fft : {5, 12, 48, 63})
+// A window length the transform refuses ends the process with its message as
+// soon as the call's sources resolve: 64 or less and no power of two (0, 3 and
+// negative lengths too, whose hop could never advance), or for the harmonic
+// magnitude any length that is no power of two. Block forms from the table
+// above (the Ex exports take a moving-average length instead), then
+// whole-record forms.
+using WholeCall = void (*)(CPtrList*, ChannelInfo*, int fft, float* const* b, float* pu);
+struct WholeRecord {
+    const char* name;
+    Ids ids;
+    WholeCall call;
+};
+#define WHOLE_FFT(name, ids, ...) \
+    WholeRecord{name, ids, [](CPtrList* l, ChannelInfo* t, int fft, float* const* b, float* pu) { \
+                    (void)b, (void)pu; (void)(__VA_ARGS__); }}
+const WholeRecord kWholeRecord[] = {
+    WHOLE_FFT("Get3PBy1Sum", kVI, Get3PBy1Sum(l, t, 0, kEnd, fft, b[0], b[1], b[2], b[3])),
+    WHOLE_FFT("GetThreeLinePSum", kLine, GetThreeLinePSum(l, t, 0, kEnd, fft)),
+    WHOLE_FFT("GetTwoAnglePAllSum", kTwo, GetTwoAnglePAllSum(l, t, 0, kEnd, fft)),
+    WHOLE_FFT("GetZXPartSum", kCurrents, GetZXPartSum(l, t, 0, kEnd, fft)),
+    WHOLE_FFT("GetAngleToLineSum", kPhases, GetAngleToLineSum(l, t, 0, kEnd, 1, fft, b[0], b[1])),
+    WHOLE_FFT("GetPSum", kVI, GetPSum(l, t, 0, kEnd, fft, b[0], b[1], b[2], b[3])),
+    WHOLE_FFT("GetUTSum", kVI, GetUTSum(l, t, 0, kEnd, fft, pu)),
+    WHOLE_FFT("GetHarmonicValueSum", (Ids{4}), (t->HarmonicOrder = 3.0f, GetHarmonicValueSum(l, t, 0, kEnd, fft, b[0], b[1]))),
+};
+
+TEST(HostileInputDeathTest, WindowsTheTransformRefusesEndTheProcess) {
+    const int refused[] = {-8, 0, 3, 12, 63};
+    int k = 0;
+    const auto expectEnd = [&](const char* name, const std::function<void(Recording&, int, float* const*)>& call) {
+        const int fft = refused[k++ % std::size(refused)];
         EXPECT_EXIT(
             {
                 Recording r(true);
-                GetThreeLineP(r.List(), r.Target(kLine), 0, 1000, fft);
+                float* b[4];
+                for (float*& buffer : b) buffer = r.host.Memory().Floats(256, true);
+                call(r, fft, b);
             },
-            testing::ExitedWithCode(1), std::to_string(fft) + " is not a power of two")
-            << fft;
+            testing::ExitedWithCode(1), "^" + std::to_string(fft) + " is not a power of two\n$")
+            << name << ", window " << fft;
+    };
+    for (const WindowedExport& e : kWindowed)
+        if (std::string(e.name).find("Ex") == std::string::npos)
+            expectEnd(e.name, [&](Recording& r, int fft, float* const* b) {
+                e.call(r.List(), r.Target(e.ids, e.kind), 0, 1000, fft, b);
+            });
+    for (const WholeRecord& e : kWholeRecord)
+        expectEnd(e.name, [&](Recording& r, int fft, float* const* b) {
+            e.call(r.List(), r.Target(e.ids), fft, b, r.puParams.data());
+        });
     EXPECT_EXIT(
         {
             Recording r(true);

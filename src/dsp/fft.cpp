@@ -112,6 +112,11 @@ uint32_t ReverseBits(uint32_t value, int bits) {
     return reversed;
 }
 
+void CheckFftSize(int size, uint32_t reduce) {
+    const bool reduced = reduce != 0 && size > kReducedPoints;
+    if (!reduced && !IsPowerOfTwo(size)) Abort("%d is not a power of two\n", size);
+}
+
 int Fft(int size, uint8_t inverse, const float* reIn, const float* imIn, float* reOut, float* imOut,
         uint32_t reduce) {
     if (reIn == nullptr || reOut == nullptr || imOut == nullptr) return 0;
@@ -140,7 +145,7 @@ int Fft(int size, uint8_t inverse, const float* reIn, const float* imIn, float* 
         return kReducedPoints;
     }
 
-    if (!IsPowerOfTwo(size)) Abort("%d is not a power of two\n", size);
+    CheckFftSize(size, reduce);
     const int bits = FftBitCount(size);
     for (int i = 0; i < size; ++i) {
         const uint32_t j = ReverseBits(static_cast<uint32_t>(i), bits);

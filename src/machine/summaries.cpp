@@ -67,9 +67,9 @@ double AngleBetween(CPtrList* channels, ChannelInfo* target, const char* name, i
     return FoldPowerAngle(degrees);
 }
 
-// A window length with no window in it: no phasor can be formed and nothing is
-// written (a length that is not a power of two is left to the transform).
-bool NoWindow(int fftSize) { return fftSize < 1; }
+// A window the phasors cannot be formed from: nothing is written. Every length
+// the transform takes will do; any other ends the process in the check.
+bool NoWindow(int fftSize) { return !UsableWindow(fftSize, 1, Transform::Reduced); }
 
 }  // namespace
 

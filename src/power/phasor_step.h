@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "dsp/fft.h"
 #include "frame/channel_info.h"
 
 constexpr double kRmsScale = 0.7071067932881648;   // sqrt(1/2) as float precision rounds it
@@ -37,6 +38,18 @@ constexpr HarmonicSet kHarmonicsOneToTwentyOne{1, kHighestHarmonic};
 // Which transform a window gets: the 64-point subsample of the power exports, or
 // the full length that the harmonic-magnitude exports need for high orders.
 enum class Transform : uint32_t { FullLength = 0, Reduced = 1 };
+
+// Whether an export can walk windows of fftSize samples with this transform.
+// A length the transform refuses (not a power of two where it takes every
+// point: 0, 1, 3 and negative lengths too) ends the process here with the
+// transform's message, once the call's sources have resolved and before a work
+// buffer is sized or a hop taken from it: the first window would end it the
+// same way. A power of two below the export's minimum returns false, and the
+// call returns without writing.
+inline bool UsableWindow(int fftSize, int minimum, Transform transform) {
+    CheckFftSize(fftSize, static_cast<uint32_t>(transform));
+    return fftSize >= minimum;
+}
 
 // One source's spectrum: caller-supplied work buffers or the call's own scratch.
 struct Spectrum {

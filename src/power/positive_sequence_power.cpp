@@ -87,7 +87,7 @@ void RunPositiveSequence(CPtrList* channels, ChannelInfo* target, SourceLookup l
                          int fftSize, double (*windowValue)(Components, uint32_t, double)) {
     ChannelInfo* records[6];
     if (!ResolveSources(channels, target, lookup, records)) return;
-    if (WindowTooShort(fftSize, kMinimumBlockWindow)) return;
+    if (!UsableWindow(fftSize, kMinimumBlockWindow, Transform::Reduced)) return;
     ScratchSources<6> own(records, Reads::Samples, fftSize, kFundamentalOnly);
     const Complex a = kRotation;
     const Complex a2 = a * a;   // formed at run time, close to (-0.5, +sqrt(3)/2)

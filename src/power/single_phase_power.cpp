@@ -69,7 +69,7 @@ bool Prepare(CPtrList* channels, ChannelInfo* target, SourceLookup lookup, const
     ChannelInfo* records[2];
     if (!ResolveSources(channels, target, lookup, records)) return false;
     const int minimum = rule.harmonics.last > 1 ? kMinimumAllHarmonicsWindow : minimumWindow;
-    if (WindowTooShort(fftSize, minimum)) return false;
+    if (!UsableWindow(fftSize, minimum, Transform::Reduced)) return false;
     const Spectrum spectra[2] = {{spec0Re, spec0Im}, {spec1Re, spec1Im}};
     call.rule = rule;
     call.sources = PrepareSources(records, reads, spectra, rule.harmonics);

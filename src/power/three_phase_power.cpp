@@ -54,7 +54,7 @@ double WithSources(CPtrList* channels, ChannelInfo* target, SourceLookup lookup,
     ChannelInfo* records[N];
     if (!ResolveSources(channels, target, lookup, records)) return 0.0;
     const int minimum = set.last > 1 ? kMinimumAllHarmonicsWindow : minimumWindow;
-    if (WindowTooShort(fftSize, minimum)) return 0.0;
+    if (!UsableWindow(fftSize, minimum, Transform::Reduced)) return 0.0;
     ScratchSources<N> own(records, reads, fftSize, set);
     MultiPairCall<N> call{wiring, set, kindOf(target->CalcKind), target->Scale, LineTurnOf(), fftSize, own};
     return body(call);

@@ -50,11 +50,6 @@ constexpr BlockWalk kLeadingWalk{RampPlacement::Leading, BlockEnd::Exclusive, Wi
 constexpr int kMinimumBlockWindow = 4;        // below it the hop fftSize/4 is 0
 constexpr int kMinimumAllHarmonicsWindow = 32;   // bin 21 inside every spectrum
 
-// A window length an export cannot use: a power of two below the export's
-// minimum. Such a call returns without writing. Any length that is not a power
-// of two is left to the transform, which reports it and ends the process.
-inline bool WindowTooShort(int fftSize, int minimum) { return fftSize < minimum && IsPowerOfTwo(fftSize); }
-
 inline int WindowOffset(WindowPlacement placement, int pos, int fftSize) {
     if (placement == WindowPlacement::EndsAtPosition) return pos > fftSize ? pos - fftSize : 0;
     return pos < fftSize ? 0 : pos - fftSize + 1;

@@ -65,7 +65,7 @@ void GetAngleToLine(CPtrList* channels, ChannelInfo* target, int32_t start, int3
     if (channels == nullptr || specRe == nullptr || specIm == nullptr) return;
     ChannelInfo* phases[3];
     if (!ResolveSources(channels, target, LookupFor("GetAngleToLine"), phases)) return;
-    if (fftSize < kMinimumBlockWindow || count < fftSize) return;
+    if (!UsableWindow(fftSize, kMinimumBlockWindow, Transform::Reduced) || count < fftSize) return;
     std::unique_ptr<float[]> line(new float[count]());
     FormLine(line.get(), SelectPair(phases, pair, Reads::Samples), start, count);
     float* result = ResultArray(target);
@@ -85,7 +85,7 @@ double GetAngleToLineSum(CPtrList* channels, ChannelInfo* target, int32_t start,
     if (channels == nullptr || specRe == nullptr || specIm == nullptr) return 0.0;
     ChannelInfo* phases[3];
     if (!ResolveSources(channels, target, LookupFor("GetAngleToLineSum"), phases)) return 0.0;
-    if (fftSize < kMinimumBlockWindow) return 0.0;   // the same windows as the block form
+    if (!UsableWindow(fftSize, kMinimumBlockWindow, Transform::Reduced)) return 0.0;   // as the block form
     float* result = ResultArray(target);
     FormLine(result + start, SelectPair(phases, pair, Reads::Results), start, length);
     double sum = 0.0;

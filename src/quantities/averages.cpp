@@ -29,10 +29,12 @@ void AverageBlock(CPtrList* channels, ChannelInfo* target, int start, int count,
 // The harmonic order h the target asks for, or -1 when the spectrum of a
 // window of fftSize samples has no such bin or the window is too short to
 // step. Such a call returns without writing rather than read outside the
-// spectrum.
+// spectrum. The full-length transform takes powers of two only: any other
+// window length ends the process here, whatever the order.
 int HarmonicBin(const ChannelInfo* target, int fftSize) {
+    if (!UsableWindow(fftSize, kMinimumBlockWindow, Transform::FullLength)) return -1;
     const float order = target->HarmonicOrder;
-    if (fftSize < kMinimumBlockWindow || !(order > -1.0f && order < static_cast<float>(fftSize))) return -1;
+    if (!(order > -1.0f && order < static_cast<float>(fftSize))) return -1;
     const int h = static_cast<int>(order);   // truncated toward zero
     return h < fftSize ? h : -1;
 }
@@ -80,9 +82,10 @@ extern "C" double GetAvgValueExtSum(CPtrList*, ChannelInfo*)
 void GetHarmonicValue(CPtrList* channels, ChannelInfo* target, int32_t start, int32_t count, int32_t fftSize,
                       float* specRe, float* specIm, int32_t recordEnd, int32_t resultLength) {
     if (channels == nullptr || specRe == nullptr || specIm == nullptr) return;
-    const int h = HarmonicBin(target, fftSize);
     ChannelInfo* source[1];
-    if (h < 0 || !ResolveSources(channels, target, LookupFor("GetHarmonicValue"), source)) return;
+    if (!ResolveSources(channels, target, LookupFor("GetHarmonicValue"), source)) return;
+    const int h = HarmonicBin(target, fftSize);
+    if (h < 0) return;
     const float* samples = SampleArray(source[0]);
     constexpr BlockWalk kWalk{RampPlacement::Trailing, BlockEnd::Exclusive, WindowPlacement::EndsAtPosition};
     float* result = ResultArray(target);
@@ -99,9 +102,10 @@ void GetHarmonicValue(CPtrList* channels, ChannelInfo* target, int32_t start, in
 double GetHarmonicValueSum(CPtrList* channels, ChannelInfo* target, int32_t start, int32_t length,
                            int32_t fftSize, float* specRe, float* specIm) {
     if (channels == nullptr || specRe == nullptr || specIm == nullptr) return 0.0;
-    const int h = HarmonicBin(target, fftSize);
     ChannelInfo* source[1];
-    if (h < 0 || !ResolveSources(channels, target, LookupFor("GetHarmonicValueSum"), source)) return 0.0;
+    if (!ResolveSources(channels, target, LookupFor("GetHarmonicValueSum"), source)) return 0.0;
+    const int h = HarmonicBin(target, fftSize);
+    if (h < 0) return 0.0;
     const float* values = ResultArray(source[0]);
     float* result = ResultArray(target);
     FloatMean mean;

@@ -58,14 +58,14 @@ struct Phases {
     }
 };
 
-// A window shorter than 4 samples would not hop (q = 0): such a call returns
-// without writing. The sources must hold the block's windows and the target
+// A power-of-two window shorter than 4 samples would not hop (q = 0): such a
+// call returns without writing. The sources must hold the block's windows and the target
 // start + count results, as for every block export.
 void ComponentBlock(CPtrList* channels, ChannelInfo* target, int start, int count, int fftSize,
                     Sequence sequence, const char* exportName) {
     ChannelInfo* records[3];
     if (!ResolveSources(channels, target, LookupFor(exportName), records)) return;
-    if (fftSize < kMinimumBlockWindow) return;
+    if (!UsableWindow(fftSize, kMinimumBlockWindow, Transform::Reduced)) return;
     const int q = fftSize / 4;
     if (count - q < 0) return;
     const Phases phases(records, Reads::Samples, fftSize);
@@ -83,7 +83,7 @@ double ComponentSum(CPtrList* channels, ChannelInfo* target, int start, int coun
                     const char* exportName) {
     ChannelInfo* records[3];
     if (!ResolveSources(channels, target, LookupFor(exportName), records)) return 0.0;
-    if (fftSize < kMinimumBlockWindow) return 0.0;
+    if (!UsableWindow(fftSize, kMinimumBlockWindow, Transform::Reduced)) return 0.0;
     const Phases phases(records, Reads::Results, fftSize);
     float* result = ResultArray(target);
     FloatMean mean;
