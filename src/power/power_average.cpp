@@ -113,10 +113,8 @@ double GetPowerAvgSumExtra(CPtrList* channels, ChannelInfo* target, int32_t star
     for (int32_t j = 0; j < count;) {
         const int32_t n = start + j;
         if (n > count - 2 * margin - 1) break;
-        if (totalSamples - n <= 0) {
-            ++j;
-            continue;
-        }
+        // Past the recorded samples no later position scans anything either.
+        if (totalSamples - n <= 0) break;
         // The first rising zero crossing after n, then the first one more
         // than the shortest period after it.
         double a = 0.0, b = 0.0;
@@ -131,10 +129,11 @@ double GetPowerAvgSumExtra(CPtrList* channels, ChannelInfo* target, int32_t star
                 b = t, havePair = true;
             }
         }
-        if (!havePair) {
-            ++j;
-            continue;
-        }
+        // A scan from a later position sees a subset of these crossings, each no
+        // further than the shortest period from its own first one: it finds no
+        // pair either, so the record holds no more periods (a long flat or
+        // single-crossing tail costs one scan, not one per position).
+        if (!havePair) break;
         const double f = rate / std::fabs(a - b);
         const int32_t length = Trunc(rate / f);   // the period in whole samples
         const int32_t last = Trunc(b);
