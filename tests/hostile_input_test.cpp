@@ -1,5 +1,6 @@
 // Hostile and broken input. Every export runs on a recording whose arrays each
-// end at an inaccessible page (a read or write past an array faults), first on
+// end at an inaccessible page (a read or write past an array faults; a second
+// pass puts the page before each array instead), first on
 // samples full of NaN, infinities, subnormals, ±1e30 and long runs of zeros,
 // then with the broken calls a host can make: null, empty and short lists,
 // unresolvable sources, null buffers, zero and negative counts, windows too
@@ -123,6 +124,7 @@ struct Guard {
 
     void Start(Recording& r, ChannelInfo* t) {
         watch = std::make_unique<ByteWatch>(r.host);
+        watch->Watch(r.puParams, 13 * sizeof(float));   // read, never written
         AMPORA_ALLOW_FIELD(*watch, t, HarmonicOrder);
         AMPORA_ALLOW_FIELD(*watch, t, ListIndex);
         AMPORA_ALLOW_FIELD(*watch, t, UseSource);
@@ -165,10 +167,11 @@ std::vector<ExportCall> CallsToRun() {
 }
 
 // One export under one kind of input, in a child.
-std::string RunCase(const ExportCall& call, unsigned seed, May may, const std::function<void(Recording&)>& spoil) {
+std::string RunCase(const ExportCall& call, unsigned seed, May may, GuardSide side,
+                    const std::function<void(Recording&)>& spoil) {
     return InChild([&] {
         std::mt19937 rng(seed);
-        Recording r(true);
+        Recording r(true, side);
         Poison(r, rng);
         spoil(r);
         Guard guard;
@@ -205,9 +208,11 @@ TEST(HostileInput, EveryExportOnHostileSamplesAndBrokenLists) {
         bool broken;
         bool ofSources;   // breaks only the target's sources
         std::function<void(Recording&)> spoil;
+        GuardSide side = GuardSide::AfterEnd;
     };
     const ListCase cases[] = {
         {"hostile samples", false, false, [](Recording&) {}},
+        {"hostile samples, guard pages before the arrays", false, false, [](Recording&) {}, GuardSide::BeforeStart},
         {"short list", false, false, [](Recording& r) {
              ListFree(&shortList);
              ListInit(&shortList);
@@ -227,7 +232,7 @@ TEST(HostileInput, EveryExportOnHostileSamplesAndBrokenLists) {
             if ((c.ofSources && kNoSources.count(name) != 0) || (std::string(c.name) == "empty list" && name == kOwnSamples))
                 continue;
             const May may = c.broken ? May::Nothing : WritesRecords(calls[i]) ? May::Records : May::Target;
-            EXPECT_EQ("", RunCase(calls[i], kSeed + static_cast<unsigned>(i), may, c.spoil)) << name << ", " << c.name;
+            EXPECT_EQ("", RunCase(calls[i], kSeed + static_cast<unsigned>(i), may, c.side, c.spoil)) << name << ", " << c.name;
         }
 }
 
@@ -352,7 +357,7 @@ TEST(HostileInput, BrokenArgumentsReturnInsideTheirArrays) {
                       guard.may = c.may;
                       r.onTarget = [&](ChannelInfo* t) { guard.Start(r, t); };
                       ChannelInfo* t = r.Target(c.ids, c.kind);
-                      const double result = c.call(r.List(), t, b, r.puParams.data());
+                      const double result = c.call(r.List(), t, b, r.puParams);
                       std::string report = guard.Report();
                       if (c.may == May::Nothing && result != 0.0) report += "returned " + std::to_string(result) + "\n";
                       return report;
@@ -393,11 +398,12 @@ const WindowedExport kWindowed[] = {
 };
 
 TEST(HostileInput, RandomBlocksAndWindowsStayInsideTheirArrays) {
-    for (std::size_t i = 0; i < std::size(kWindowed); ++i) {
+    for (std::size_t i = 0; i < std::size(kWindowed); ++i)
+        for (const GuardSide side : {GuardSide::AfterEnd, GuardSide::BeforeStart}) {
         const WindowedExport& e = kWindowed[i];
         EXPECT_EQ("", InChild([&] {
                       std::mt19937 rng(kSeed + 1000 + static_cast<unsigned>(i));
-                      Recording r(true);
+                      Recording r(true, side);
                       Poison(r, rng);
                       const int fft = 1 << std::uniform_int_distribution<int>(e.minLog2, 10)(rng);
                       float* b[4];
@@ -408,17 +414,16 @@ TEST(HostileInput, RandomBlocksAndWindowsStayInsideTheirArrays) {
                           guard.Start(r, t);
                       };
                       ChannelInfo* t = r.Target(e.ids, e.kind);
-                      std::string report;
                       for (int s = 0; s < kEnd;) {
                           const int n = std::min(std::uniform_int_distribution<int>(1, 1500)(rng), kEnd - s);
                           if (s > 0 && s <= fft / 4) { s += n; continue; }   // starts inside the first hop: covered above
                           e.call(r.List(), t, s, n, fft, b);
                           s += n;
                       }
-                      return guard.Report() + (report.empty() ? "" : report);
+                      return guard.Report();
                   }))
-            << e.name;
-    }
+            << e.name << (side == GuardSide::BeforeStart ? ", guard pages before the arrays" : "");
+        }
 }
 
 // A window length the transform refuses ends the process with its message as
@@ -469,7 +474,7 @@ TEST(HostileInputDeathTest, WindowsTheTransformRefusesEndTheProcess) {
             });
     for (const WholeRecord& e : kWholeRecord)
         expectEnd(e.name, [&](Recording& r, int fft, float* const* b) {
-            e.call(r.List(), r.Target(e.ids), fft, b, r.puParams.data());
+            e.call(r.List(), r.Target(e.ids), fft, b, r.puParams);
         });
     EXPECT_EXIT(
         {

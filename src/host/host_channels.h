@@ -19,8 +19,8 @@ constexpr std::size_t kHostRecordSize = 2048;
 class HostChannels {
 public:
     // fill: the byte every new record starts with (a sentinel shows stray writes).
-    explicit HostChannels(unsigned char fill = 0, bool guardedArrays = false)
-        : fill_(fill), guarded_(guardedArrays) {
+    explicit HostChannels(unsigned char fill = 0, bool guardedArrays = false, GuardSide side = GuardSide::AfterEnd)
+        : fill_(fill), guarded_(guardedArrays), memory_(side) {
         ListInit(&list_);
     }
     HostChannels(const HostChannels&) = delete;

@@ -161,7 +161,7 @@ std::vector<ExportCall> BuildCalls() {
     auto voltage = [](const char* name, Voltage f, Ids ids, int a, int b, int c) {
         return ExportCall{name, true, [=](Recording& rec, ChannelInfo** t) {
                               *t = rec.Target(ids);
-                              return f(rec.List(), *t, a, b, c, rec.puParams.data());
+                              return f(rec.List(), *t, a, b, c, rec.puParams);
                           }};
     };
     std::vector<ExportCall> calls = {
@@ -292,7 +292,7 @@ std::vector<ExportCall> BuildCalls() {
 
 }  // namespace
 
-Recording::Recording(bool guardedArrays) : host(0x00, guardedArrays) {
+Recording::Recording(bool guardedArrays, GuardSide side) : host(0x00, guardedArrays, side) {
     const double lag = -kPi / 6, turn = 2 * kPi / 3;
     const std::vector<float> waves[] = {
         Phase(230, 0, 0),           Phase(230, -turn, 0),         Phase(230, turn, 0),
@@ -325,7 +325,8 @@ Recording::Recording(bool guardedArrays) : host(0x00, guardedArrays) {
         s->SummaryAux[2] = 0.02 * id;
     }
     const float pu[] = {230, 10, 230, 0, 0, 0, 1.0f, 0, 0.12f, 0, 0, 0.02f, 0.3f};
-    std::copy(std::begin(pu), std::end(pu), puParams.begin());
+    puParams = host.Memory().Floats(std::size(pu), guardedArrays);
+    std::copy(std::begin(pu), std::end(pu), puParams);
 }
 
 ChannelInfo* Recording::Target(const std::vector<uint8_t>& sources, uint32_t calcKind) {

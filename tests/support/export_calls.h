@@ -23,7 +23,7 @@ struct Recording {
 
     HostChannels host{0x00};
     std::mutex targetsMutex;   // targets may be made from several threads
-    std::vector<float> puParams = std::vector<float>(16, 0.0f);
+    float* puParams;   // the 13 per-unit parameters the voltage summaries read
 
     // The list the calls are given: the recording's own unless a test swaps in
     // a null, empty or short one.
@@ -32,8 +32,9 @@ struct Recording {
     bool sourcesByIndex = false;        // targets name their sources by list position
     std::function<void(ChannelInfo*)> onTarget;   // called with each new target
 
-    // guardedArrays: every array ends at an inaccessible page.
-    explicit Recording(bool guardedArrays = false);
+    // guardedArrays: every array (the per-unit parameters too) ends at an
+    // inaccessible page, or begins after one.
+    explicit Recording(bool guardedArrays = false, GuardSide side = GuardSide::AfterEnd);
     // A fresh target record, not in the list, with sources by id and a result array.
     ChannelInfo* Target(const std::vector<uint8_t>& sources, uint32_t calcKind = 1);
     CPtrList* List() { return list; }
