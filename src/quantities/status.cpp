@@ -10,11 +10,14 @@ namespace {
 
 enum class Status { PowerFactor, ApparentPower };
 
+// The power factor divides by 1 where the apparent power is 0 and then takes
+// 0: no branch, so the block loop runs on several positions at once.
 template <Status status>
 double StatusOf(double p, double q) {
     const double s = std::sqrt(q * q + p * p);
     if constexpr (status == Status::ApparentPower) return s;
-    return s == 0.0 ? 0.0 : p / s;
+    const double ratio = p / (s == 0.0 ? 1.0 : s);
+    return s == 0.0 ? 0.0 : ratio;
 }
 
 // The block form: positions start .. start + count - 1, none above lastPosition.
