@@ -175,10 +175,6 @@ TEST(WindowExtremes, NullDataAndUnorderedValues) {
     EXPECT_EQ(mn, 1.0f);
 }
 
-}  // namespace
-
-namespace {
-
 TEST(PhaseAngle, QuadrantsAndAxes) {
     EXPECT_NEAR(PhaseAngle(1, 1), kPi / 4, 1e-12);
     EXPECT_NEAR(PhaseAngle(-1, 1), 3 * kPi / 4, 1e-7);
@@ -189,10 +185,6 @@ TEST(PhaseAngle, QuadrantsAndAxes) {
     EXPECT_EQ(PhaseAngle(0, 0), -1.5707963705062866);
 }
 
-}  // namespace
-
-namespace {
-
 // Distance in units in the last place between two finite doubles.
 int64_t UlpDistance(double a, double b) {
     int64_t ia, ib;
@@ -202,8 +194,6 @@ int64_t UlpDistance(double a, double b) {
     if (ib < 0) ib = INT64_MIN - ib;
     return ia > ib ? ia - ib : ib - ia;
 }
-
-}  // namespace
 
 // The library's own functions stay within one ulp of the C library's over the
 // angles recordings produce (and well beyond), including the reduction edges
@@ -258,3 +248,5 @@ TEST(Elementary, ExactPointsAndNonFiniteArguments) {
     // folded by 2 pi) rather than garbage.
     EXPECT_NEAR(Sin(1e9 * 6.283185307179586 + 0.5), std::sin(0.5), 1e-6);
 }
+
+}  // namespace

@@ -263,13 +263,10 @@ constexpr May kMay = May::Target, kNone = May::Nothing;
 const Broken kBroken[] = {
     // Windows of 2: a hop of 0 would never advance.
     BLOCK("GetP fft 2", kMay, kVI, 1, GetP(l, t, 0, 1000, 2, b[0], b[1], b[2], b[3])),
-    WHOLE("Get3PBy1Sum fft 2", kMay, kVI, 1, Get3PBy1Sum(l, t, 0, kEnd, 2, b[0], b[1], b[2], b[3])),
     BLOCK("GetThreeLineP fft 2", kMay, kLine, 1, GetThreeLineP(l, t, 0, 1000, 2)),
     BLOCK("GetThreeLinePAll fft 2", kMay, kLine, 2, GetThreeLinePAll(l, t, 0, 1000, 2)),
     WHOLE("GetThreeLinePSum fft 2", kMay, kLine, 1, GetThreeLinePSum(l, t, 0, kEnd, 2)),
     BLOCK("GetThreeAngleZX fft 2", kMay, kPhase, 2, GetThreeAngleZX(l, t, 0, 1000, 2)),
-    BLOCK("GetThreeAngleP fft 2", kMay, kPhase, 1, GetThreeAngleP(l, t, 0, 1000, 2)),
-    BLOCK("GetTwoAnglePAll fft 2", kMay, kTwo, 1, GetTwoAnglePAll(l, t, 0, 1000, 2)),
     BLOCK("GetZHPart fft 2", kMay, kCurrents, 1, GetZHPart(l, t, 0, 1000, 2)),
     WHOLE("GetFXPartSum fft 2", kMay, kCurrents, 1, GetFXPartSum(l, t, 0, kEnd, 2)),
     BLOCK("GetHarmonicValue fft 2", kMay, (Ids{4}), 1, GetHarmonicValue(l, t, 0, 1000, 2, b[0], b[1], kEnd, kEnd)),
@@ -281,14 +278,11 @@ const Broken kBroken[] = {
     WHOLE("GetAngleSum step 0", kMay, (Ids{4, 6}), 1, GetAngleSum(l, t, 0, kEnd, 0)),
     // All-harmonic sums over 16 points: bin 21 lies past the spectrum.
     BLOCK("GetThreeLinePAll fft 16", kMay, kLine, 2, GetThreeLinePAll(l, t, 0, 1000, 16)),
-    BLOCK("GetThreeAnglePAll fft 16", kMay, kPhase, 2, GetThreeAnglePAll(l, t, 0, 1000, 16)),
     WHOLE("GetTwoAnglePAllSum fft 16", kMay, kTwo, 1, GetTwoAnglePAllSum(l, t, 0, kEnd, 16)),
     // A start inside the first hop of 64.
     BLOCK("GetP start 10", kMay, kVI, 1, GetP(l, t, 10, 1000, 256, b[0], b[1], b[2], b[3])),
-    BLOCK("Get3PBy1Line start 63", kMay, (Ids{7, 4}), 1, Get3PBy1Line(l, t, 63, 1000, 256, b[0], b[1], b[2], b[3])),
     BLOCK("GetThreeLineP start 1", kMay, kLine, 1, GetThreeLineP(l, t, 1, 1000, 256)),
     BLOCK("GetThreeAngleZX start 30", kMay, kPhase, 4, GetThreeAngleZX(l, t, 30, 1000, 256)),
-    BLOCK("GetTwoAngleP start 64", kMay, kTwo, 1, GetTwoAngleP(l, t, 64, 1000, 256)),
     BLOCK("GetLXPart start 5", kMay, kCurrents, 1, GetLXPart(l, t, 5, 1000, 256)),
     BLOCK("GetHarmonicValue start 7", kMay, (Ids{4}), 1, GetHarmonicValue(l, t, 7, 1000, 256, b[0], b[1], kEnd, kEnd)),
     BLOCK("GetAngleToLine start 9", kMay, kPhases, 1, GetAngleToLine(l, t, 9, 1000, 1, 256, b[0], b[1])),
