@@ -134,8 +134,7 @@ int TransformWindow(const float* window, int fftSize, Spectrum s, Transform tran
 
 int TransformFundamentalBin(const float* window, int fftSize, Spectrum s) {
     const bool reduced = fftSize > kReducedPoints;
-    // A direct length the transform would refuse: let it report and end the process.
-    if (!reduced && !IsPowerOfTwo(fftSize)) return TransformWindow(window, fftSize, s, Transform::Reduced);
+    CheckFftSize(fftSize, static_cast<uint32_t>(Transform::Reduced));   // ends the process on a refused length
     const int points = reduced ? kReducedPoints : fftSize;
     const int stride = reduced ? fftSize / kReducedPoints : 1;
     const int bits = FftBitCount(points);
