@@ -32,18 +32,6 @@ std::vector<float> Cycles(int n, double cycles, double amplitude, double phase) 
     return x;
 }
 
-TEST(Fft, BitHelpers) {
-    EXPECT_TRUE(IsPowerOfTwo(2));
-    EXPECT_TRUE(IsPowerOfTwo(1024));
-    for (int n : {-4, 0, 1, 3, 48, 96}) EXPECT_FALSE(IsPowerOfTwo(n)) << n;
-    EXPECT_EQ(FftBitCount(1024), 10);
-    EXPECT_EQ(FftBitCount(7), 0);
-    EXPECT_EQ(FftBitCount(12), 2);
-    EXPECT_EQ(ReverseBits(1, 6), 32u);
-    EXPECT_EQ(ReverseBits(0b110, 3), 0b011u);
-    EXPECT_EQ(ReverseBits(5, 0), 0u);
-}
-
 TEST(Fft, ConstantGoesToBinZeroOnly) {
     for (int n : {4, 64, 256}) {
         const Spectrum s = Transform(std::vector<float>(n, 2.5f), 0);

@@ -128,6 +128,7 @@ struct Guard {
         AMPORA_ALLOW_FIELD(*watch, t, HarmonicOrder);
         AMPORA_ALLOW_FIELD(*watch, t, ListIndex);
         AMPORA_ALLOW_FIELD(*watch, t, UseSource);
+        AMPORA_ALLOW_FIELD(*watch, t, PulsesPerRev);
         if (may == May::Nothing) return;
         watch->AllowFloats(ResultArray(t), 0, kEnd + Recording::kMargin);
         AllowState(*watch, t);
@@ -149,23 +150,6 @@ const std::set<std::string> kWritesSummaries = {"GetEqYJJ", "GetEqTJJ", "GetKmBy
                                                  "GetGJ6Sum", "GetJXtmp", "GetAngleTSum", "GetAngleXSum", "GetAngleX2Sum"};
 bool WritesRecords(const ExportCall& call) { return call.writesSources || kWritesSummaries.count(call.name) != 0; }
 
-// The two block exports that the shared call table leaves out.
-std::vector<ExportCall> CallsToRun() {
-    std::vector<ExportCall> calls = AllExportCalls();
-    calls.push_back({"GetBSCLRPM", true, [](Recording& r, ChannelInfo** t) {
-                         *t = r.Target({11});
-                         for (int s = 0; s + 1000 <= kEnd; s += 1000) GetBSCLRPM(r.List(), *t, s, 1000, 200, 10.0, kEnd, 1);
-                         return 0.0;
-                     }});
-    calls.push_back({"GetPowerAvgSelf", false, [](Recording& r, ChannelInfo** t) {
-                         *t = r.Target({1});
-                         for (int s = 0; s + 1000 <= kEnd; s += 1000)
-                             GetPowerAvgSelf(r.List(), *t, s, 1000, 0, 10.0, kEnd, kEnd, 0);
-                         return 0.0;
-                     }});
-    return calls;
-}
-
 // One export under one kind of input, in a child.
 std::string RunCase(const ExportCall& call, unsigned seed, May may, GuardSide side,
                     const std::function<void(Recording&)>& spoil) {
@@ -183,7 +167,6 @@ std::string RunCase(const ExportCall& call, unsigned seed, May may, GuardSide si
                 r.host.Samples(t, own);
                 t->CycleStart = 0.0;   // the host zeroes the state a recording starts from
             }
-            if (call.name == "GetBSCLRPM") t->PulsesPerRev = 60.0;
             guard.Start(r, t);
         };
         ChannelInfo* target = nullptr;
@@ -225,7 +208,7 @@ TEST(HostileInput, EveryExportOnHostileSamplesAndBrokenLists) {
         {"unresolvable sources", true, true, [](Recording& r) { r.unresolvableSources = true; }},
         {"sources past the list's end", true, true, [](Recording& r) { r.unresolvableSources = r.sourcesByIndex = true; }},
     };
-    const auto calls = CallsToRun();
+    const auto& calls = AllExportCalls();
     for (std::size_t i = 0; i < calls.size(); ++i)
         for (const ListCase& c : cases) {
             const std::string& name = calls[i].name;

@@ -270,6 +270,19 @@ std::vector<ExportCall> BuildCalls() {
             return GetFrequenceStatusSum(l, t, 0, kEnd, kPerMs, 0, kEnd);
         }, {1, false, [](ChannelInfo* t) { t->UseSource = 1; }}),
         Whole("GetRPMSum", {10}, [](CPtrList* l, ChannelInfo* t, Spectra&) { return GetRPMSum(l, t, 0, kEnd, kPer20ms); }),
+        Blocks("GetBSCLRPM", {11}, [](CPtrList* l, ChannelInfo* t, int s, int n, Spectra&) {
+            GetBSCLRPM(l, t, s, n, kPer20ms, kPerMs, kEnd, 1);
+        }, {1, true, [](ChannelInfo* t) { t->PulsesPerRev = 60.0; }}),
+        // It reads the target's own samples: the first phase voltage's, unless
+        // the caller gave the target samples of its own.
+        ExportCall{"GetPowerAvgSelf", false, [](Recording& r, ChannelInfo** t) {
+                       *t = r.Target({1});
+                       if ((*t)->SampleData == 0) {
+                           const float* own = SampleArray(FindChannelById(r.host.List(), 1));
+                           r.host.Samples(*t, std::vector<float>(own, own + kEnd));
+                       }
+                       return InBlocks([&](int s, int n) { GetPowerAvgSelf(r.List(), *t, s, n, 0, kPerMs, kEnd, kEnd, 0); });
+                   }},
         // The machine: the recording's summaries stand for finished whole-record results.
         machine("GetEqYJJ", GetEqYJJ),
         machine("GetEqTJJ", GetEqTJJ),
