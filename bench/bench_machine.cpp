@@ -1,0 +1,104 @@
+// The synchronous-machine summaries, the angle to the line, and the power
+// averages, on the fixed generator recording the tests use (8192 positions at
+// 10 kS/s; see tests/support/export_calls.h). Targets are made once, outside
+// the timed runs; block exports run in host blocks of 1000 positions.
+#include <cmath>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ampora.h"
+#include "bench.h"
+#include "frame/resolve.h"
+#include "host/host_channels.h"
+#include "support/export_calls.h"
+
+namespace {
+
+constexpr int kEnd = Recording::kSamples;
+constexpr int kFftSize = 256;
+constexpr double kPerMs = 10.0;
+const std::string kWhole = "fftSize 256, 8192 positions at 10 kS/s";
+
+struct Rig {
+    Recording rec;
+    std::vector<float> b[4] = {std::vector<float>(8192), std::vector<float>(8192), std::vector<float>(8192),
+                               std::vector<float>(8192)};
+};
+
+void ZeroState(ChannelInfo* t) {
+    for (double& slot : t->TrackState) slot = 0.0;
+    t->HeldValue = t->CycleStart = t->PeriodFrequency = 0.0;
+    t->LastBlockEnd = t->PeriodEndIndex = t->QuietCount = 0;
+}
+
+std::vector<BenchCase> Cases() {
+    auto g = std::make_shared<Rig>();
+    Recording& r = g->rec;
+    CPtrList* l = r.List();
+    float* b0 = g->b[0].data();
+    float* b1 = g->b[1].data();
+    float* b2 = g->b[2].data();
+    float* b3 = g->b[3].data();
+    float* pu = r.puParams.data();
+    std::vector<BenchCase> cases;
+    auto whole = [&](const char* name, const std::string& parameters, long long positions, std::function<void()> f) {
+        cases.push_back({name, parameters, positions, [g, f] { f(); }});
+    };
+    ChannelInfo* ut = r.Target({1, 4});
+    whole("GetUTSum", kWhole, kEnd, [=] { GetUTSum(l, ut, 0, kEnd, kFftSize, pu); });
+    ChannelInfo* ux2 = r.Target({1, 4, 2});
+    whole("GetUX2Sum", "fftSize 256, from 400, 8192 positions", kEnd - 400,
+          [=] { GetUX2Sum(l, ux2, 400, 0, kFftSize, pu); });
+    ChannelInfo* ux = r.Target({1, 4, 2});
+    whole("GetUXSum", "whole-record values, one call", 1, [=] { GetUXSum(l, ux, 0, 0, 0, pu); });
+    ChannelInfo* u = FindChannelById(l, 1);
+    ChannelInfo* i = FindChannelById(l, 4);
+    whole("GetEqTJJ", "one call", 1, [=] { GetEqTJJ(u, i, 230.0, 10.0, 0.01, 1.1, 0.5f); });
+    ChannelInfo* gj4 = r.Target({1, 4, 2, 5, 6});
+    whole("GetGJ4Sum", "step 100, 8192 positions", kEnd, [=] { GetGJ4Sum(l, gj4, 0, kEnd, 100); });
+    ChannelInfo* gj = r.Target({1, 10, 11});
+    whole("GetGJSum", "key pulse and wheel, 8192 positions at 10 kS/s", kEnd,
+          [=] { GetGJSum(l, gj, 0, kEnd, kPerMs, kEnd); });
+    ChannelInfo* toLine = r.Target({1, 2, 3});
+    whole("GetAngleToLine", kWhole + ", blocks of 1000", kEnd, [=] {
+        for (int s = 0; s < kEnd; s += Recording::kBlock)
+            GetAngleToLine(l, toLine, s, std::min(Recording::kBlock, kEnd - s), 1, kFftSize, b0, b1);
+    });
+    ChannelInfo* avg = r.Target({1});
+    whole("GetPowerAvg", kWhole + ", blocks of 1000", kEnd, [=] {
+        ZeroState(avg);
+        for (int s = 0; s < kEnd; s += Recording::kBlock)
+            GetPowerAvg(l, avg, s, std::min(Recording::kBlock, kEnd - s), kFftSize, b0, b1, kEnd, kEnd);
+    });
+    ChannelInfo* avgSum = r.Target({1});
+    whole("GetPowerAvgSum", kWhole, kEnd, [=] { GetPowerAvgSum(l, avgSum, 0, kEnd, kFftSize, b0, b1); });
+    ChannelInfo* pSum = r.Target({1, 4});
+    whole("GetPSum", kWhole, kEnd, [=] { GetPSum(l, pSum, 0, kEnd, kFftSize, b0, b1, b2, b3); });
+    return cases;
+}
+
+AMPORA_BENCH("machine", Cases);
+
+// GetPowerAvgSumExtra over a long record whose tail is flat: 50 Hz for the
+// first 0.2 M positions, then zero (the scan of the flat tail finds no period).
+std::vector<BenchCase> FlatTailCases() {
+    constexpr int kPositions = 1'000'000;
+    constexpr int kLive = 200'000;
+    auto host = std::make_shared<HostChannels>();
+    std::vector<float> x(kPositions, 0.0f);
+    for (int k = 0; k < kLive; ++k) x[k] = static_cast<float>(100.0 * std::sin(2 * 3.14159265358979323846 * 50.0 * k / 10'000.0));
+    ChannelInfo* src = host->Add(1);
+    host->Samples(src, x);
+    host->Results(src, x);
+    ChannelInfo* t = host->Add(2, false);
+    host->Results(t, kPositions);
+    host->SetSources(t, {1, 1});
+    CPtrList* l = host->List();
+    return {{"GetPowerAvgSumExtra", "50 Hz then flat, 1 M positions at 10 kS/s", kPositions,
+             [host, l, t] { GetPowerAvgSumExtra(l, t, 0, kPositions, 0, kPerMs, kPositions); }}};
+}
+
+AMPORA_BENCH("averages", FlatTailCases);
+
+}  // namespace
