@@ -40,7 +40,7 @@ std::vector<BenchCase> Cases() {
     float* b1 = g->b[1].data();
     float* b2 = g->b[2].data();
     float* b3 = g->b[3].data();
-    float* pu = r.puParams.data();
+    float* pu = r.puParams;
     std::vector<BenchCase> cases;
     auto whole = [&](const char* name, const std::string& parameters, long long positions, std::function<void()> f) {
         cases.push_back({name, parameters, positions, [g, f] { f(); }});
@@ -48,7 +48,8 @@ std::vector<BenchCase> Cases() {
     ChannelInfo* ut = r.Target({1, 4});
     whole("GetUTSum", kWhole, kEnd, [=] { GetUTSum(l, ut, 0, kEnd, kFftSize, pu); });
     ChannelInfo* ux2 = r.Target({1, 4, 2});
-    whole("GetUX2Sum", "fftSize 256, from 400, 8192 positions", kEnd - 400,
+    // One window at the start position: a single value, timed per call.
+    whole("GetUX2Sum", "one window of 256 at 400, one call", 1,
           [=] { GetUX2Sum(l, ux2, 400, 0, kFftSize, pu); });
     ChannelInfo* ux = r.Target({1, 4, 2});
     whole("GetUXSum", "whole-record values, one call", 1, [=] { GetUXSum(l, ux, 0, 0, 0, pu); });
@@ -56,7 +57,8 @@ std::vector<BenchCase> Cases() {
     ChannelInfo* i = FindChannelById(l, 4);
     whole("GetEqTJJ", "one call", 1, [=] { GetEqTJJ(u, i, 230.0, 10.0, 0.01, 1.1, 0.5f); });
     ChannelInfo* gj4 = r.Target({1, 4, 2, 5, 6});
-    whole("GetGJ4Sum", "step 100, 8192 positions", kEnd, [=] { GetGJ4Sum(l, gj4, 0, kEnd, 100); });
+    // The summaries' angle, its mean repeated count / step times: timed per call.
+    whole("GetGJ4Sum", "count 8192, step 100, one call", 1, [=] { GetGJ4Sum(l, gj4, 0, kEnd, 100); });
     ChannelInfo* gj = r.Target({1, 10, 11});
     whole("GetGJSum", "key pulse and wheel, 8192 positions at 10 kS/s", kEnd,
           [=] { GetGJSum(l, gj, 0, kEnd, kPerMs, kEnd); });
