@@ -2,7 +2,9 @@
 // averages, on the fixed generator recording the tests use (8192 positions at
 // 10 kS/s; see tests/support/export_calls.h). Targets are made once, outside
 // the timed runs; block exports run in host blocks of 1000 positions.
+#include <algorithm>
 #include <cmath>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -80,7 +82,7 @@ std::vector<BenchCase> Cases() {
     return cases;
 }
 
-AMPORA_BENCH("machine", Cases);
+AMPORA_BENCH("recording", Cases);
 
 // GetPowerAvgSumExtra over a long record whose tail is flat: 50 Hz for the
 // first 0.2 M positions, then zero (the scan of the flat tail finds no period).
