@@ -70,8 +70,6 @@ TEST(PowerAverage, WindowedFundamentalRms) {
     std::vector<float> before(g.r, g.r + n);
     EXPECT_EQ(GetPowerAvgSum(g.host.List(), g.t, 0, fft - 1, fft, g.spectra[0].data(), g.spectra[1].data()), 0.0);
     EXPECT_EQ(std::vector<float>(g.r, g.r + n), before);
-    GetPowerAvg(nullptr, g.t, 0, 1024, fft, g.spectra[0].data(), g.spectra[1].data(), n, n);
-    EXPECT_EQ(std::vector<float>(g.r, g.r + n), before);
 }
 
 // In-phase voltage and current: the active power is Urms * Irms, the reactive
@@ -117,10 +115,6 @@ TEST(PowerAverage, RmsOverDetectedPeriods) {
     }
 }
 
-}  // namespace
-
-namespace {
-
 // The cycle curves, block by block: a 50 Hz sine of amplitude 2 at 10 kS/s
 // reads 2 * 0.7071 once periods run, in blocks of 1000 and of 4096 alike; a
 // silent channel reads 0. Only the curve and the tracking fields change.
@@ -131,59 +125,50 @@ struct CycleCase {
     double amplitude;
 };
 
-class CycleCurve : public testing::TestWithParam<CycleCase> {};
+const CycleCase kCycleCases[] = {{"source_1000", false, 1000, 2.0}, {"source_4096", false, 4096, 2.0},
+                                  {"source_silent", false, 1000, 0.0}, {"self_1000", true, 1000, 2.0},
+                                  {"self_4096", true, 4096, 2.0},      {"self_silent", true, 1000, 0.0}};
 
-TEST_P(CycleCurve, SteadySineAndSilence) {
-    const CycleCase& c = GetParam();
+TEST(PowerAverage, CycleCurveOfASteadySineAndOfSilence) {
     const int n = 20000;
-    Rig g(Sine(n, 200.0, c.amplitude), Sine(n, 200.0, c.amplitude));
-    ChannelInfo* t = g.t;
-    float* r = g.r;
-    if (c.self) {
-        g.host.Samples(g.t, Sine(n, 200.0, c.amplitude));
-        r = g.host.Results(g.t, n, -7.0f);
-        g.host.SetUnit(g.t, "V");
-        t->DataKind = 0;
-        t->FullScale = 10.0;
+    for (const CycleCase& c : kCycleCases) {
+        SCOPED_TRACE(c.name);
+        Rig g(Sine(n, 200.0, c.amplitude), Sine(n, 200.0, c.amplitude));
+        ChannelInfo* t = g.t;
+        float* r = g.r;
+        if (c.self) {
+            g.host.Samples(t, Sine(n, 200.0, c.amplitude));
+            r = g.host.Results(t, n, -7.0f);
+            g.host.SetUnit(t, "V");
+            t->DataKind = 0;
+            t->FullScale = 10.0;
+        }
+        g.u->RatedValue = t->RatedValue = 10.0;
+        for (double& slot : t->TrackState) slot = 0.0;
+        t->CycleStart = t->PeriodFrequency = 0.0;
+        t->PeriodEndIndex = t->LastBlockEnd = t->QuietCount = 0;
+        ByteWatch watch(g.host);
+        watch.AllowFloats(r, 0, n);
+        AMPORA_ALLOW_FIELD(watch, t, TrackState);
+        AMPORA_ALLOW_FIELD(watch, t, CycleStart);
+        AMPORA_ALLOW_FIELD(watch, t, CycleWriteEnd);
+        AMPORA_ALLOW_FIELD(watch, t, PeriodFrequency);
+        AMPORA_ALLOW_FIELD(watch, t, PeriodEndIndex);
+        AMPORA_ALLOW_FIELD(watch, t, LastBlockEnd);
+        AMPORA_ALLOW_FIELD(watch, t, QuietCount);
+        for (int start = 0; start < n; start += c.block) {
+            const int count = std::min(c.block, n - start);
+            if (c.self)
+                GetPowerAvgSelf(g.host.List(), t, start, count, 0, 10.0, n, n, 0);
+            else
+                GetPowerAvgExtra(g.host.List(), t, start, count, 0, 10.0, 0);
+        }
+        EXPECT_EQ(watch.Violations(), "");
+        // A cycle taken in whole samples may be one sample short of the period:
+        // a few tenths of a percent.
+        for (int k = 1000; k < 19000; k += 37) ASSERT_NEAR(r[k], c.amplitude * kRms, 3e-3 * c.amplitude + 1e-6) << k;
     }
-    g.u->RatedValue = t->RatedValue = 10.0;
-    for (double& slot : t->TrackState) slot = 0.0;
-    t->CycleStart = t->PeriodFrequency = 0.0;
-    t->PeriodEndIndex = t->LastBlockEnd = t->QuietCount = 0;
-    ByteWatch watch(g.host);
-    watch.AllowFloats(r, 0, n);
-    AMPORA_ALLOW_FIELD(watch, t, TrackState);
-    AMPORA_ALLOW_FIELD(watch, t, CycleStart);
-    AMPORA_ALLOW_FIELD(watch, t, CycleWriteEnd);
-    AMPORA_ALLOW_FIELD(watch, t, PeriodFrequency);
-    AMPORA_ALLOW_FIELD(watch, t, PeriodEndIndex);
-    AMPORA_ALLOW_FIELD(watch, t, LastBlockEnd);
-    AMPORA_ALLOW_FIELD(watch, t, QuietCount);
-    for (int start = 0; start < n; start += c.block) {
-        const int count = std::min(c.block, n - start);
-        if (c.self)
-            GetPowerAvgSelf(g.host.List(), t, start, count, 0, 10.0, n, n, 0);
-        else
-            GetPowerAvgExtra(g.host.List(), t, start, count, 0, 10.0, 0);
-    }
-    EXPECT_EQ(watch.Violations(), "");
-    // A cycle taken in whole samples may be one sample short of the period:
-    // a few tenths of a percent.
-    for (int k = 1000; k < 19000; k += 37) ASSERT_NEAR(r[k], c.amplitude * kRms, 3e-3 * c.amplitude + 1e-6) << k;
 }
-
-INSTANTIATE_TEST_SUITE_P(Blocks, CycleCurve,
-                         testing::Values(CycleCase{"source_1000", false, 1000, 2.0},
-                                         CycleCase{"source_4096", false, 4096, 2.0},
-                                         CycleCase{"source_silent", false, 1000, 0.0},
-                                         CycleCase{"self_1000", true, 1000, 2.0},
-                                         CycleCase{"self_4096", true, 4096, 2.0},
-                                         CycleCase{"self_silent", true, 1000, 0.0}),
-                         [](const testing::TestParamInfo<CycleCase>& i) { return std::string(i.param.name); });
-
-}  // namespace
-
-namespace {
 
 // A 10 V sine of 200 samples per period (50 Hz at 10 kS/s, step 12, half a
 // millisecond = 5 samples), rising through zero at 100.5, 300.5, ... The
@@ -255,49 +240,44 @@ const SelfCase kSelfCases[] = {
     {"small_V_quiet", "V", 1000, 10, 1, 100, 0, 200, 20.0, 0, -1},
 };
 
-void PrintTo(const SelfCase& c, std::ostream* os) { *os << c.name; }
-
-class SelfCycles : public testing::TestWithParam<SelfCase> {};
-
-TEST_P(SelfCycles, FrequencyJumpAndRangeOfTheUnit) {
-    const SelfCase& c = GetParam();
-    const int n = 200, e2 = 30 + c.second;
-    std::vector<float> x(n);
-    for (int k = 0; k < n; ++k) {
-        const bool high = (k >= 20 && k < 25) || (k >= 30 && k < 30 + c.second / 2) || k >= e2;
-        x[k] = static_cast<float>(high ? c.amplitude : -c.amplitude);
+TEST(PowerAverage, SelfCyclesFrequencyJumpAndRangeOfTheUnit) {
+    for (const SelfCase& c : kSelfCases) {
+        SCOPED_TRACE(c.name);
+        const int n = 200, e2 = 30 + c.second;
+        std::vector<float> x(n);
+        for (int k = 0; k < n; ++k) {
+            const bool high = (k >= 20 && k < 25) || (k >= 30 && k < 30 + c.second / 2) || k >= e2;
+            x[k] = static_cast<float>(high ? c.amplitude : -c.amplitude);
+        }
+        if (c.second == 100) {   // small samples inside the second cycle, crossing nothing
+            const double small[] = {0.15, 0.2, 0.25};
+            for (int i = 0; i < 3; ++i) x[40 + i] = static_cast<float>(small[i] * c.amplitude);
+            x[100] = static_cast<float>(-0.1 * c.amplitude);
+        }
+        HostChannels host(0xA5);
+        ChannelInfo* t = host.Add(1);
+        host.Samples(t, std::vector<float>(n, 0.0f));
+        host.Secondary(t, x);
+        float* r = host.Results(t, n, -7.0f);
+        host.SetUnit(t, c.unit);
+        t->DataKind = 2;
+        t->FullScale = c.fullScale;
+        t->Scale = c.scale;
+        t->RatedValue = 10.0;
+        t->CycleStart = t->PeriodFrequency = 0.0;
+        t->LastBlockEnd = 0;
+        t->CycleWriteEnd = -1.0;
+        // holdMode 1 with fillEnd short of the record: nothing is held at the end.
+        GetPowerAvgSelf(host.List(), t, 0, n, 0, 1.0, n, 0, 1);
+        for (int k = 0; k < n; ++k) {
+            const float copy = std::fabs(x[k]) <= c.copyLevel ? x[k] : 0.0f;
+            const float want = k < c.fillEnd ? static_cast<float>(c.amplitude) : k < c.copyEnd ? copy : -7.0f;
+            ASSERT_EQ(r[k], want) << k;
+        }
+        EXPECT_EQ(t->LastBlockEnd, static_cast<uint32_t>(std::max(c.fillEnd, c.copyEnd)));
+        EXPECT_EQ(t->PeriodFrequency, c.frequency);
+        EXPECT_EQ(t->CycleWriteEnd, c.writeEnd);
     }
-    if (c.second == 100) {   // small samples inside the second cycle, crossing nothing
-        const double small[] = {0.15, 0.2, 0.25};
-        for (int i = 0; i < 3; ++i) x[40 + i] = static_cast<float>(small[i] * c.amplitude);
-        x[100] = static_cast<float>(-0.1 * c.amplitude);
-    }
-    HostChannels host(0xA5);
-    ChannelInfo* t = host.Add(1);
-    host.Samples(t, std::vector<float>(n, 0.0f));
-    host.Secondary(t, x);
-    float* r = host.Results(t, n, -7.0f);
-    host.SetUnit(t, c.unit);
-    t->DataKind = 2;
-    t->FullScale = c.fullScale;
-    t->Scale = c.scale;
-    t->RatedValue = 10.0;
-    t->CycleStart = t->PeriodFrequency = 0.0;
-    t->LastBlockEnd = 0;
-    t->CycleWriteEnd = -1.0;
-    // holdMode 1 with fillEnd short of the record: nothing is held at the end.
-    GetPowerAvgSelf(host.List(), t, 0, n, 0, 1.0, n, 0, 1);
-    for (int k = 0; k < n; ++k) {
-        const float copy = std::fabs(x[k]) <= c.copyLevel ? x[k] : 0.0f;
-        const float want = k < c.fillEnd ? static_cast<float>(c.amplitude) : k < c.copyEnd ? copy : -7.0f;
-        ASSERT_EQ(r[k], want) << k;
-    }
-    EXPECT_EQ(t->LastBlockEnd, static_cast<uint32_t>(std::max(c.fillEnd, c.copyEnd)));
-    EXPECT_EQ(t->PeriodFrequency, c.frequency);
-    EXPECT_EQ(t->CycleWriteEnd, c.writeEnd);
 }
-
-INSTANTIATE_TEST_SUITE_P(Cases, SelfCycles, testing::ValuesIn(kSelfCases),
-                         [](const testing::TestParamInfo<SelfCase>& i) { return std::string(i.param.name); });
 
 }  // namespace
