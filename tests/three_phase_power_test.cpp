@@ -146,7 +146,7 @@ const ZxCase kZxCases[] = {
     {"GetThreeAngleZX", GetThreeAngleZX, false, std::sqrt(3.0), {true, true, true, true, true, true}},
 };
 
-TEST(PositiveSequence, KindsOfABalancedSystemAndTheirScale) {
+TEST(PositiveSequence, KindsOfBalancedSystemsAndTheirScale) {
     const int fft = 256, n = 5 * fft;
     for (const ZxCase& c : kZxCases) {
         for (double phi : {0.0, Degrees(25), Degrees(-60)}) {
@@ -163,18 +163,12 @@ TEST(PositiveSequence, KindsOfABalancedSystemAndTheirScale) {
                 }
             }
         }
-    }
-}
-
-// A pure negative-sequence voltage set has no positive-sequence voltage.
-TEST(PositiveSequence, NegativeSequenceVoltages) {
-    const int fft = 128, n = 3 * fft;
-    auto s = BalancedSystem(n, fft, kU, kI, 0.0, false);
-    std::swap(s[2], s[4]);
-    for (const ZxCase& c : kZxCases) {
-        PowerHost voltage(s, n, 3);
-        c.fn(voltage.List(), voltage.target, 0, n, fft);
-        EXPECT_NEAR(voltage.result[n / 2], 0.0, 1e-3) << c.name;
+        // A pure negative-sequence voltage set has no positive-sequence voltage.
+        auto negative = BalancedSystem(n, fft, kU, kI, 0.0, false);
+        std::swap(negative[2], negative[4]);
+        PowerHost h(negative, n, 3);
+        c.fn(h.List(), h.target, 0, n, fft);
+        EXPECT_NEAR(h.result[n / 2], 0.0, 1e-3) << c.name << " negative sequence";
     }
 }
 
