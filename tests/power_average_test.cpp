@@ -10,6 +10,7 @@
 
 #include "ampora.h"
 #include "support/integrity.h"
+#include "support/power_signals.h"
 
 namespace {
 
@@ -22,29 +23,14 @@ std::vector<float> Sine(int n, double period, double amplitude) {
     return s;
 }
 
-// Two sources (ChannelId 1 and 2) with the same signal as samples and results,
-// and a target reading them.
-struct Rig {
-    HostChannels host{0xA5};
-    ChannelInfo* u;
-    ChannelInfo* i;
-    ChannelInfo* t;
-    float* r;
-    std::vector<float> spectra[4];
-    Rig(const std::vector<float>& us, const std::vector<float>& is) {
-        u = host.Add(1);
-        i = host.Add(2);
-        t = host.Add(3, false);
-        host.Samples(u, us);
-        host.Results(u, us);
-        host.Samples(i, is);
-        host.Results(i, is);
-        r = host.Results(t, us.size(), -7.0f);
-        host.SetSources(t, {1, 2});
-        u->PhaseShift = i->PhaseShift = 0.0;
-        t->Scale = 1.0;
-        for (auto& v : spectra) v.assign(1024, 0.0f);
-    }
+// Two sources with the same signal as samples and results, a target reading
+// them, and the caller's spectrum buffers.
+struct Rig : PowerHost {
+    ChannelInfo *u = sources[0], *i = sources[1], *t = target;
+    float* r = result;
+    std::vector<float> spectra[4] = {std::vector<float>(1024), std::vector<float>(1024), std::vector<float>(1024),
+                                     std::vector<float>(1024)};
+    Rig(const std::vector<float>& us, const std::vector<float>& is) : PowerHost({us, is}, us.size()) {}
 };
 
 // One cycle per 256-sample window: the bin-1 rms is A * 0.7071 everywhere
