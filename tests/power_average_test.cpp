@@ -10,6 +10,7 @@
 
 #include "ampora.h"
 #include "support/integrity.h"
+#include "support/power_signals.h"
 
 namespace {
 
@@ -22,29 +23,14 @@ std::vector<float> Sine(int n, double period, double amplitude) {
     return s;
 }
 
-// Two sources (ChannelId 1 and 2) with the same signal as samples and results,
-// and a target reading them.
-struct Rig {
-    HostChannels host{0xA5};
-    ChannelInfo* u;
-    ChannelInfo* i;
-    ChannelInfo* t;
-    float* r;
-    std::vector<float> spectra[4];
-    Rig(const std::vector<float>& us, const std::vector<float>& is) {
-        u = host.Add(1);
-        i = host.Add(2);
-        t = host.Add(3, false);
-        host.Samples(u, us);
-        host.Results(u, us);
-        host.Samples(i, is);
-        host.Results(i, is);
-        r = host.Results(t, us.size(), -7.0f);
-        host.SetSources(t, {1, 2});
-        u->PhaseShift = i->PhaseShift = 0.0;
-        t->Scale = 1.0;
-        for (auto& v : spectra) v.assign(1024, 0.0f);
-    }
+// Two sources with the same signal as samples and results, a target reading
+// them, and the caller's spectrum buffers.
+struct Rig : PowerHost {
+    ChannelInfo *u = sources[0], *i = sources[1], *t = target;
+    float* r = result;
+    std::vector<float> spectra[4] = {std::vector<float>(1024), std::vector<float>(1024), std::vector<float>(1024),
+                                     std::vector<float>(1024)};
+    Rig(const std::vector<float>& us, const std::vector<float>& is) : PowerHost({us, is}, us.size()) {}
 };
 
 // One cycle per 256-sample window: the bin-1 rms is A * 0.7071 everywhere
@@ -69,8 +55,6 @@ TEST(PowerAverage, WindowedFundamentalRms) {
     // A record shorter than a window has nothing to average and writes nothing.
     std::vector<float> before(g.r, g.r + n);
     EXPECT_EQ(GetPowerAvgSum(g.host.List(), g.t, 0, fft - 1, fft, g.spectra[0].data(), g.spectra[1].data()), 0.0);
-    EXPECT_EQ(std::vector<float>(g.r, g.r + n), before);
-    GetPowerAvg(nullptr, g.t, 0, 1024, fft, g.spectra[0].data(), g.spectra[1].data(), n, n);
     EXPECT_EQ(std::vector<float>(g.r, g.r + n), before);
 }
 
@@ -100,30 +84,10 @@ TEST(PowerAverage, FundamentalPowerOfAPair) {
               0.0);
 }
 
-// A 50 Hz sine at 10 kS/s: the rms over each detected period; a silent
-// channel has no period and averages to 0. Nothing is written.
-TEST(PowerAverage, RmsOverDetectedPeriods) {
-    const int n = 10000;
-    struct Case {
-        double amplitude, expected;
-    } cases[] = {{2.0, 2.0 * kRms}, {0.0, 0.0}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.amplitude);
-        Rig g(Sine(n, 200.0, c.amplitude), Sine(n, 200.0, c.amplitude));
-        ByteWatch watch(g.host);
-        const double mean = GetPowerAvgSumExtra(g.host.List(), g.t, 0, n, 0, 10.0, n);
-        EXPECT_EQ(watch.Violations(), "");
-        EXPECT_NEAR(mean, c.expected, 2e-3);
-    }
-}
-
-}  // namespace
-
-namespace {
-
 // The cycle curves, block by block: a 50 Hz sine of amplitude 2 at 10 kS/s
-// reads 2 * 0.7071 once periods run, in blocks of 1000 and of 4096 alike; a
-// silent channel reads 0. Only the curve and the tracking fields change.
+// reads 2 * 0.7071 once periods run, in blocks of 1000 and of 4096 alike, as
+// does the whole-record mean over detected periods; a silent channel has no
+// period and reads 0. Only the curve and the tracking fields change.
 struct CycleCase {
     const char* name;
     bool self;
@@ -131,59 +95,55 @@ struct CycleCase {
     double amplitude;
 };
 
-class CycleCurve : public testing::TestWithParam<CycleCase> {};
+const CycleCase kCycleCases[] = {{"source_1000", false, 1000, 2.0}, {"source_4096", false, 4096, 2.0},
+                                  {"source_silent", false, 1000, 0.0}, {"self_1000", true, 1000, 2.0},
+                                  {"self_4096", true, 4096, 2.0},      {"self_silent", true, 1000, 0.0}};
 
-TEST_P(CycleCurve, SteadySineAndSilence) {
-    const CycleCase& c = GetParam();
+TEST(PowerAverage, CycleCurveOfASteadySineAndOfSilence) {
     const int n = 20000;
-    Rig g(Sine(n, 200.0, c.amplitude), Sine(n, 200.0, c.amplitude));
-    ChannelInfo* t = g.t;
-    float* r = g.r;
-    if (c.self) {
-        g.host.Samples(g.t, Sine(n, 200.0, c.amplitude));
-        r = g.host.Results(g.t, n, -7.0f);
-        g.host.SetUnit(g.t, "V");
-        t->DataKind = 0;
-        t->FullScale = 10.0;
+    for (const CycleCase& c : kCycleCases) {
+        SCOPED_TRACE(c.name);
+        Rig g(Sine(n, 200.0, c.amplitude), Sine(n, 200.0, c.amplitude));
+        ChannelInfo* t = g.t;
+        float* r = g.r;
+        if (c.self) {
+            g.host.Samples(t, Sine(n, 200.0, c.amplitude));
+            r = g.host.Results(t, n, -7.0f);
+            g.host.SetUnit(t, "V");
+            t->DataKind = 0;
+            t->FullScale = 10.0;
+        }
+        g.u->RatedValue = t->RatedValue = 10.0;
+        for (double& slot : t->TrackState) slot = 0.0;
+        t->CycleStart = t->PeriodFrequency = 0.0;
+        t->PeriodEndIndex = t->LastBlockEnd = t->QuietCount = 0;
+        ByteWatch watch(g.host);
+        watch.AllowFloats(r, 0, n);
+        AMPORA_ALLOW_FIELD(watch, t, TrackState);
+        AMPORA_ALLOW_FIELD(watch, t, CycleStart);
+        AMPORA_ALLOW_FIELD(watch, t, CycleWriteEnd);
+        AMPORA_ALLOW_FIELD(watch, t, PeriodFrequency);
+        AMPORA_ALLOW_FIELD(watch, t, PeriodEndIndex);
+        AMPORA_ALLOW_FIELD(watch, t, LastBlockEnd);
+        AMPORA_ALLOW_FIELD(watch, t, QuietCount);
+        for (int start = 0; start < n; start += c.block) {
+            const int count = std::min(c.block, n - start);
+            if (c.self)
+                GetPowerAvgSelf(g.host.List(), t, start, count, 0, 10.0, n, n, 0);
+            else
+                GetPowerAvgExtra(g.host.List(), t, start, count, 0, 10.0, 0);
+        }
+        EXPECT_EQ(watch.Violations(), "");
+        // A cycle taken in whole samples may be one sample short of the period:
+        // a few tenths of a percent.
+        for (int k = 1000; k < 19000; k += 37) ASSERT_NEAR(r[k], c.amplitude * kRms, 3e-3 * c.amplitude + 1e-6) << k;
+        if (c.self) continue;
+        // The whole-record mean over the detected periods writes nothing.
+        ByteWatch untouched(g.host);
+        EXPECT_NEAR(GetPowerAvgSumExtra(g.host.List(), t, 0, n, 0, 10.0, n), c.amplitude * kRms, 2e-3);
+        EXPECT_EQ(untouched.Violations(), "");
     }
-    g.u->RatedValue = t->RatedValue = 10.0;
-    for (double& slot : t->TrackState) slot = 0.0;
-    t->CycleStart = t->PeriodFrequency = 0.0;
-    t->PeriodEndIndex = t->LastBlockEnd = t->QuietCount = 0;
-    ByteWatch watch(g.host);
-    watch.AllowFloats(r, 0, n);
-    AMPORA_ALLOW_FIELD(watch, t, TrackState);
-    AMPORA_ALLOW_FIELD(watch, t, CycleStart);
-    AMPORA_ALLOW_FIELD(watch, t, CycleWriteEnd);
-    AMPORA_ALLOW_FIELD(watch, t, PeriodFrequency);
-    AMPORA_ALLOW_FIELD(watch, t, PeriodEndIndex);
-    AMPORA_ALLOW_FIELD(watch, t, LastBlockEnd);
-    AMPORA_ALLOW_FIELD(watch, t, QuietCount);
-    for (int start = 0; start < n; start += c.block) {
-        const int count = std::min(c.block, n - start);
-        if (c.self)
-            GetPowerAvgSelf(g.host.List(), t, start, count, 0, 10.0, n, n, 0);
-        else
-            GetPowerAvgExtra(g.host.List(), t, start, count, 0, 10.0, 0);
-    }
-    EXPECT_EQ(watch.Violations(), "");
-    // A cycle taken in whole samples may be one sample short of the period:
-    // a few tenths of a percent.
-    for (int k = 1000; k < 19000; k += 37) ASSERT_NEAR(r[k], c.amplitude * kRms, 3e-3 * c.amplitude + 1e-6) << k;
 }
-
-INSTANTIATE_TEST_SUITE_P(Blocks, CycleCurve,
-                         testing::Values(CycleCase{"source_1000", false, 1000, 2.0},
-                                         CycleCase{"source_4096", false, 4096, 2.0},
-                                         CycleCase{"source_silent", false, 1000, 0.0},
-                                         CycleCase{"self_1000", true, 1000, 2.0},
-                                         CycleCase{"self_4096", true, 4096, 2.0},
-                                         CycleCase{"self_silent", true, 1000, 0.0}),
-                         [](const testing::TestParamInfo<CycleCase>& i) { return std::string(i.param.name); });
-
-}  // namespace
-
-namespace {
 
 // A 10 V sine of 200 samples per period (50 Hz at 10 kS/s, step 12, half a
 // millisecond = 5 samples), rising through zero at 100.5, 300.5, ... The
@@ -255,49 +215,44 @@ const SelfCase kSelfCases[] = {
     {"small_V_quiet", "V", 1000, 10, 1, 100, 0, 200, 20.0, 0, -1},
 };
 
-void PrintTo(const SelfCase& c, std::ostream* os) { *os << c.name; }
-
-class SelfCycles : public testing::TestWithParam<SelfCase> {};
-
-TEST_P(SelfCycles, FrequencyJumpAndRangeOfTheUnit) {
-    const SelfCase& c = GetParam();
-    const int n = 200, e2 = 30 + c.second;
-    std::vector<float> x(n);
-    for (int k = 0; k < n; ++k) {
-        const bool high = (k >= 20 && k < 25) || (k >= 30 && k < 30 + c.second / 2) || k >= e2;
-        x[k] = static_cast<float>(high ? c.amplitude : -c.amplitude);
+TEST(PowerAverage, SelfCyclesFrequencyJumpAndRangeOfTheUnit) {
+    for (const SelfCase& c : kSelfCases) {
+        SCOPED_TRACE(c.name);
+        const int n = 200, e2 = 30 + c.second;
+        std::vector<float> x(n);
+        for (int k = 0; k < n; ++k) {
+            const bool high = (k >= 20 && k < 25) || (k >= 30 && k < 30 + c.second / 2) || k >= e2;
+            x[k] = static_cast<float>(high ? c.amplitude : -c.amplitude);
+        }
+        if (c.second == 100) {   // small samples inside the second cycle, crossing nothing
+            const double small[] = {0.15, 0.2, 0.25};
+            for (int i = 0; i < 3; ++i) x[40 + i] = static_cast<float>(small[i] * c.amplitude);
+            x[100] = static_cast<float>(-0.1 * c.amplitude);
+        }
+        HostChannels host(0xA5);
+        ChannelInfo* t = host.Add(1);
+        host.Samples(t, std::vector<float>(n, 0.0f));
+        host.Secondary(t, x);
+        float* r = host.Results(t, n, -7.0f);
+        host.SetUnit(t, c.unit);
+        t->DataKind = 2;
+        t->FullScale = c.fullScale;
+        t->Scale = c.scale;
+        t->RatedValue = 10.0;
+        t->CycleStart = t->PeriodFrequency = 0.0;
+        t->LastBlockEnd = 0;
+        t->CycleWriteEnd = -1.0;
+        // holdMode 1 with fillEnd short of the record: nothing is held at the end.
+        GetPowerAvgSelf(host.List(), t, 0, n, 0, 1.0, n, 0, 1);
+        for (int k = 0; k < n; ++k) {
+            const float copy = std::fabs(x[k]) <= c.copyLevel ? x[k] : 0.0f;
+            const float want = k < c.fillEnd ? static_cast<float>(c.amplitude) : k < c.copyEnd ? copy : -7.0f;
+            ASSERT_EQ(r[k], want) << k;
+        }
+        EXPECT_EQ(t->LastBlockEnd, static_cast<uint32_t>(std::max(c.fillEnd, c.copyEnd)));
+        EXPECT_EQ(t->PeriodFrequency, c.frequency);
+        EXPECT_EQ(t->CycleWriteEnd, c.writeEnd);
     }
-    if (c.second == 100) {   // small samples inside the second cycle, crossing nothing
-        const double small[] = {0.15, 0.2, 0.25};
-        for (int i = 0; i < 3; ++i) x[40 + i] = static_cast<float>(small[i] * c.amplitude);
-        x[100] = static_cast<float>(-0.1 * c.amplitude);
-    }
-    HostChannels host(0xA5);
-    ChannelInfo* t = host.Add(1);
-    host.Samples(t, std::vector<float>(n, 0.0f));
-    host.Secondary(t, x);
-    float* r = host.Results(t, n, -7.0f);
-    host.SetUnit(t, c.unit);
-    t->DataKind = 2;
-    t->FullScale = c.fullScale;
-    t->Scale = c.scale;
-    t->RatedValue = 10.0;
-    t->CycleStart = t->PeriodFrequency = 0.0;
-    t->LastBlockEnd = 0;
-    t->CycleWriteEnd = -1.0;
-    // holdMode 1 with fillEnd short of the record: nothing is held at the end.
-    GetPowerAvgSelf(host.List(), t, 0, n, 0, 1.0, n, 0, 1);
-    for (int k = 0; k < n; ++k) {
-        const float copy = std::fabs(x[k]) <= c.copyLevel ? x[k] : 0.0f;
-        const float want = k < c.fillEnd ? static_cast<float>(c.amplitude) : k < c.copyEnd ? copy : -7.0f;
-        ASSERT_EQ(r[k], want) << k;
-    }
-    EXPECT_EQ(t->LastBlockEnd, static_cast<uint32_t>(std::max(c.fillEnd, c.copyEnd)));
-    EXPECT_EQ(t->PeriodFrequency, c.frequency);
-    EXPECT_EQ(t->CycleWriteEnd, c.writeEnd);
 }
-
-INSTANTIATE_TEST_SUITE_P(Cases, SelfCycles, testing::ValuesIn(kSelfCases),
-                         [](const testing::TestParamInfo<SelfCase>& i) { return std::string(i.param.name); });
 
 }  // namespace

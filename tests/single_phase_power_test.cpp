@@ -53,34 +53,34 @@ double Record(const SinglePhaseExport& e, PowerHost& h, int start, int length, i
 
 // ---- the shared window steps ----
 
-TEST(WindowWalk, TrailingRampOfAnEightSampleWindow) {
-    std::vector<float> r(16, -1.0f);
-    std::vector<int> offsets;
-    const double values[] = {1.0, 3.0, 10.0};   // windows at offsets 0, 2, 4
-    const int next = WalkBlock(r.data(), 0, 12, 8, kTrailingWalk, [&](int offset) {
-        offsets.push_back(offset);
-        return values[offsets.size() - 1];
-    });
-    EXPECT_EQ(offsets, (std::vector<int>{0, 2, 4}));
-    EXPECT_EQ(next, 14);
-    for (int i = 0; i < 9; ++i) EXPECT_EQ(r[i], 1.0f) << i;
-    EXPECT_EQ(r[9], 2.0f);    // halfway from 1 to 3
-    EXPECT_EQ(r[10], 2.0f);   // the next ramp starts at the entry before it
-    EXPECT_EQ(r[11], 6.0f);   // halfway from 2 to 10
-    EXPECT_EQ(r[12], -1.0f);
-}
-
-TEST(WindowWalk, LeadingRampFillsTheGapAfterTheFirstWindow) {
-    std::vector<float> r(18, -1.0f);
-    int calls = 0;
-    const double values[] = {1.0, 3.0, 10.0};
-    WalkBlock(r.data(), 0, 14, 8, kLeadingWalk, [&](int) { return values[calls++]; });
-    EXPECT_EQ(calls, 3);   // positions 0, 10, 12; the end 14 is not a window
-    for (int i = 0; i < 11; ++i) EXPECT_EQ(r[i], 1.0f) << i;
-    EXPECT_EQ(r[11], 2.0f);
-    EXPECT_EQ(r[12], 2.0f);
-    EXPECT_EQ(r[13], 6.0f);
-    EXPECT_EQ(r[14], -1.0f);
+// Windows of 8 taking 1, 3 and 10. Trailing: windows at offsets 0, 2, 4 write
+// up to 12. Leading: windows at positions 0, 10, 12 (the end 14 is none), the
+// first value filling the gap after the first window.
+TEST(WindowWalk, TrailingAndLeadingRampsOfAnEightSampleWindow) {
+    struct Case {
+        int count, ramp;   // the ramp's first entry
+        bool trailing;
+    } const cases[] = {{12, 9, true}, {14, 11, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.count);
+        std::vector<float> r(c.count + 4, -1.0f);
+        std::vector<int> offsets;
+        const double values[] = {1.0, 3.0, 10.0};
+        const int next = WalkBlock(r.data(), 0, c.count, 8, c.trailing ? kTrailingWalk : kLeadingWalk, [&](int offset) {
+            offsets.push_back(offset);
+            return values[offsets.size() - 1];
+        });
+        EXPECT_EQ(offsets.size(), 3u);
+        if (c.trailing) {
+            EXPECT_EQ(offsets, (std::vector<int>{0, 2, 4}));
+            EXPECT_EQ(next, 14);
+        }
+        for (int i = 0; i < c.ramp; ++i) EXPECT_EQ(r[i], 1.0f) << i;
+        EXPECT_EQ(r[c.ramp], 2.0f);       // halfway from 1 to 3
+        EXPECT_EQ(r[c.ramp + 1], 2.0f);   // the next ramp starts at the entry before it
+        EXPECT_EQ(r[c.ramp + 2], 6.0f);   // halfway from 2 to 10
+        EXPECT_EQ(r[c.ramp + 3], -1.0f);
+    }
 }
 
 TEST(WindowWalk, EarlyStartAnchorsAtZeroAndWritesNothingBefore) {
@@ -214,7 +214,9 @@ TEST(SinglePhasePower, BuffersKeepTheLastWindowsPhasors) {
     EXPECT_NEAR(std::atan2(b.v[1][21], b.v[0][21]), Degrees(40), 1e-4);
 }
 
-// A recording processed in blocks of several hops equals one call over it.
+// A recording processed in blocks of several hops equals one call over it bit
+// for bit, and each block writes only from its start (the trailing forms from
+// a hop before it; from 0 for the first block) onwards.
 TEST(SinglePhasePower, BlocksJoinWithoutAGap) {
     const int fft = 128, q = fft / 4, total = 40 * q;
     std::vector<float> u(total + q), i(total + q);
@@ -229,8 +231,15 @@ TEST(SinglePhasePower, BlocksJoinWithoutAGap) {
             PowerHost pieces({u, i}, total + q, 2);
             Buffers b;
             Block(e, whole, 0, total, fft, b);
-            for (int start = 0; start < total; start += block)
-                Block(e, pieces, start, std::min(block, total - start), fft, b);
+            for (int start = 0; start < total; start += block) {
+                const int end = std::min(start + block, total);
+                const int first = start == 0 ? 0 : (e.leading ? start : start - q);
+                ByteWatch watch(pieces.host);
+                watch.AllowFloats(pieces.result, first, total + q - first);
+                Block(e, pieces, start, end - start, fft, b);
+                ASSERT_EQ(watch.Violations(), "") << "start " << start;
+                EXPECT_TRUE(watch.Changed(pieces.result + end - 1, sizeof(float))) << "start " << start;
+            }
             for (int n = 0; n < total + q; ++n) ASSERT_EQ(whole.result[n], pieces.result[n]) << "position " << n;
         }
     }
@@ -277,37 +286,6 @@ TEST(SinglePhasePower, RecordWindowsAndTheirStoredValues) {
         EXPECT_NEAR(mean, (w[0] + w[1] + w[2]) / 3, 1e-2);
         EXPECT_EQ(h.result[1], -7.0f);
         EXPECT_EQ(Record(e, h, 0, kFft - 1, kFft, b), 0.0) << "shorter than a window";
-    }
-}
-
-// Every block export touches only the positions of its block (and the gap of
-// the leading forms).
-TEST(SinglePhasePower, RecordIntegrity) {
-    const int fft = 64, q = 16;
-    for (const SinglePhaseExport& e : kExports) {
-        for (int start : {0, 3 * q, 9 * q}) {
-            SCOPED_TRACE(std::string(e.name) + " start " + std::to_string(start));
-            const int count = 4 * q, end = start + count;
-            const int size = std::max(fft, e.leading ? end + q : end);
-            HostChannels host(0x5C, true);
-            ChannelInfo* u = host.Add(1);
-            ChannelInfo* i = host.Add(2);
-            ChannelInfo* t = host.Add(3, false);
-            host.Samples(u, Signal(std::max(fft, end), fft, {{1.0, 0}}));
-            host.Samples(i, Signal(std::max(fft, end), fft, {{1.0, 0.5}}));
-            float* r = host.Results(t, size, 0.5f);
-            host.SetSources(t, {1, 2});
-            t->CalcKind = 1;
-            t->Scale = 1.0;
-            Buffers b;
-            ByteWatch watch(host);
-            const int first = start == 0 ? 0 : (e.leading ? start : start - q);
-            watch.AllowFloats(r, first, size - first);
-            e.block(host.List(), t, start, count, fft, b.v[0].data(), b.v[1].data(), b.v[2].data(), b.v[3].data());
-            EXPECT_EQ(watch.Violations(), "");
-            EXPECT_TRUE(watch.Changed(r + end - 1, sizeof(float)));
-
-        }
     }
 }
 
