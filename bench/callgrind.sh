@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Instructions per position of each benchmark case (or those matching $1):
-# callgrind counts one run of the case, inside RunCaseOnce only.
+# callgrind counts one run of the case after a warm-up, inside RunCaseOnce only.
 set -euo pipefail
 bench=${BENCH:-build/native/bench/ampora-bench}
 "$bench" --list | while IFS=$'\t' read -r label positions; do
