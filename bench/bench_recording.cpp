@@ -1,9 +1,8 @@
 // The synchronous-machine summaries, the angle to the line, and the power
 // averages, on the fixed generator recording the tests use (8192 positions at
-// 10 kS/s; see tests/support/export_calls.h). Targets are made once, outside
+// 10 kS/s; see tests/support/recording.h). Targets are made once, outside
 // the timed runs; block exports run in host blocks of 1000 positions.
 #include <algorithm>
-#include <cmath>
 #include <functional>
 #include <memory>
 #include <string>
@@ -13,7 +12,7 @@
 #include "bench.h"
 #include "frame/resolve.h"
 #include "host/host_channels.h"
-#include "support/export_calls.h"
+#include "support/recording.h"
 
 namespace {
 
@@ -24,15 +23,9 @@ const std::string kWhole = "fftSize 256, 8192 positions at 10 kS/s";
 
 struct Rig {
     Recording rec;
-    std::vector<float> b[4] = {std::vector<float>(8192), std::vector<float>(8192), std::vector<float>(8192),
-                               std::vector<float>(8192)};
+    std::vector<float> b[4] = {std::vector<float>(kEnd), std::vector<float>(kEnd), std::vector<float>(kEnd),
+                               std::vector<float>(kEnd)};
 };
-
-void ZeroState(ChannelInfo* t) {
-    for (double& slot : t->TrackState) slot = 0.0;
-    t->HeldValue = t->CycleStart = t->PeriodFrequency = 0.0;
-    t->LastBlockEnd = t->PeriodEndIndex = t->QuietCount = 0;
-}
 
 std::vector<BenchCase> Cases() {
     auto g = std::make_shared<Rig>();
@@ -71,7 +64,7 @@ std::vector<BenchCase> Cases() {
     });
     ChannelInfo* avg = r.Target({1});
     whole("GetPowerAvg", kWhole + ", blocks of 1000", kEnd, [=] {
-        ZeroState(avg);
+        ZeroTrackingState(avg);
         for (int s = 0; s < kEnd; s += Recording::kBlock)
             GetPowerAvg(l, avg, s, std::min(Recording::kBlock, kEnd - s), kFftSize, b0, b1, kEnd, kEnd);
     });
@@ -83,26 +76,5 @@ std::vector<BenchCase> Cases() {
 }
 
 AMPORA_BENCH("recording", Cases);
-
-// GetPowerAvgSumExtra over a long record whose tail is flat: 50 Hz for the
-// first 0.2 M positions, then zero (the scan of the flat tail finds no period).
-std::vector<BenchCase> FlatTailCases() {
-    constexpr int kPositions = 1'000'000;
-    constexpr int kLive = 200'000;
-    auto host = std::make_shared<HostChannels>();
-    std::vector<float> x(kPositions, 0.0f);
-    for (int k = 0; k < kLive; ++k) x[k] = static_cast<float>(100.0 * std::sin(2 * 3.14159265358979323846 * 50.0 * k / 10'000.0));
-    ChannelInfo* src = host->Add(1);
-    host->Samples(src, x);
-    host->Results(src, x);
-    ChannelInfo* t = host->Add(2, false);
-    host->Results(t, kPositions);
-    host->SetSources(t, {1, 1});
-    CPtrList* l = host->List();
-    return {{"GetPowerAvgSumExtra", "50 Hz then flat, 1 M positions at 10 kS/s", kPositions,
-             [host, l, t] { GetPowerAvgSumExtra(l, t, 0, kPositions, 0, kPerMs, kPositions); }}};
-}
-
-AMPORA_BENCH("averages", FlatTailCases);
 
 }  // namespace

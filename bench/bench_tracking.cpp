@@ -19,14 +19,15 @@ constexpr uint32_t kPulsesPerRev = 4;   // each rising crossing one pulse: 750 r
 constexpr uint32_t kQueueLength = 3 * kPulsesPerRev + 1;
 constexpr double kPi = 3.14159265358979323846;
 
-void ZeroState(ChannelInfo* t) {
-    for (double& slot : t->TrackState) slot = 0.0;
-    t->HeldValue = t->CycleStart = t->PeriodFrequency = 0.0;
-    t->LastBlockEnd = t->PeriodEndIndex = t->QuietCount = 0;
-}
-
 // One rig per sampling rate: a source with the signal as samples and results,
 // and one target per tracker (the trackers share state slots).
+// A 50 Hz sine of amplitude 100 over the first `live` positions, zero after.
+std::vector<float> Sine50(double rate, int live = kPositions) {
+    std::vector<float> s(kPositions, 0.0f);
+    for (int i = 0; i < live; ++i) s[i] = static_cast<float>(100.0 * std::sin(2 * kPi * 50.0 * i / rate));
+    return s;
+}
+
 struct Rig {
     HostChannels host;
     ChannelInfo* src;
@@ -39,8 +40,7 @@ struct Rig {
     std::unique_ptr<HostCrossingQueue> queue;
 
     explicit Rig(double rate) {
-        std::vector<float> s(kPositions);
-        for (int i = 0; i < kPositions; ++i) s[i] = static_cast<float>(100.0 * std::sin(2 * kPi * 50.0 * i / rate));
+        const std::vector<float> s = Sine50(rate);
         src = host.Add(1);
         host.Samples(src, s);
         host.Results(src, s);
@@ -69,7 +69,7 @@ struct Rig {
 template <typename Call>
 std::function<void()> Blocks(std::shared_ptr<Rig> g, ChannelInfo* t, Call call) {
     return [g, t, call] {
-        ZeroState(t);
+        ZeroTrackingState(t);
         for (int start = 0; start < kPositions; start += kBlock) call(g->host.List(), t, start);
     };
 }
@@ -107,5 +107,22 @@ std::vector<BenchCase> Cases() {
 }
 
 AMPORA_BENCH("tracking", Cases);
+
+// GetPowerAvgSumExtra over a record whose tail is flat: 50 Hz at 10 kS/s for
+// the first 0.2 M positions, then zero (the scan of the flat tail finds no period).
+std::vector<BenchCase> FlatTailCases() {
+    auto host = std::make_shared<HostChannels>();
+    const std::vector<float> x = Sine50(10'000.0, 200'000);
+    ChannelInfo* src = host->Add(1);
+    host->Samples(src, x);
+    host->Results(src, x);
+    ChannelInfo* t = host->Add(2, false);
+    host->Results(t, kPositions);
+    host->SetSources(t, {1, 1});
+    return {{"GetPowerAvgSumExtra", "50 Hz then flat, 1 M positions at 10 kS/s", kPositions,
+             [host, t] { GetPowerAvgSumExtra(host->List(), t, 0, kPositions, 0, 10.0, kPositions); }}};
+}
+
+AMPORA_BENCH("averages", FlatTailCases);
 
 }  // namespace

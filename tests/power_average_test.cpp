@@ -114,9 +114,7 @@ TEST(PowerAverage, CycleCurveOfASteadySineAndOfSilence) {
             t->FullScale = 10.0;
         }
         g.u->RatedValue = t->RatedValue = 10.0;
-        for (double& slot : t->TrackState) slot = 0.0;
-        t->CycleStart = t->PeriodFrequency = 0.0;
-        t->PeriodEndIndex = t->LastBlockEnd = t->QuietCount = 0;
+        ZeroTrackingState(t);
         ByteWatch watch(g.host);
         watch.AllowFloats(r, 0, n);
         AMPORA_ALLOW_FIELD(watch, t, TrackState);

@@ -96,9 +96,7 @@ struct Rig {
         src->Scale = 1.0;
         src->SampleMax = *std::max_element(samples.begin(), samples.end());
         src->SampleMin = *std::min_element(samples.begin(), samples.end());
-        for (double& slot : t->TrackState) slot = 0.0;
-        t->HeldValue = 0.0;
-        t->LastBlockEnd = t->PeriodEndIndex = t->QuietCount = 0;
+        ZeroTrackingState(t);
         t->UseSource = 1;
     }
 };

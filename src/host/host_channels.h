@@ -120,3 +120,11 @@ private:
     CPtrList list_;
     std::vector<Record> records_;
 };
+
+// The running state the trackers and cycle averages keep in their target,
+// zeroed as a host zeroes it before a record starts.
+inline void ZeroTrackingState(ChannelInfo* t) {
+    for (double& slot : t->TrackState) slot = 0.0;
+    t->HeldValue = t->CycleStart = t->PeriodFrequency = 0.0;
+    t->LastBlockEnd = t->PeriodEndIndex = t->QuietCount = 0;
+}
