@@ -1,9 +1,12 @@
 // Averages of a channel's fundamental content: the bin-1 rms over sliding
 // windows (block by block and over a whole record), the fundamental power of a
 // voltage/current pair over whole windows, and the rms over detected periods.
+#include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "ampora.h"
+#include "frame/arguments.h"
 #include "frame/resolve.h"
 #include "power/period_rms.h"
 #include "power/phasor_step.h"
@@ -105,21 +108,26 @@ double GetPowerAvgSumExtra(CPtrList* channels, ChannelInfo* target, int32_t star
     if (channels == nullptr) return 0.0;
     ChannelInfo* sources[1];
     if (!ResolveSources(channels, target, LookupFor("GetPowerAvgSumExtra"), sources)) return 0.0;
+    if (!UsableRate(samplesPerMs)) return 0.0;
     const float* s = ResultArray(sources[0]);
     const double rate = samplesPerMs * kMsPerSecond;
     const double shortest = kShortestPeriodMs * samplesPerMs;
+    const int32_t total = RecordLength(totalSamples);
+    const int32_t end = EndOfBlock(start, count);
+    // The last position a period may start from, in 64 bits: a margin of any size.
+    const int64_t lastStart = int64_t{count} - 2 * int64_t{margin} - 1;
     float sum = 0.0f;
     int periods = 0;
-    for (int32_t j = 0; j < count;) {
-        const int32_t n = start + j;
-        if (n > count - 2 * margin - 1) break;
+    // Positions before 0 are not in the record: the scan starts at 0 at the earliest.
+    for (int32_t n = std::max(start, 0); n < end;) {
+        if (n > lastStart) break;
         // Past the recorded samples no later position scans anything either.
-        if (totalSamples - n <= 0) break;
+        if (n >= total) break;
         // The first rising zero crossing after n, then the first one more
         // than the shortest period after it.
         double a = 0.0, b = 0.0;
         bool haveA = false, havePair = false;
-        for (int32_t m = n + 1; m <= totalSamples - 1 && !havePair; ++m) {
+        for (int32_t m = n + 1; m < total && !havePair; ++m) {
             const double before = s[m - 1], after = s[m];
             if (!RisesThrough(before, after, 0.0)) continue;
             const double t = CrossingPosition(m, before, after, 0.0);
@@ -135,14 +143,15 @@ double GetPowerAvgSumExtra(CPtrList* channels, ChannelInfo* target, int32_t star
         // single-crossing tail costs one scan, not one per position).
         if (!havePair) break;
         const double f = rate / std::fabs(a - b);
-        const int32_t length = Trunc(rate / f);   // the period in whole samples
+        // The period in whole samples (none when the rate per second overflows to infinity).
+        const int32_t length = TruncWithin(rate / f, 0, std::numeric_limits<int32_t>::max());
         const int32_t last = Trunc(b);
-        const int32_t first = PeriodFirstSample(Trunc(a), last, length, start + count);
+        const int32_t first = PeriodFirstSample(Trunc(a), last, length, end);
         if (first >= 0 && length > 0) {
             sum = static_cast<float>(sum + RmsOver(s, first, length));
             ++periods;
         }
-        j = std::max(last, n + 1) - start;
+        n = std::max(last, n + 1);
     }
     if (periods == 0) return 0.0;
     const float mean = static_cast<float>(static_cast<double>(sum) / periods);
