@@ -182,11 +182,17 @@ struct FloatMean {
 template <typename Sum>
 double RepeatedMean(double value, int count, int step) {
     if (step < 1 || count < step) return 0.0;
+    const int terms = (count - step) / step + 1;
     Sum sum = 0;
-    int terms = 0;
-    for (int j = 0; j <= count - step; j += step) {
-        sum = static_cast<Sum>(sum + value);
-        ++terms;
+    for (int j = 0; j < terms; ++j) {
+        const Sum next = static_cast<Sum>(sum + value);
+        // Once an addition leaves the sum as it is (or not a number), every
+        // later one does too: the sum is final, whatever the count.
+        if (next == sum || next != next) {
+            sum = next;
+            break;
+        }
+        sum = next;
     }
     return static_cast<double>(sum) / terms;
 }
