@@ -19,7 +19,9 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <memory>
+#include <new>
 
 #include "dsp/fft.h"
 #include "frame/channel_info.h"
@@ -144,11 +146,13 @@ void PhasorsOfWindow(PhasorSources<N>& s, int offset, int fftSize, HarmonicSet s
 }
 
 // The call's own spectra: two float arrays of fftSize elements per source, held
-// for the duration of one call (one allocation, released on return).
+// for the duration of one call (one allocation, released on return). A window
+// too long for the memory (or for the address space) leaves it empty: Held()
+// is false and the export returns as on a missing source, no exception.
 class SpectrumScratch {
 public:
-    SpectrumScratch(int sources, int fftSize)
-        : fftSize_(fftSize), data_(new float[2 * static_cast<std::size_t>(sources) * fftSize]) {}
+    SpectrumScratch(int sources, int fftSize) : fftSize_(fftSize), data_(Allocate(sources, fftSize)) {}
+    bool Held() const { return data_ != nullptr; }
     Spectrum Of(int k) const {
         float* re = data_.get() + 2 * static_cast<std::size_t>(k) * fftSize_;
         return {re, re + fftSize_};
@@ -159,6 +163,11 @@ public:
     }
 
 private:
+    static float* Allocate(int sources, int fftSize) {
+        const uint64_t elements = 2 * static_cast<uint64_t>(sources) * static_cast<uint64_t>(fftSize);
+        if (fftSize < 1 || elements > std::numeric_limits<std::size_t>::max() / sizeof(float)) return nullptr;
+        return new (std::nothrow) float[static_cast<std::size_t>(elements)];
+    }
     int fftSize_;
     std::unique_ptr<float[]> data_;
 };
@@ -172,11 +181,13 @@ struct ScratchSources {
 
     ScratchSources(ChannelInfo* const (&records)[N], Reads reads, int fftSize, HarmonicSet set)
         : scratch(N, fftSize) {
+        if (!scratch.Held()) return;
         Spectrum spectra[N];
         scratch.All(spectra);
         sources = PrepareSources(records, reads, spectra, set);
         sources.use = SpectrumUse::UsedBinsOnly;
     }
+    bool Held() const { return scratch.Held(); }
 };
 
 // Sums term(h) over a set in extended precision from 0.0. A set of one harmonic

@@ -1,6 +1,7 @@
 // The angle of two whole-record values, and the fundamental RMS of a line
 // signal formed from two of three phases.
 #include <memory>
+#include <new>
 
 #include "ampora.h"
 #include "dsp/phase_angle.h"
@@ -66,7 +67,8 @@ void GetAngleToLine(CPtrList* channels, ChannelInfo* target, int32_t start, int3
     ChannelInfo* phases[3];
     if (!ResolveSources(channels, target, LookupFor("GetAngleToLine"), phases)) return;
     if (!UsableWindow(fftSize, kMinimumBlockWindow, Transform::Reduced) || count < fftSize) return;
-    std::unique_ptr<float[]> line(new float[count]());
+    std::unique_ptr<float[]> line(new (std::nothrow) float[count]());
+    if (line == nullptr) return;   // no room for the block's line signal: as a missing source
     FormLine(line.get(), SelectPair(phases, pair, Reads::Samples), start, count);
     float* result = ResultArray(target);
     const int q = fftSize / 4;
