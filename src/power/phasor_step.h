@@ -11,6 +11,7 @@
 //   StoreRmsPhasor      bin h scaled to an RMS phasor, stored back (no turn).
 //   BinRms              the RMS magnitude of bin h (harmonic-magnitude exports).
 //   StoreTurnedPhasor   stored phasor of bin h turned by a PhaseTurn, stored back.
+//   StoreTurnedRmsPhasor  the two above in double, only the turned phasor stored.
 //   HarmonicPhasorStep  the three above for one source and a set of harmonics.
 //   PhasorSources<N>    N sources of one export: value arrays, spectra, turns.
 //   PhasorsOfWindow     the step for all N sources at one window offset, in order.
@@ -106,6 +107,10 @@ double BinRms(Spectrum s, int h, int points, ScaledParts parts);
 
 // The stored phasor of bin h turned by turn, stored back.
 Phasor StoreTurnedPhasor(Spectrum s, int h, PhaseTurn turn);
+
+// Bin h as the RMS phasor turned by turn, both steps in double and only the
+// turned phasor stored (the whole-record fundamental power rounds once).
+Phasor StoreTurnedRmsPhasor(Spectrum s, int h, int points, PhaseTurn turn);
 
 // Whether a spectrum must hold the whole transform (the caller's work buffers,
 // which the host may read) or only the bins the export uses (the call's own).
