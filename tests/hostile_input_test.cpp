@@ -150,9 +150,8 @@ struct Guard {
 };
 
 // Exports that read records through the list or by id rather than through the
-// target's sources, the one that reads only the target's own samples (a list
-// without its sources is no broken call for it), and those that write records
-// other than the target.
+// target's sources, and the one that reads only the target's own samples (a
+// list without its sources is no broken call for them).
 const std::set<std::string> kNoSources = {"GetCosStatus", "GetPSumStatus", "GetCosStatusSum", "GetPSumStatusSum",
                                           "GetEqYJJ",     "GetEqTJJ",      "GetKmByEq",       "GetPowerAvgSelf"};
 const std::string kOwnSamples = "GetPowerAvgSelf";
@@ -358,7 +357,22 @@ const Broken kBroken[] = {
     BLOCK("GetPSumStatus ListIndex 1", kNone, (Ids{}), 1, t->ListIndex = 1, GetPSumStatus(l, t, 0, 1000, kEnd - 1)),
     WHOLE("GetCosStatusSum ListIndex 1", kNone, (Ids{}), 1, (t->ListIndex = 1, GetCosStatusSum(l, t))),
     WHOLE("GetPSumStatusSum ListIndex 0", kNone, (Ids{}), 1, (t->ListIndex = 0, GetPSumStatusSum(l, t))),
-    // Starts before 0 on the plain-formula path and in the record means.
+    // Starts before 0: nothing before position 0 is read or written.
+    BLOCK("GetP start -5", kMay, kVI, 1, GetP(l, t, -5, 1000, 256, b[0], b[1], b[2], b[3])),
+    BLOCK("GetThreeLineP start -5", kMay, kLine, 1, GetThreeLineP(l, t, -5, 1000, 256)),
+    BLOCK("GetZHPart start -5", kMay, kCurrents, 1, GetZHPart(l, t, -5, 1000, 256)),
+    BLOCK("GetAngleToLine start -5", kMay, kPhases, 1, GetAngleToLine(l, t, -5, 1000, 1, 256, b[0], b[1])),
+    BLOCK("GetCalculatMethod2 start -5", kMay, kVI, 1, GetCalculatMethod2(l, t, -5, 1000)),
+    BLOCK("GetAvgValue start -5", kMay, kPhases, 1, GetAvgValue(l, t, -5, 1000)),
+    BLOCK("GetCosStatus start -5", kMay, (Ids{}), 1, t->ListIndex = 11, GetCosStatus(l, t, -5, 1000, kEnd - 1)),
+    BLOCK("GetReduce start -5", kMay, (Ids{1, 2}), 1, GetReduce(l, t, -5, 1000)),
+    WHOLE("Get3PBy1Sum start -5", kMay, kVI, 1, Get3PBy1Sum(l, t, -5, kEnd, 256, b[0], b[1], b[2], b[3])),
+    WHOLE("GetFXPartSum start -5", kMay, kCurrents, 1, GetFXPartSum(l, t, -5, kEnd, 256)),
+    WHOLE("GetAngleToLineSum start -5", kMay, kPhases, 1, GetAngleToLineSum(l, t, -5, kEnd, 1, 256, b[0], b[1])),
+    WHOLE("GetCalculatMethod1Sum start -5", kMay, kVI, 1, GetCalculatMethod1Sum(l, t, -5, kEnd)),
+    WHOLE("GetUX2Sum start -5", kNone, (Ids{1, 4, 2}), 1, GetUX2Sum(l, t, -5, 0, 256, pu)),
+    WHOLE("GetUTSum start -5", kMay, kVI, 1, GetUTSum(l, t, -5, kEnd, 256, pu)),
+    // On the plain-formula path and in the record means.
     PLAIN("GetThreeLinePEx start -5", kLine, GetThreeLinePEx(l, t, -5, 1000, 600)),
     PLAIN("GetThreeAnglePEx start -5", kPhase, GetThreeAnglePEx(l, t, -5, 1000, 600)),
     PLAIN("GetTwoAnglePEx start -5", kTwo, GetTwoAnglePEx(l, t, -5, 1000, 600)),

@@ -37,5 +37,10 @@ inline int32_t ClampedSum(int64_t a, int64_t b) {
 // end would overflow ends at the largest position.
 inline int32_t EndOfBlock(int32_t start, int32_t count) { return std::max(ClampedSum(start, count), 0); }
 
+// The first position of a block that lies in the record: there is nothing
+// before a recording's first sample, so positions before 0 are neither read
+// nor written (and a record mean still divides by the count it was given).
+inline int32_t FirstInRecord(int32_t start) { return std::max(start, 0); }
+
 // A record length below zero is an empty record.
 inline int32_t RecordLength(int32_t totalSamples) { return std::max(totalSamples, 0); }

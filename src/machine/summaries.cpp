@@ -125,7 +125,8 @@ double GetUX2Sum(CPtrList* channels, ChannelInfo* target, int32_t start, int32_t
                  float* puParams) {
     ChannelInfo* sources[3];
     if (!ResolveSources(channels, target, LookupFor("GetUX2Sum"), sources) || puParams == nullptr) return 0.0;
-    if (NoWindow(fftSize)) return 0.0;
+    // A window beginning before position 0 lies outside the record.
+    if (NoWindow(fftSize) || start < 0) return 0.0;
     ChannelInfo* a = sources[0];
     ChannelInfo* b = sources[1];
     ChannelInfo* d = sources[2];

@@ -19,10 +19,6 @@ constexpr uint8_t kPlainFormulas = 2;   // DataKind of source 0: voltages in Sec
 
 inline bool IsPowerKind(uint32_t kind) { return kind == kActivePower || kind == kReactivePower; }
 
-// The first position of a block that lies in the record: positions before 0
-// are not processed, so none before 0 is read or written.
-inline int FirstInRecord(int start) { return std::max(start, 0); }
-
 // What one position adds to the moving average: the value as stored for its own
 // position and the value formed anew when it leaves the window (the second skips
 // the final rounding to a float where the export has one). A position that

@@ -146,7 +146,7 @@ struct GeometricRamp {
         const double anchor = result[anchorIndex];
         for (int i = 1; i <= n; ++i) {
             const float stored = static_cast<float>((v - anchor) / fftSize * i + anchor);
-            result[next] = stored;
+            if (next >= 0) result[next] = stored;   // a block from before 0 writes from 0 on
             ++next;
         }
     }
@@ -160,12 +160,17 @@ enum class RecordWindow {
 
 // Visits the windows of a whole record: for k = 0, step, 2·step, ... while
 // k <= length - fftSize, visit(position, offset) with position start + k and
-// offset the first index of its window. Nothing when length < fftSize.
+// offset the first index of its window. Nothing when length < fftSize; a
+// position before 0 is not in the record and is not visited.
 template <typename Visit>
 void WalkRecord(int start, int length, int fftSize, int step, RecordWindow placement, Visit&& visit) {
     if (length < fftSize) return;
     for (int k = 0; k <= length - fftSize; k += step) {
         const int position = start + k;
+        if (position < 0) {
+            if (step < 1) return;
+            continue;
+        }
         const int offset = placement == RecordWindow::BeginsAtPosition
                                ? position
                                : WindowOffset(WindowPlacement::EndsAtPosition, position, fftSize);
