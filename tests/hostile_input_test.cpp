@@ -114,7 +114,7 @@ const ExportCall& CallNamed(const std::string& name) {
 }
 
 // Watches the whole host from the moment a target exists and allows what the
-// export's Part lets it write: its fields, in the target and its sources, and
+// export's contract lets it write: its fields, in the target and its sources, and
 // its result positions: those of its span as the table runs it, any position
 // of the record where the blocks differ, or any of the target's array where
 // broken arguments move them. The fields the broken calls set on a target after
@@ -198,7 +198,7 @@ CPtrList* CopyOfList(Recording& r, int countChange, bool looped) {
 // Hostile samples, a list holding only the first voltage and current
 // (exports with more sources find some missing, the rest compute on what is
 // there), and a list whose count runs past its chain write exactly what the
-// export's Part lets it write; a null or empty list, a negative count and
+// export's contract lets it write; a null or empty list, a negative count and
 // sources the list lacks (its chain looping back too) write nothing and
 // return no value.
 TEST(HostileInput, EveryExportOnHostileSamplesAndBrokenLists) {
@@ -416,7 +416,7 @@ TEST(HostileInput, BrokenArgumentsReturnInsideTheirArrays) {
 // offset (the interpolation that aims at zero lands far from its pair), state
 // left from a longer recording or not a number, blocks out of order, and
 // rates of every kind. Each writes only record positions and the fields its
-// Part names.
+// contract names.
 struct Tracker {
     const char* name;
     Ids ids;

@@ -42,7 +42,7 @@ struct Spectra {
 
 using Ids = std::vector<uint8_t>;
 
-// What a call needs beyond its sources: CalcKind, the record fields its Part
+// What a call needs beyond its sources: CalcKind, the record fields its contract
 // lets it write, and a record field or two set before the call.
 struct Setup {
     uint32_t kind = 1;

@@ -11,7 +11,7 @@
 
 #include "support/recording.h"
 
-// A record field an export's Part lets it write: in its target (record
+// A record field an export's contract lets it write: in its target (record
 // kTargetRecord) or in its source k.
 constexpr int kTargetRecord = -1;
 struct FieldWrite {
@@ -19,7 +19,7 @@ struct FieldWrite {
     std::size_t offset, size;
 };
 
-// The target's result positions an export's Part lets it write as it is run
+// The target's result positions an export's contract lets it write as it is run
 // here: none; the blocks [0, 8000); those and the quarter window after them
 // (leading ramps); the first position of every whole window (or of every
 // quarter-window hop) of the record; the whole record [0, 8192).
