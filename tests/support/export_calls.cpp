@@ -49,15 +49,32 @@ struct Setup {
     std::function<void(ChannelInfo*)> prepare = [](ChannelInfo*) {};
 };
 
+// A block export: the target as the recording's run makes it, one block call on
+// it (with work buffers of its own), and the run over every block.
+ExportCall BlockCall(const char* name, bool writesSources, std::function<ChannelInfo*(Recording&)> target,
+                     std::function<void(Recording&, ChannelInfo*, int, int)> block, BlockRule rule) {
+    auto run = [=](Recording& r, ChannelInfo** t) {
+        *t = target(r);
+        return InBlocks([&](int start, int count) { block(r, *t, start, count); });
+    };
+    return {name, writesSources, run, target, block, rule};
+}
+
 // call(list, target, start, count, buffers) for every block of the recording.
 template <typename Call>
-ExportCall Blocks(const char* name, Ids ids, Call call, Setup setup = {}) {
-    return {name, setup.writesSources, [=](Recording& r, ChannelInfo** t) {
-                *t = r.Target(ids, setup.kind);
-                setup.prepare(*t);
-                Spectra s;
-                return InBlocks([&](int start, int count) { call(r.List(), *t, start, count, s); });
-            }};
+ExportCall Blocks(const char* name, Ids ids, Call call, Setup setup = {}, BlockRule rule = {}) {
+    return BlockCall(
+        name, setup.writesSources,
+        [=](Recording& r) {
+            ChannelInfo* t = r.Target(ids, setup.kind);
+            setup.prepare(t);
+            return t;
+        },
+        [=](Recording& r, ChannelInfo* t, int start, int count) {
+            Spectra s;
+            call(r.List(), t, start, count, s);
+        },
+        rule);
 }
 
 // call(list, target, buffers) once over the whole recording; its result is kept.
@@ -68,12 +85,31 @@ ExportCall Whole(const char* name, Ids ids, Call call, Setup setup = {}) {
                 setup.prepare(*t);
                 Spectra s;
                 return static_cast<double>(call(r.List(), *t, s));
-            }};
+            }, nullptr, nullptr, {}};
 }
 
 constexpr int kEnd = Recording::kSamples;
 constexpr double kPerMs = Recording::kRate / 1000.0;
 constexpr int kPer20ms = 200;
+
+// The block rules (see BlockRule) for the recording's window and its 50 Hz.
+constexpr int kHop = kFftSize / 4;
+constexpr int kPeriod = kPer20ms;
+// Window walks: ramps that end at the window position (from a hop before the
+// block) or start there (up to a hop past it).
+constexpr BlockRule kTrailing{Split::QuarterGrid, kHop, 0, kFftSize};
+constexpr BlockRule kLeading{Split::QuarterGrid, 0, kHop - 1, kFftSize + kHop};
+// Moving averages over w per-sample values: the first full window fills [0, w).
+constexpr BlockRule MovingAverage(int w) { return {Split::Any, 0, 0, w}; }
+// Sequence components ramp per quarter window from the block's start; the line
+// RMS forms its line and windows inside the block, its last ramp a hop past it.
+constexpr BlockRule kRampFromBlockStart{Split::PerBlock, 0, 0, 0};
+constexpr BlockRule kLineOfTheBlock{Split::PerBlock, 0, kHop, 0};
+// Trackers rewrite the periods since their oldest kept crossing (three periods
+// at most), and the first value covers everything before it.
+constexpr BlockRule kTracker{Split::HeldTail, 3 * kPeriod, 0, 4 * kPeriod};
+constexpr BlockRule kScanFromBlockStart{Split::PerBlock, 3 * kPeriod, 0, 0};   // its scan strides from the start
+constexpr BlockRule kWholeCycles{Split::Any, 3 * kPeriod, 0, 0};
 
 // The forms of the windowed and per-sample exports, each called with the
 // recording's window and its own buffers.
@@ -85,10 +121,10 @@ using Plain = void (*)(CPtrList*, ChannelInfo*, int32_t, int32_t);
 using PlainSum = double (*)(CPtrList*, ChannelInfo*, int32_t, int32_t);
 using Summary = double (*)(CPtrList*, ChannelInfo*);
 
-ExportCall PairBlocks(const char* name, Pair f, Ids ids, uint32_t kind) {
+ExportCall PairBlocks(const char* name, Pair f, Ids ids, uint32_t kind, BlockRule rule) {
     return Blocks(name, ids, [f](CPtrList* l, ChannelInfo* t, int s, int n, Spectra& b) {
         f(l, t, s, n, kFftSize, b[0], b[1], b[2], b[3]);
-    }, {kind});
+    }, {kind}, rule);
 }
 ExportCall PairWhole(const char* name, PairSum f, Ids ids, uint32_t kind) {
     return Whole(name, ids, [f](CPtrList* l, ChannelInfo* t, Spectra& b) {
@@ -96,9 +132,9 @@ ExportCall PairWhole(const char* name, PairSum f, Ids ids, uint32_t kind) {
     }, {kind});
 }
 // Window-length exports: fftSize for the windowed ones, W = 8 for the per-sample ones.
-ExportCall WindowedBlocks(const char* name, Windowed f, Ids ids, int window, uint32_t kind = 1) {
+ExportCall WindowedBlocks(const char* name, Windowed f, Ids ids, int window, BlockRule rule, uint32_t kind = 1) {
     return Blocks(name, ids, [f, window](CPtrList* l, ChannelInfo* t, int s, int n, Spectra&) { f(l, t, s, n, window); },
-                  {kind});
+                  {kind}, rule);
 }
 ExportCall WindowedWhole(const char* name, WindowedSum f, Ids ids, uint32_t kind = 1) {
     return Whole(name, ids, [f](CPtrList* l, ChannelInfo* t, Spectra&) { return f(l, t, 0, kEnd, kFftSize); }, {kind});
@@ -143,42 +179,42 @@ std::vector<ExportCall> BuildCalls() {
         return ExportCall{name, true, [=](Recording& rec, ChannelInfo** t) {
                               *t = rec.Target(ids);
                               return f(rec.List(), *t, a, b, c, rec.puParams);
-                          }};
+                          }, nullptr, nullptr, {}};
     };
     std::vector<ExportCall> calls = {
-        PairBlocks("GetP", GetP, {1, 4}, 1),
-        PairBlocks("GetPAll", GetPAll, {1, 4}, 2),
-        PairBlocks("Get3PBy1", Get3PBy1, {1, 4}, 1),
-        PairBlocks("Get3PBy1All", Get3PBy1All, {1, 4}, 2),
-        PairBlocks("Get3PBy1Line", Get3PBy1Line, {7, 4}, 1),
-        PairBlocks("Get3PBy1LineAll", Get3PBy1LineAll, {7, 4}, 2),
+        PairBlocks("GetP", GetP, {1, 4}, 1, kLeading),
+        PairBlocks("GetPAll", GetPAll, {1, 4}, 2, kLeading),
+        PairBlocks("Get3PBy1", Get3PBy1, {1, 4}, 1, kTrailing),
+        PairBlocks("Get3PBy1All", Get3PBy1All, {1, 4}, 2, kTrailing),
+        PairBlocks("Get3PBy1Line", Get3PBy1Line, {7, 4}, 1, kTrailing),
+        PairBlocks("Get3PBy1LineAll", Get3PBy1LineAll, {7, 4}, 2, kTrailing),
         PairWhole("Get3PBy1Sum", Get3PBy1Sum, {1, 4}, 1),
         PairWhole("Get3PBy1AllSum", Get3PBy1AllSum, {1, 4}, 2),
         PairWhole("Get3PBy1LineSum", Get3PBy1LineSum, {7, 4}, 2),
         PairWhole("Get3PBy1LineAllSum", Get3PBy1LineAllSum, {7, 4}, 1),
         PairWhole("GetPAllSum", GetPAllSum, {1, 4}, 1),
         PairWhole("GetPSum", GetPSum, {1, 4}, 1),
-        WindowedBlocks("GetThreeLineP", GetThreeLineP, line, kFftSize, 1),
-        WindowedBlocks("GetThreeLinePAll", GetThreeLinePAll, line, kFftSize, 2),
+        WindowedBlocks("GetThreeLineP", GetThreeLineP, line, kFftSize, kTrailing, 1),
+        WindowedBlocks("GetThreeLinePAll", GetThreeLinePAll, line, kFftSize, kTrailing, 2),
         WindowedWhole("GetThreeLinePSum", GetThreeLinePSum, line, 2),
         WindowedWhole("GetThreeLinePAllSum", GetThreeLinePAllSum, line, 1),
-        WindowedBlocks("GetThreeLineZX", GetThreeLineZX, line, kFftSize, 1),
-        WindowedBlocks("GetThreeAngleZX", GetThreeAngleZX, phase, kFftSize, 2),
-        WindowedBlocks("GetThreeAngleP", GetThreeAngleP, phase, kFftSize, 1),
-        WindowedBlocks("GetThreeAnglePAll", GetThreeAnglePAll, phase, kFftSize, 2),
-        WindowedBlocks("GetTwoAngleP", GetTwoAngleP, twoWattmeter, kFftSize, 1),
-        WindowedBlocks("GetTwoAnglePAll", GetTwoAnglePAll, twoWattmeter, kFftSize, 2),
+        WindowedBlocks("GetThreeLineZX", GetThreeLineZX, line, kFftSize, kTrailing, 1),
+        WindowedBlocks("GetThreeAngleZX", GetThreeAngleZX, phase, kFftSize, kTrailing, 2),
+        WindowedBlocks("GetThreeAngleP", GetThreeAngleP, phase, kFftSize, kTrailing, 1),
+        WindowedBlocks("GetThreeAnglePAll", GetThreeAnglePAll, phase, kFftSize, kTrailing, 2),
+        WindowedBlocks("GetTwoAngleP", GetTwoAngleP, twoWattmeter, kFftSize, kTrailing, 1),
+        WindowedBlocks("GetTwoAnglePAll", GetTwoAnglePAll, twoWattmeter, kFftSize, kTrailing, 2),
         WindowedWhole("GetThreeAnglePSum", GetThreeAnglePSum, phase, 2),
         WindowedWhole("GetThreeAnglePAllSum", GetThreeAnglePAllSum, phase, 1),
         WindowedWhole("GetTwoAnglePSum", GetTwoAnglePSum, twoWattmeter, 1),
         WindowedWhole("GetTwoAnglePAllSum", GetTwoAnglePAllSum, twoWattmeter, 2),
         // Per-sample power with a moving average of 8, and record means.
-        WindowedBlocks("GetThreeLinePEx", GetThreeLinePEx, line, 8),
-        WindowedBlocks("GetThreeLineQIEx", GetThreeLineQIEx, line, 8),
-        WindowedBlocks("GetTwoLineQIEx", GetTwoLineQIEx, twoWattmeter, 8),
-        WindowedBlocks("GetThreeAnglePEx", GetThreeAnglePEx, phase, 8),
-        WindowedBlocks("GetTwoAnglePEx", GetTwoAnglePEx, twoWattmeter, 8),
-        WindowedBlocks("GetThreeAngleQIEx", GetThreeAngleQIEx, phase, 8),
+        WindowedBlocks("GetThreeLinePEx", GetThreeLinePEx, line, 8, MovingAverage(8 / 6)),
+        WindowedBlocks("GetThreeLineQIEx", GetThreeLineQIEx, line, 8, MovingAverage(8 / 2)),
+        WindowedBlocks("GetTwoLineQIEx", GetTwoLineQIEx, twoWattmeter, 8, MovingAverage(8 / 2)),
+        WindowedBlocks("GetThreeAnglePEx", GetThreeAnglePEx, phase, 8, MovingAverage(8 / 3)),
+        WindowedBlocks("GetTwoAnglePEx", GetTwoAnglePEx, twoWattmeter, 8, MovingAverage(8 / 3)),
+        WindowedBlocks("GetThreeAngleQIEx", GetThreeAngleQIEx, phase, 8, MovingAverage(8 / 2)),
         PlainWhole("GetThreeLinePExSum", GetThreeLinePExSum, line),
         PlainWhole("GetThreeAnglePExSum", GetThreeAnglePExSum, phase),
         PlainWhole("GetTwoAnglePExSum", GetTwoAnglePExSum, twoWattmeter),
@@ -207,20 +243,20 @@ std::vector<ExportCall> BuildCalls() {
         // Harmonic RMS, angles and line RMS, sequence components.
         Blocks("GetHarmonicValue", {4}, [](CPtrList* l, ChannelInfo* t, int s, int n, Spectra& b) {
             GetHarmonicValue(l, t, s, n, kFftSize, b[0], b[1], kEnd, kEnd);
-        }, fifth),
+        }, fifth, kTrailing),
         Whole("GetHarmonicValueSum", {4}, [](CPtrList* l, ChannelInfo* t, Spectra& b) {
             return GetHarmonicValueSum(l, t, 0, kEnd, kFftSize, b[0], b[1]);
         }, fifth),
         Whole("GetAngleSum", {4, 6}, [](CPtrList* l, ChannelInfo* t, Spectra&) { return GetAngleSum(l, t, 0, kEnd, kFftSize); }),
         Blocks("GetAngleToLine", phases, [](CPtrList* l, ChannelInfo* t, int s, int n, Spectra& b) {
             GetAngleToLine(l, t, s, n, 1, kFftSize, b[0], b[1]);
-        }),
+        }, {}, kLineOfTheBlock),
         Whole("GetAngleToLineSum", phases, [](CPtrList* l, ChannelInfo* t, Spectra& b) {
             return GetAngleToLineSum(l, t, 0, kEnd, 2, kFftSize, b[0], b[1]);
         }),
-        WindowedBlocks("GetZHPart", GetZHPart, currents, kFftSize),
-        WindowedBlocks("GetFXPart", GetFXPart, currents, kFftSize),
-        WindowedBlocks("GetLXPart", GetLXPart, currents, kFftSize),
+        WindowedBlocks("GetZHPart", GetZHPart, currents, kFftSize, kRampFromBlockStart),
+        WindowedBlocks("GetFXPart", GetFXPart, currents, kFftSize, kRampFromBlockStart),
+        WindowedBlocks("GetLXPart", GetLXPart, currents, kFftSize, kRampFromBlockStart),
         WindowedWhole("GetZXPartSum", GetZXPartSum, currents),
         WindowedWhole("GetFXPartSum", GetFXPartSum, currents),
         WindowedWhole("GetLXPartSum", GetLXPartSum, currents),
@@ -228,42 +264,43 @@ std::vector<ExportCall> BuildCalls() {
         // refreshing the extremes writes the source record.
         Blocks("GetPowerAvg", {1}, [](CPtrList* l, ChannelInfo* t, int s, int n, Spectra& b) {
             GetPowerAvg(l, t, s, n, kFftSize, b[0], b[1], kEnd, kEnd);
-        }),
+        }, {}, kLeading),
         Whole("GetPowerAvgSum", {1}, [](CPtrList* l, ChannelInfo* t, Spectra& b) {
             return GetPowerAvgSum(l, t, 0, kEnd, kFftSize, b[0], b[1]);
         }),
         Blocks("GetPowerAvgExtra", {1, 1}, [](CPtrList* l, ChannelInfo* t, int s, int n, Spectra&) {
             GetPowerAvgExtra(l, t, s, n, 0, kPerMs, 0);
-        }),
+        }, {}, kScanFromBlockStart),
         Whole("GetPowerAvgSumExtra", {1, 1}, [](CPtrList* l, ChannelInfo* t, Spectra&) {
             return GetPowerAvgSumExtra(l, t, 0, kEnd, 0, kPerMs, kEnd);
         }),
         Blocks("GetFrequenceStatus", {1}, [](CPtrList* l, ChannelInfo* t, int s, int n, Spectra&) {
             GetFrequenceStatus(l, t, s, n, kPer20ms, kPerMs, kEnd, 1);
-        }, writesSources),
+        }, writesSources, kTracker),
         Blocks("GetRPM", {10}, [](CPtrList* l, ChannelInfo* t, int s, int n, Spectra&) {
             GetRPM(l, t, s, n, kPer20ms, kPerMs, kEnd, 1);
-        }, writesSources),
+        }, writesSources, kTracker),
         Blocks("GetFrequenceStatus2", {1}, [](CPtrList* l, ChannelInfo* t, int s, int n, Spectra&) {
             GetFrequenceStatus2(l, t, s, n, kPerMs, kEnd, 0);
-        }),
+        }, {}, kTracker),
         Whole("GetFrequenceStatusSum", {1}, [](CPtrList* l, ChannelInfo* t, Spectra&) {
             return GetFrequenceStatusSum(l, t, 0, kEnd, kPerMs, 0, kEnd);
         }, {1, false, [](ChannelInfo* t) { t->UseSource = 1; }}),
         Whole("GetRPMSum", {10}, [](CPtrList* l, ChannelInfo* t, Spectra&) { return GetRPMSum(l, t, 0, kEnd, kPer20ms); }),
         Blocks("GetBSCLRPM", {11}, [](CPtrList* l, ChannelInfo* t, int s, int n, Spectra&) {
             GetBSCLRPM(l, t, s, n, kPer20ms, kPerMs, kEnd, 1);
-        }, {1, true, [](ChannelInfo* t) { t->PulsesPerRev = 60.0; }}),
+        }, {1, true, [](ChannelInfo* t) { t->PulsesPerRev = 60.0; }}, kTracker),
         // It reads the target's own samples: the first phase voltage's, unless
         // the caller gave the target samples of its own.
-        ExportCall{"GetPowerAvgSelf", false, [](Recording& r, ChannelInfo** t) {
-                       *t = r.Target({1});
-                       if ((*t)->SampleData == 0) {
-                           const float* own = SampleArray(FindChannelById(r.host.List(), 1));
-                           r.host.Samples(*t, std::vector<float>(own, own + kEnd));
-                       }
-                       return InBlocks([&](int s, int n) { GetPowerAvgSelf(r.List(), *t, s, n, 0, kPerMs, kEnd, kEnd, 0); });
-                   }},
+        BlockCall("GetPowerAvgSelf", false, [](Recording& r) {
+            ChannelInfo* t = r.Target({1});
+            if (t->SampleData == 0) {
+                const float* own = SampleArray(FindChannelById(r.host.List(), 1));
+                r.host.Samples(t, std::vector<float>(own, own + kEnd));
+            }
+            return t;
+        }, [](Recording& r, ChannelInfo* t, int s, int n) { GetPowerAvgSelf(r.List(), t, s, n, 0, kPerMs, kEnd, kEnd, 0); },
+        kWholeCycles),
         // The machine: the recording's summaries stand for finished whole-record results.
         machine("GetEqYJJ", GetEqYJJ),
         machine("GetEqTJJ", GetEqTJJ),

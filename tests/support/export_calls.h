@@ -1,6 +1,6 @@
 // A fixed recording and one call per export over it, for the checks that run
-// every export the same way: the same numbers on every build, and the same
-// numbers when several threads compute at once.
+// every export the same way: the same numbers on every build, when several
+// threads compute at once, and whatever blocks the host splits a record into.
 #pragma once
 
 #include <cstdint>
@@ -11,12 +11,32 @@
 
 #include "support/recording.h"
 
+// How a block export's curve depends on the blocks a host splits a record into.
+enum class Split {
+    Any,           // the same bits for blocks of any length
+    QuarterGrid,   // the same bits while blocks start on the walk's grid: 0, then fftSize + k·fftSize/4
+    HeldTail,      // the same bits up to the newest crossings; each block holds the tail after them
+    PerBlock,      // each block computes from its own start: only where it writes is checked
+};
+
+// A block [start, end) writes result entries from start - before up to end + after;
+// a block starting before position first writes from 0 and up to first (the
+// record's first window, or first value, stands for the positions before it).
+struct BlockRule {
+    Split split = Split::Any;
+    int before = 0, after = 0, first = 0;
+};
+
 struct ExportCall {
     std::string name;
     bool writesSources;   // the export writes a source record, so it cannot share one
     // Runs the export on a target of the recording; returns the result (block
     // exports: 0.0) and leaves the target in *target.
     std::function<double(Recording&, ChannelInfo** target)> run;
+    // Block exports only: the target run makes, and one call over [start, start + count) on it.
+    std::function<ChannelInfo*(Recording&)> target;
+    std::function<void(Recording&, ChannelInfo*, int start, int count)> block;
+    BlockRule rule;
 };
 
 const std::vector<ExportCall>& AllExportCalls();

@@ -13,6 +13,7 @@
 
 class ByteWatch {
 public:
+    ByteWatch() = default;
     explicit ByteWatch(const HostChannels& host) {
         for (const auto& block : host.AllBytes()) Watch(block.data, block.size);
     }
