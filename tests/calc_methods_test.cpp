@@ -93,23 +93,4 @@ INSTANTIATE_TEST_SUITE_P(
         return name;
     });
 
-TEST(CalcMethodsBlocks, ExtremesAccumulateAcrossCalls) {
-    HostChannels host;
-    ChannelInfo* s0 = host.Add(1);
-    ChannelInfo* t = host.Add(3, false);
-    host.Samples(s0, {4, -2, 7, 1});
-    host.Results(t, 4);
-    host.SetSources(t, {1});
-    t->CalcCoefA = 1;
-    t->CalcCoefB = 0;
-    t->ResultMax = 0;
-    t->ResultMin = 0;
-    GetCalculatMethod1(host.List(), t, 0, 2);
-    EXPECT_EQ(t->ResultMax, 4.0);
-    EXPECT_EQ(t->ResultMin, -2.0);
-    GetCalculatMethod1(host.List(), t, 2, 2);
-    EXPECT_EQ(t->ResultMax, 7.0);
-    EXPECT_EQ(t->ResultMin, -2.0);
-}
-
 }  // namespace

@@ -98,18 +98,6 @@ TEST(HarmonicValue, RmsOfTheSelectedOrderAndTheHeldTail) {
     EXPECT_NEAR(dc.result[100], 2.0 * std::sqrt(2.0), 1e-5);
 }
 
-TEST(HarmonicValue, TwoAlignedBlocksGiveTheCurveOfOne) {
-    HarmonicHost one(4096, 1.0f, 4096), two(4096, 1.0f, 4096);
-    for (HarmonicHost* h : {&one, &two}) {   // an amplitude step the curve must follow
-        for (int i = 1500; i < 4096; ++i) SampleArray(h->source)[i] *= 0.5f;
-    }
-    one.Block(0, 2048, -1, 0);
-    two.Block(0, 1024, -1, 0);
-    two.Block(1024, 1024, -1, 0);
-    for (int i = 0; i < 2048; ++i) ASSERT_EQ(one.result[i], two.result[i]) << "position " << i;
-    EXPECT_LT(one.result[2000], 60.0f);
-}
-
 TEST(HarmonicValueSum, OverlappingWindowsOverTheResults) {
     HarmonicHost h(256, 2.0f, 256);
     ByteWatch watch(h.host);

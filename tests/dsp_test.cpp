@@ -8,7 +8,6 @@
 
 #include "dsp/elementary.h"
 #include "dsp/fft.h"
-#include "dsp/phase_angle.h"
 #include "dsp/window_extremes.h"
 
 namespace {
@@ -88,44 +87,6 @@ TEST(Fft, ReducedModeMatchesTheDirectTransformOfTheSubsample) {
     EXPECT_NEAR(reduced.re[3], 32.0 * std::cos(0.4), 1e-4);
 }
 
-TEST(Fft, NullImaginaryInputEqualsZeros) {
-    const std::vector<float> x = Cycles(256, 7, 2.0, 1.0);
-    const std::vector<float> zeros(256, 0.0f);
-    for (uint32_t reduce : {0u, 1u}) {
-        const Spectrum a = Transform(x, reduce);
-        const Spectrum b = Transform(x, reduce, zeros.data());
-        EXPECT_EQ(a.re, b.re);
-        EXPECT_EQ(a.im, b.im);
-    }
-}
-
-TEST(Fft, InverseRestoresTheInput) {
-    const std::vector<float> x = Cycles(32, 2, 1.5, 0.3);
-    const Spectrum s = Transform(x, 0);
-    std::vector<float> re(32), im(32);
-    ASSERT_EQ(Fft(32, 1, s.re.data(), s.im.data(), re.data(), im.data(), 0), 32);
-    for (int i = 0; i < 32; ++i) EXPECT_NEAR(re[i], x[i], 1e-5) << i;
-}
-
-TEST(Fft, NullBuffersWriteNothing) {
-    std::vector<float> x(8, 1.0f), out(8, -7.0f);
-    EXPECT_EQ(Fft(8, 0, nullptr, nullptr, out.data(), out.data(), 0), 0);
-    EXPECT_EQ(Fft(8, 0, x.data(), nullptr, nullptr, out.data(), 1), 0);
-    EXPECT_EQ(Fft(8, 0, x.data(), nullptr, out.data(), nullptr, 1), 0);
-    EXPECT_EQ(out, std::vector<float>(8, -7.0f));
-}
-
-TEST(FftDeathTest, BadWindowLengthsEndTheProcess) {
-    std::vector<float> x(64), re(64), im(64);
-    EXPECT_EXIT(Fft(48, 0, x.data(), nullptr, re.data(), im.data(), 0), testing::ExitedWithCode(1),
-                "^48 is not a power of two\n$");
-    EXPECT_EXIT(Fft(48, 0, x.data(), nullptr, re.data(), im.data(), 1), testing::ExitedWithCode(1),
-                "48 is not a power of two");
-    EXPECT_EXIT(Fft(0, 0, x.data(), nullptr, re.data(), im.data(), 0), testing::ExitedWithCode(1),
-                "^0 is not a power of two\n$");
-    EXPECT_EXIT(FftBitCount(1), testing::ExitedWithCode(1), "^Error: FFT called with size 1\n$");
-}
-
 TEST(WindowExtremes, StretchesStopAtTheArrayBounds) {
     const std::vector<float> d{3, 1, 4, 1, 5};
     EXPECT_EQ(WindowMax(d.data(), 3, 2, 0, 5), 4.0f);
@@ -161,16 +122,6 @@ TEST(WindowExtremes, NullDataAndUnorderedValues) {
     WindowMinMax(d.data(), 3, 0, 1, 3, &mx, &mn);
     EXPECT_EQ(mx, 2.0f);
     EXPECT_EQ(mn, 1.0f);
-}
-
-TEST(PhaseAngle, QuadrantsAndAxes) {
-    EXPECT_NEAR(PhaseAngle(1, 1), kPi / 4, 1e-12);
-    EXPECT_NEAR(PhaseAngle(-1, 1), 3 * kPi / 4, 1e-7);
-    EXPECT_NEAR(PhaseAngle(-1, -1), 5 * kPi / 4, 1e-7);
-    EXPECT_NEAR(PhaseAngle(1, -1), -kPi / 4, 1e-12);
-    EXPECT_EQ(PhaseAngle(0, 2), 1.5707963705062866);
-    EXPECT_EQ(PhaseAngle(0, -2), -1.5707963705062866);
-    EXPECT_EQ(PhaseAngle(0, 0), -1.5707963705062866);
 }
 
 // Distance in units in the last place between two finite doubles.

@@ -1,6 +1,6 @@
 // Per-sample three-wire, delta and two-wattmeter power: balanced-system
-// physics, the moving average and its continuity across blocks, CalcKind
-// outside the power kinds, record means, and the bytes each call may touch.
+// physics, the moving average in one call and in blocks, CalcKind outside the
+// power kinds, and record means.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -156,35 +156,6 @@ TEST(InstantaneousPower, OtherCalcKindAveragesNothing) {
         e.call(vectors.List(), vectors.target, w - 1, 30 - (w - 1), 60);
         for (int k = 0; k < 30; ++k) ASSERT_EQ(vectors.out[k], 0.0f) << e.name << " mean of nothing at " << k;
         EXPECT_EQ(vectors.target->RunningSum, 0.0);
-    }
-}
-
-// Drifting samples, blocks of several lengths: each call writes its block only
-// (and the first window's entries once W - 1 is reached, and RunningSum where
-// it averages), and the blocks give the curve of one call bit for bit.
-TEST(InstantaneousPower, BlocksJoinAndTouchOnlyTheirPositions) {
-    const int n = 200, window = 48;
-    for (const ExExport& e : kExExports) {
-        for (bool plain : {false, true}) {
-            if (plain && !e.power) continue;
-            auto s = Balanced(e.wiring);
-            for (std::size_t k = 0; k < s.size(); ++k)
-                for (int i = 0; i < n; ++i) s[k][i] = static_cast<float>(s[k][i] * (1 + 0.01 * i) + (i * (k + 3) % 17));
-            for (auto& x : s) x.resize(n);
-            const int w = window / (!e.power ? 2 : e.wiring == kLine ? 6 : 3);
-            Rig whole(s, plain, 2), pieces(s, plain, 2);
-            e.call(whole.List(), whole.target, 0, n, window);
-            for (int start = 0, len = 5; start < n; start += len, len = len * 3 % 37 + 1) {
-                const int count = std::min(len, n - start);
-                const int first = start < w && w <= start + count ? 0 : start;
-                ByteWatch watch(pieces.host);
-                watch.AllowFloats(pieces.out, first, start + count - first);
-                if (!plain) AMPORA_ALLOW_FIELD(watch, pieces.target, RunningSum);
-                e.call(pieces.List(), pieces.target, start, count, window);
-                ASSERT_EQ(watch.Violations(), "") << e.name << (plain ? " plain" : "") << " block at " << start;
-            }
-            for (int k = 0; k < n; ++k) ASSERT_EQ(pieces.out[k], whole.out[k]) << e.name << (plain ? " plain " : " ") << k;
-        }
     }
 }
 
