@@ -58,32 +58,6 @@ TEST(PowerAverage, WindowedFundamentalRms) {
     EXPECT_EQ(std::vector<float>(g.r, g.r + n), before);
 }
 
-// In-phase voltage and current: the active power is Urms * Irms, the reactive
-// one about zero, and a kind that is neither writes zeros.
-TEST(PowerAverage, FundamentalPowerOfAPair) {
-    const int n = 2048, fft = 256;
-    Rig g(Sine(n, fft, 230.0 * std::sqrt(2.0)), Sine(n, fft, 5.0 * std::sqrt(2.0)));
-    struct Case {
-        uint32_t kind;
-        double expected, tolerance;
-    } cases[] = {{1, 230.0 * 5.0, 0.5}, {2, 0.0, 0.5}, {3, 0.0, 0.0}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.kind);
-        g.t->CalcKind = c.kind;
-        ByteWatch watch(g.host);
-        watch.AllowFloats(g.r, 0, n);
-        for (auto& v : g.spectra) watch.AllowFloats(v.data(), 0, 1024);
-        const double p = GetPSum(g.host.List(), g.t, 0, n, fft, g.spectra[0].data(), g.spectra[1].data(),
-                                 g.spectra[2].data(), g.spectra[3].data());
-        EXPECT_NEAR(p, c.expected, c.tolerance);
-        EXPECT_NEAR(g.r[fft * 3], c.expected, c.tolerance);
-        EXPECT_EQ(watch.Violations(), "");
-    }
-    EXPECT_EQ(GetPSum(g.host.List(), g.t, 0, n, fft, g.spectra[0].data(), nullptr, g.spectra[2].data(),
-                      g.spectra[3].data()),
-              0.0);
-}
-
 // The cycle curves, block by block: a 50 Hz sine of amplitude 2 at 10 kS/s
 // reads 2 * 0.7071 once periods run, in blocks of 1000 and of 4096 alike, as
 // does the whole-record mean over detected periods; a silent channel has no
