@@ -101,28 +101,6 @@ TEST(ThreePhasePower, FifthHarmonicTurnedByTheCurrentsPhaseShift) {
     }
 }
 
-// Two-wattmeter: equal pairs cancel; a pair 2 voltage of opposite sign doubles pair 1.
-TEST(ThreePhasePower, TwoWattmeterEquivalences) {
-    const int fft = 128, n = 4 * fft;
-    const auto u = Signal(n, fft, {{kU, 0.2}});
-    const auto i = Signal(n, fft, {{kI, -0.5}});
-    std::vector<float> minusU(u);
-    for (float& x : minusU) x = -x;
-    for (BlockFn f : {GetTwoAngleP, GetTwoAnglePAll}) {
-        for (uint32_t kind : {1u, 2u}) {
-            const double pair = kU * kI * (kind == 1 ? std::cos(0.7) : std::sin(0.7));
-            PowerHost same({u, i, u, i}, n, kind);
-            f(same.List(), same.target, 0, n, fft);
-            PowerHost opposite({u, i, minusU, i}, n, kind);
-            f(opposite.List(), opposite.target, 0, n, fft);
-            for (int k = 0; k < n; k += 9) {
-                ASSERT_NEAR(same.result[k], 0.0, 1e-3) << k;
-                ASSERT_NEAR(opposite.result[k], 2 * pair, 2e-2) << k;
-            }
-        }
-    }
-}
-
 // ---- positive-sequence kinds ----
 
 // Kinds 1..5 for RMS U and I lagging by phi: P, Q, the line voltage and the
