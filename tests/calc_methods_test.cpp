@@ -28,6 +28,8 @@ const MethodCase kCases[] = {
     {"difference", GetCalculatMethod2, GetCalculatMethod2Sum, 1.0, -1.0, 0.0, {0, 5, 2}, {0, 1, 4}, {4, -2}},
     {"weighted sum", GetCalculatMethod2, GetCalculatMethod2Sum, 0.5, 2.0, 10.0, {0, 4}, {0, 3}, {18}},
     {"offset then scale", GetCalculatMethod3, GetCalculatMethod3Sum, 1.0, 10.0, 0.0, {0, 1.5f}, {0, 0}, {5.0f}},
+    // Tenths that a float does not hold: extremes and mean are of the stored floats.
+    {"tenths", GetCalculatMethod1, GetCalculatMethod1Sum, 0.1, 0.0, 0.0, {0, 1, 3}, {0, 0, 0}, {0.1f, 0.3f}},
 };
 
 // Each method in its block form (samples) and its whole-record form (results):
