@@ -13,7 +13,6 @@
 
 class ByteWatch {
 public:
-    ByteWatch() = default;
     explicit ByteWatch(const HostChannels& host) {
         for (const auto& block : host.AllBytes()) Watch(block.data, block.size);
     }
