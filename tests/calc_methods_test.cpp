@@ -32,9 +32,9 @@ const MethodCase kCases[] = {
     {"tenths", GetCalculatMethod1, GetCalculatMethod1Sum, 0.1, 0.0, 0.0, {0, 1, 3}, {0, 0, 0}, {0.1f, 0.3f}},
 };
 
-// Each method in its block form (samples) and its whole-record form (results):
-// the stored values, the mean, and nothing written outside the block and the
-// running extremes.
+// Each method in its block form (samples, in two calls: the running extremes
+// carry over) and its whole-record form (results): the stored values, the
+// mean, and nothing written outside the block and the running extremes.
 TEST(CalcMethods, FormulaExtremesAndMean) {
     for (const MethodCase& c : kCases) {
         for (bool whole : {false, true}) {
@@ -59,8 +59,12 @@ TEST(CalcMethods, FormulaExtremesAndMean) {
             AMPORA_ALLOW_FIELD(watch, t, ResultMax);
             AMPORA_ALLOW_FIELD(watch, t, ResultMin);
             double mean = 0;
-            if (whole) mean = c.whole(host.List(), t, 1, n);
-            else c.block(host.List(), t, 1, n);
+            if (whole) {
+                mean = c.whole(host.List(), t, 1, n);
+            } else {
+                c.block(host.List(), t, 1, 1);
+                c.block(host.List(), t, 2, n - 1);
+            }
             EXPECT_EQ(watch.Violations(), "");
 
             double sum = 0, mx = -1e300, mn = 1e300;
