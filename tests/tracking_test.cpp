@@ -13,6 +13,20 @@
 
 namespace {
 
+// The queue reads from the front and keeps its length through append-and-remove
+// round its array (the speed-wheel test below keeps it inside its bytes).
+TEST(CrossingQueue, FixedLengthFifo) {
+    HostChannels host;
+    ChannelInfo* t = host.Add(1, false);
+    HostCrossingQueue queue(t, 4);
+    for (int i = 1; i <= 11; ++i) {
+        CrossingQueueAppend(t, static_cast<float>(i));
+        CrossingQueueRemoveFront(t);
+    }
+    EXPECT_EQ(CrossingQueueLength(t), 4u);
+    for (uint32_t k = 0; k < 4; ++k) EXPECT_EQ(CrossingQueueAt(t, k), static_cast<float>(8 + k));
+}
+
 constexpr double kPi = 3.14159265358979323846;
 
 std::vector<float> Sine(int n, double hz, double rate, double amplitude = 1.0, double offset = 0.0) {
