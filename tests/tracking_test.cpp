@@ -1,5 +1,5 @@
-// Frequency and speed tracking: the trackers block after block (the speed
-// wheel's crossing queue too), and the whole-record means.
+// Frequency and speed tracking: crossings, the record's crossing queue, the
+// trackers block after block, and the whole-record means.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,9 +9,39 @@
 #include "ampora.h"
 #include "host/crossing_queue_host.h"
 #include "support/integrity.h"
+#include "tracking/crossing.h"
 #include "tracking/crossing_queue.h"
 
 namespace {
+
+// Which tests accept a sample lying exactly on the level, rising and falling.
+TEST(Crossing, LevelTouchRulesAndPosition) {
+    struct Case {
+        double before, after;
+        bool onto, off, through, fallsOff, falls;
+    } cases[] = {
+        {-1.0, 1.0, true, true, true, false, false},
+        {0.0, 1.0, false, true, true, false, false},   // starts on the level
+        {-1.0, 0.0, true, false, true, false, false},  // ends on the level
+        {1.0, -1.0, false, false, false, true, true},
+        {0.0, -1.0, false, false, false, true, true},
+        {1.0, 0.0, false, false, false, false, true},
+        {0.0, 0.0, false, false, false, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.before << " -> " << c.after);
+        EXPECT_EQ(RisesOntoLevel(c.before, c.after, 0.0), c.onto);
+        EXPECT_EQ(RisesOffLevel(c.before, c.after, 0.0), c.off);
+        EXPECT_EQ(RisesThrough(c.before, c.after, 0.0), c.through);
+        EXPECT_EQ(FallsOffLevel(c.before, c.after, 0.0), c.fallsOff);
+        EXPECT_EQ(FallsThrough(c.before, c.after, 0.0), c.falls);
+    }
+    // 1 -> 3 reaches 2 halfway: from the later sample at 11, 10.5; over a
+    // pair four positions apart, 9.0.
+    EXPECT_DOUBLE_EQ(CrossingPosition(11.0, 1.0, 3.0, 2.0), 10.5);
+    EXPECT_DOUBLE_EQ(CrossingPosition(11.0, 1.0, 3.0, 2.0, 4.0), 9.0);
+    EXPECT_DOUBLE_EQ(CrossingPositionFromBefore(10.0, 3.0, 0.0, 2.0), 10.0 + 1.0 / 3.0);
+}
 
 // The queue reads from the front and keeps its length through append-and-remove
 // round its array (the speed-wheel test below keeps it inside its bytes).
