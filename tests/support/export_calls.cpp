@@ -195,10 +195,10 @@ std::vector<ExportCall> BuildCalls() {
         BLOCK("GetAngleToLine", phases, k1, kLineOfTheBlock, GetAngleToLine(l, t, s, n, 1, kFft, b[0], b[1])),
         WHOLE("GetAngleToLineSum", phases, k1, GetAngleToLineSum(l, t, 0, kEnd, 2, kFft, b[0], b[1])),
         BLOCK("GetZHPart", currents, k1, kRampFromBlockStart, GetZHPart(l, t, s, n, kFft)),
-        BLOCK("GetFXPart", currents, k1, kRampFromBlockStart, GetFXPart(l, t, s, n, kFft)),
-        BLOCK("GetLXPart", currents, k1, kRampFromBlockStart, GetLXPart(l, t, s, n, kFft)),
         WHOLE("GetZXPartSum", currents, k1, GetZXPartSum(l, t, 0, kEnd, kFft)),
+        BLOCK("GetFXPart", currents, k1, kRampFromBlockStart, GetFXPart(l, t, s, n, kFft)),
         WHOLE("GetFXPartSum", currents, k1, GetFXPartSum(l, t, 0, kEnd, kFft)),
+        BLOCK("GetLXPart", currents, k1, kRampFromBlockStart, GetLXPart(l, t, s, n, kFft)),
         WHOLE("GetLXPartSum", currents, k1, GetLXPartSum(l, t, 0, kEnd, kFft)),
         // Averaging, frequency and speed, their state carried in the target;
         // refreshing the extremes writes the source record.
