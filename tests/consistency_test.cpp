@@ -82,7 +82,8 @@ const std::vector<int> kAnyBlocks = {1, 17, 250, 999, 64, 3, 513, 1000};
 
 // Runs the block once on the target with every result entry outside [from, to)
 // set to kUnwritten, so that a write there shows even where it stores what the
-// entry held; then restores the target and runs the block for real.
+// entry held; then restores the target and runs the block for real (what the
+// first run wrote elsewhere, a source's refreshed extremes, comes out the same).
 std::string WritesOutside(const ExportCall& call, Recording& r, ChannelInfo* t, int start, int end, int from, int to) {
     float* result = ResultArray(t);
     const std::vector<float> entries(result, result + kResultLength);
@@ -126,7 +127,8 @@ TEST(BlockSplit, EveryBlockExportInOneCallAndInBlocks) {
             const Split split = call.rule.split;
             if (split == Split::PerBlock || (split == Split::QuarterGrid && lengths == &kAnyBlocks)) continue;
             if (split == Split::HeldTail)
-                for (float* curve : {ResultArray(whole), ResultArray(t)}) std::fill(curve + kSplitEnd - kHeldTail, curve + kSplitEnd, 0.0f);
+                for (float* curve : {ResultArray(whole), ResultArray(t)})
+                    std::fill(curve + kSplitEnd - kHeldTail, curve + kSplitEnd, 0.0f);
             EXPECT_EQ(DigestOf(r, t, 0.0), DigestOf(one, whole, 0.0))
                 << call.name << (lengths == &kGridBlocks ? " in blocks on the grid" : " in blocks of any length");
         }

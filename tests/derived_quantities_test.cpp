@@ -100,7 +100,8 @@ TEST(AngleToLine, SteadyLineRmsForEveryPairSelector) {
         PowerHost t(Balanced(1024, 64), 1024 + 16);
         std::vector<float> re(64), im(64);
         GetAngleToLine(t.List(), t.target, 0, 1024, pair, 64, re.data(), im.data());
-        for (int i = 0; i < 1024; ++i) ASSERT_NEAR(t.result[i], 10.0 * std::sqrt(3.0), 2e-4) << "pair " << pair << " " << i;
+        for (int i = 0; i < 1024; ++i)
+            ASSERT_NEAR(t.result[i], 10.0 * std::sqrt(3.0), 2e-4) << "pair " << pair << ", position " << i;
     }
 }
 

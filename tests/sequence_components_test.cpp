@@ -27,7 +27,9 @@ constexpr Component kZero{"zero", GetLXPart, GetLXPartSum};
 struct PhaseSet : PowerHost {
     explicit PhaseSet(const double (&a)[3], int period = 64)
         : PowerHost({Phase(a[0], period), Phase(a[1], period), Phase(a[2], period)}, 2048) {}
-    static std::vector<float> Phase(double degrees, int period) { return Signal(2048, period, {{1.0, Degrees(degrees)}}); }
+    static std::vector<float> Phase(double degrees, int period) {
+        return Signal(2048, period, {{1.0, Degrees(degrees)}});
+    }
 };
 
 struct Expectation {

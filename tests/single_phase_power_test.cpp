@@ -177,7 +177,8 @@ TEST(SinglePhasePower, PairPhysicsThroughEveryForm) {
                 const double tolerance = kind == 0 || kind == 3 ? 0.0 : 2e-5 * 3 * kU * kI;   // no power: zeros
                 if (e.block != nullptr) {
                     Block(e, h, 0, kLength - kFft, kFft, b);
-                    for (int i = 0; i < kLength - kFft; ++i) ASSERT_NEAR(h.result[i], want, tolerance) << "position " << i;
+                    for (int i = 0; i < kLength - kFft; ++i)
+                        ASSERT_NEAR(h.result[i], want, tolerance) << "position " << i;
                 }
                 if (e.record != nullptr) {
                     EXPECT_NEAR(Record(e, h, 0, kLength, kFft, b), want, tolerance);

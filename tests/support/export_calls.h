@@ -14,7 +14,7 @@
 // How a block export's curve depends on the blocks a host splits a record into.
 enum class Split {
     Any,           // the same bits for blocks of any length
-    QuarterGrid,   // the same bits while blocks start on the walk's grid: 0, then fftSize + k·fftSize/4
+    QuarterGrid,   // the same bits while blocks start on the walk's grid: 0, then fftSize + k·fftSize/4, k ≥ 1
     HeldTail,      // the same bits up to the newest crossings; each block holds the tail after them
     PerBlock,      // each block computes from its own start: only where it writes is checked
 };
