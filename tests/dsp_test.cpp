@@ -8,7 +8,6 @@
 
 #include "dsp/elementary.h"
 #include "dsp/fft.h"
-#include "dsp/phase_angle.h"
 #include "dsp/window_extremes.h"
 
 namespace {
@@ -20,9 +19,9 @@ struct Spectrum {
     int points;
 };
 
-Spectrum Transform(const std::vector<float>& x, uint32_t reduce, const float* imIn = nullptr) {
+Spectrum Transform(const std::vector<float>& x, uint32_t reduce) {
     Spectrum s{std::vector<float>(x.size(), -1.0f), std::vector<float>(x.size(), -1.0f), 0};
-    s.points = Fft(static_cast<int>(x.size()), 0, x.data(), imIn, s.re.data(), s.im.data(), reduce);
+    s.points = Fft(static_cast<int>(x.size()), 0, x.data(), nullptr, s.re.data(), s.im.data(), reduce);
     return s;
 }
 
@@ -32,30 +31,24 @@ std::vector<float> Cycles(int n, double cycles, double amplitude, double phase) 
     return x;
 }
 
-TEST(Fft, ConstantGoesToBinZeroOnly) {
+// A constant goes to bin 0 alone; one cycle of a cosine to the real part of
+// bin 1 (n/2 times its amplitude), of a sine to minus its imaginary part; five
+// cycles to bin 5 and its mirror.
+TEST(Fft, KnownBins) {
     for (int n : {4, 64, 256}) {
         const Spectrum s = Transform(std::vector<float>(n, 2.5f), 0);
         ASSERT_EQ(s.points, n);
         EXPECT_NEAR(s.re[0], 2.5 * n, 1e-3 * n);
-        for (int k = 1; k < n; ++k) {
-            EXPECT_NEAR(s.re[k], 0.0, 1e-4 * n) << "n " << n << " bin " << k;
-            EXPECT_NEAR(s.im[k], 0.0, 1e-4 * n) << "n " << n << " bin " << k;
-        }
+        for (int k = 1; k < n; ++k) ASSERT_LT(std::hypot(s.re[k], s.im[k]), 1e-4 * n) << "n " << n << " bin " << k;
     }
-}
-
-TEST(Fft, OneCycleCosineAndSine) {
-    const int n = 64;
-    const Spectrum c = Transform(Cycles(n, 1, 3.0, 0.0), 1);
-    EXPECT_NEAR(c.re[1], 3.0 * n / 2, 1e-3);
+    const Spectrum c = Transform(Cycles(64, 1, 3.0, 0.0), 1), s = Transform(Cycles(64, 1, 3.0, -kPi / 2), 1);
+    EXPECT_NEAR(c.re[1], 96.0, 1e-3);
     EXPECT_NEAR(c.im[1], 0.0, 1e-3);
-    const Spectrum s = Transform(Cycles(n, 1, 3.0, -kPi / 2), 1);
     EXPECT_NEAR(s.re[1], 0.0, 1e-3);
-    EXPECT_NEAR(s.im[1], -3.0 * n / 2, 1e-3);
-    // Five cycles land in bin 5 and its mirror.
-    const Spectrum h = Transform(Cycles(n, 5, 1.0, 0.0), 0);
-    EXPECT_NEAR(h.re[5], n / 2.0, 1e-3);
-    EXPECT_NEAR(h.re[n - 5], n / 2.0, 1e-3);
+    EXPECT_NEAR(s.im[1], -96.0, 1e-3);
+    const Spectrum h = Transform(Cycles(64, 5, 1.0, 0.0), 0);
+    EXPECT_NEAR(h.re[5], 32.0, 1e-3);
+    EXPECT_NEAR(h.re[59], 32.0, 1e-3);
     EXPECT_NEAR(h.re[4], 0.0, 1e-3);
 }
 
@@ -86,44 +79,6 @@ TEST(Fft, ReducedModeMatchesTheDirectTransformOfTheSubsample) {
         EXPECT_NEAR(reduced.im[k], direct.im[k], 2e-5) << k;
     }
     EXPECT_NEAR(reduced.re[3], 32.0 * std::cos(0.4), 1e-4);
-}
-
-TEST(Fft, NullImaginaryInputEqualsZeros) {
-    const std::vector<float> x = Cycles(256, 7, 2.0, 1.0);
-    const std::vector<float> zeros(256, 0.0f);
-    for (uint32_t reduce : {0u, 1u}) {
-        const Spectrum a = Transform(x, reduce);
-        const Spectrum b = Transform(x, reduce, zeros.data());
-        EXPECT_EQ(a.re, b.re);
-        EXPECT_EQ(a.im, b.im);
-    }
-}
-
-TEST(Fft, InverseRestoresTheInput) {
-    const std::vector<float> x = Cycles(32, 2, 1.5, 0.3);
-    const Spectrum s = Transform(x, 0);
-    std::vector<float> re(32), im(32);
-    ASSERT_EQ(Fft(32, 1, s.re.data(), s.im.data(), re.data(), im.data(), 0), 32);
-    for (int i = 0; i < 32; ++i) EXPECT_NEAR(re[i], x[i], 1e-5) << i;
-}
-
-TEST(Fft, NullBuffersWriteNothing) {
-    std::vector<float> x(8, 1.0f), out(8, -7.0f);
-    EXPECT_EQ(Fft(8, 0, nullptr, nullptr, out.data(), out.data(), 0), 0);
-    EXPECT_EQ(Fft(8, 0, x.data(), nullptr, nullptr, out.data(), 1), 0);
-    EXPECT_EQ(Fft(8, 0, x.data(), nullptr, out.data(), nullptr, 1), 0);
-    EXPECT_EQ(out, std::vector<float>(8, -7.0f));
-}
-
-TEST(FftDeathTest, BadWindowLengthsEndTheProcess) {
-    std::vector<float> x(64), re(64), im(64);
-    EXPECT_EXIT(Fft(48, 0, x.data(), nullptr, re.data(), im.data(), 0), testing::ExitedWithCode(1),
-                "^48 is not a power of two\n$");
-    EXPECT_EXIT(Fft(48, 0, x.data(), nullptr, re.data(), im.data(), 1), testing::ExitedWithCode(1),
-                "48 is not a power of two");
-    EXPECT_EXIT(Fft(0, 0, x.data(), nullptr, re.data(), im.data(), 0), testing::ExitedWithCode(1),
-                "^0 is not a power of two\n$");
-    EXPECT_EXIT(FftBitCount(1), testing::ExitedWithCode(1), "^Error: FFT called with size 1\n$");
 }
 
 TEST(WindowExtremes, StretchesStopAtTheArrayBounds) {
@@ -161,16 +116,6 @@ TEST(WindowExtremes, NullDataAndUnorderedValues) {
     WindowMinMax(d.data(), 3, 0, 1, 3, &mx, &mn);
     EXPECT_EQ(mx, 2.0f);
     EXPECT_EQ(mn, 1.0f);
-}
-
-TEST(PhaseAngle, QuadrantsAndAxes) {
-    EXPECT_NEAR(PhaseAngle(1, 1), kPi / 4, 1e-12);
-    EXPECT_NEAR(PhaseAngle(-1, 1), 3 * kPi / 4, 1e-7);
-    EXPECT_NEAR(PhaseAngle(-1, -1), 5 * kPi / 4, 1e-7);
-    EXPECT_NEAR(PhaseAngle(1, -1), -kPi / 4, 1e-12);
-    EXPECT_EQ(PhaseAngle(0, 2), 1.5707963705062866);
-    EXPECT_EQ(PhaseAngle(0, -2), -1.5707963705062866);
-    EXPECT_EQ(PhaseAngle(0, 0), -1.5707963705062866);
 }
 
 // Distance in units in the last place between two finite doubles.

@@ -1,6 +1,5 @@
 // Per-sample three-wire, delta and two-wattmeter power: balanced-system
-// physics, the moving average and its continuity across blocks, CalcKind
-// outside the power kinds, record means, and the bytes each call may touch.
+// physics and record means, the moving average, CalcKind outside the power kinds.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -64,17 +63,22 @@ struct Rig {
 struct ExExport {
     const char* name;
     BlockExport call;
+    WholeExport mean;   // the record mean, or null
     Wiring wiring;
     bool power;   // the power kinds and a plain path; else the reactive current
 };
 const ExExport kExExports[] = {
-    {"GetThreeLinePEx", GetThreeLinePEx, kLine, true},     {"GetThreeAnglePEx", GetThreeAnglePEx, kPhase, true},
-    {"GetTwoAnglePEx", GetTwoAnglePEx, kFour, true},       {"GetThreeLineQIEx", GetThreeLineQIEx, kLine, false},
-    {"GetTwoLineQIEx", GetTwoLineQIEx, kFour, false},      {"GetThreeAngleQIEx", GetThreeAngleQIEx, kPhase, false},
+    {"GetThreeLinePEx", GetThreeLinePEx, GetThreeLinePExSum, kLine, true},
+    {"GetThreeAnglePEx", GetThreeAnglePEx, GetThreeAnglePExSum, kPhase, true},
+    {"GetTwoAnglePEx", GetTwoAnglePEx, GetTwoAnglePExSum, kFour, true},
+    {"GetThreeLineQIEx", GetThreeLineQIEx, nullptr, kLine, false},
+    {"GetTwoLineQIEx", GetTwoLineQIEx, nullptr, kFour, false},
+    {"GetThreeAngleQIEx", GetThreeAngleQIEx, nullptr, kPhase, false},
 };
 
 // Every export on a balanced set gives its textbook value at every position,
-// before and after the moving average (the average of a constant is itself):
+// before and after the moving average (the average of a constant is itself),
+// and so does its record mean, times Scale, writing nothing:
 // P = 3·U·I·cos φ, Q = 3·U·I·sin φ, the reactive current I·sin φ.
 TEST(InstantaneousPower, BalancedSystemGivesTextbookValues) {
     for (const ExExport& e : kExExports) {
@@ -86,9 +90,25 @@ TEST(InstantaneousPower, BalancedSystemGivesTextbookValues) {
                 Rig rig(Balanced(e.wiring), plain, e.power ? kind : 0);
                 e.call(rig.List(), rig.target, 0, kLength, plain ? 0 : 30);
                 for (int k = 0; k < kLength; ++k) ASSERT_NEAR(rig.out[k], want, 2e-5 * want + 1e-4) << k;
+                if (e.mean == nullptr || plain) continue;
+                ByteWatch watch(rig.host);
+                AMPORA_ALLOW_FIELD(watch, rig.target, Scale);   // set below
+                EXPECT_NEAR(e.mean(rig.List(), rig.target, 0, kLength), want, 1e-4 * want);
+                rig.target->Scale = -2.0;
+                EXPECT_NEAR(e.mean(rig.List(), rig.target, 0, kLength), -2.0 * want, 2e-4 * want);
+                EXPECT_EQ(e.mean(rig.List(), rig.target, 0, 0), 0.0);
+                // Positions before 0 add nothing; the sum is still divided by count.
+                EXPECT_NEAR(e.mean(rig.List(), rig.target, -5, kLength + 5), -2.0 * want * kLength / (kLength + 5),
+                            2e-4 * want);
+                EXPECT_EQ(watch.Violations(), "");
             }
         }
     }
+    // Three phases of ones make 3; a CalcKind other than P or Q has no mean.
+    Rig ones(std::vector<Samples>(6, Samples(10, 1.0f)), false);
+    EXPECT_NEAR(GetThreeAnglePExSum(ones.List(), ones.target, 0, 10), 3.0, 1e-9);
+    Rig other(Balanced(kLine), false, 7);
+    EXPECT_EQ(GetThreeLinePExSum(other.List(), other.target, 0, kLength), 0.0);
 }
 
 // Sample values chosen through the delta active power: u1 = 3 v, i1 = 0.5 and
@@ -103,41 +123,22 @@ std::vector<Samples> RampSamples(int n, std::vector<double>* values) {
     return {u1, i1, zero, zero, zero, zero};
 }
 
-// W = 8 over samples 0..19: raw values until the first window is full, then
-// every entry the mean of the 8 values ending there; the same curve whether
-// the record comes in one call or in blocks.
-TEST(InstantaneousPower, MovingAverageOfEightInOneCallAndInBlocks) {
+// W = 8 over samples 0..19: every entry the mean of the 8 values ending there
+// (the first window's for the entries before it); a block ending before the
+// first window is full writes the raw values.
+TEST(InstantaneousPower, MovingAverageOfEight) {
     std::vector<double> v;
     const std::vector<Samples> signals = RampSamples(20, &v);
-    Rig whole(signals, false, 1, 2.0), blocks(signals, false, 1, 2.0);
+    Rig whole(signals, false, 1, 2.0), early(signals, false, 1, 2.0);
     GetThreeAnglePEx(whole.List(), whole.target, 0, 20, 24);
-
-    GetThreeAnglePEx(blocks.List(), blocks.target, 0, 7, 24);
-    for (int k = 0; k < 7; ++k) EXPECT_NEAR(blocks.out[k], v[k], 1e-5) << "raw value at " << k;
-    EXPECT_EQ(blocks.out[7], -7.0f);
-    GetThreeAnglePEx(blocks.List(), blocks.target, 7, 6, 24);
-    GetThreeAnglePEx(blocks.List(), blocks.target, 13, 7, 24);
-
     for (int k = 0; k < 20; ++k) {
         double sum = 0;
         for (int j = std::max(k, 7) - 7; j <= std::max(k, 7); ++j) sum += v[j];
         EXPECT_NEAR(whole.out[k], sum / 8, 1e-5) << "window ending at " << std::max(k, 7);
-        EXPECT_EQ(blocks.out[k], whole.out[k]) << "blocks differ at " << k;
     }
-    EXPECT_EQ(blocks.target->RunningSum, whole.target->RunningSum);
-}
-
-// RunningSum is reset only by a call that processes position 0; a call that
-// starts later continues from whatever the record holds.
-TEST(InstantaneousPower, RunningSumResetOnlyAtPositionZero) {
-    std::vector<double> v;
-    Rig rig(RampSamples(12, &v), false, 1, 2.0);
-    rig.target->RunningSum = 100.0;
-    GetThreeAnglePEx(rig.List(), rig.target, 5, 1, 3);   // W = 1
-    EXPECT_NEAR(rig.out[5], 100.0 + v[5] - v[4], 1e-4);
-    EXPECT_NEAR(rig.target->RunningSum, 100.0 + v[5] - v[4], 1e-4);
-    GetThreeAnglePEx(rig.List(), rig.target, 0, 1, 3);
-    EXPECT_NEAR(rig.target->RunningSum, v[0], 1e-5);
+    GetThreeAnglePEx(early.List(), early.target, 0, 7, 24);
+    for (int k = 0; k < 7; ++k) EXPECT_NEAR(early.out[k], v[k], 1e-5) << "raw value at " << k;
+    EXPECT_EQ(early.out[7], -7.0f);
 }
 
 // A CalcKind other than active or reactive: the plain path writes nothing; a
@@ -156,72 +157,6 @@ TEST(InstantaneousPower, OtherCalcKindAveragesNothing) {
         e.call(vectors.List(), vectors.target, w - 1, 30 - (w - 1), 60);
         for (int k = 0; k < 30; ++k) ASSERT_EQ(vectors.out[k], 0.0f) << e.name << " mean of nothing at " << k;
         EXPECT_EQ(vectors.target->RunningSum, 0.0);
-    }
-}
-
-// Drifting samples, blocks of several lengths, the first from -5: each call
-// writes its block's positions from 0 on only (and the first window's entries
-// once W - 1 is reached, and RunningSum where it averages), and the blocks
-// give the curve of one call bit for bit.
-TEST(InstantaneousPower, BlocksJoinAndTouchOnlyTheirPositions) {
-    const int n = 200, window = 48;
-    for (const ExExport& e : kExExports) {
-        for (bool plain : {false, true}) {
-            if (plain && !e.power) continue;
-            auto s = Balanced(e.wiring);
-            for (std::size_t k = 0; k < s.size(); ++k)
-                for (int i = 0; i < n; ++i) s[k][i] = static_cast<float>(s[k][i] * (1 + 0.01 * i) + (i * (k + 3) % 17));
-            for (auto& x : s) x.resize(n);
-            const int w = window / (!e.power ? 2 : e.wiring == kLine ? 6 : 3);
-            Rig whole(s, plain, 2), pieces(s, plain, 2);
-            e.call(whole.List(), whole.target, 0, n, window);
-            for (int start = -5, len = 10; start < n; start += len, len = len * 3 % 37 + 1) {
-                const int count = std::min(len, n - start);
-                const int first = start < w && w <= start + count ? 0 : std::max(start, 0);
-                ByteWatch watch(pieces.host);
-                watch.AllowFloats(pieces.out, first, start + count - first);
-                if (!plain) AMPORA_ALLOW_FIELD(watch, pieces.target, RunningSum);
-                e.call(pieces.List(), pieces.target, start, count, window);
-                ASSERT_EQ(watch.Violations(), "") << e.name << (plain ? " plain" : "") << " block at " << start;
-            }
-            for (int k = 0; k < n; ++k) ASSERT_EQ(pieces.out[k], whole.out[k]) << e.name << (plain ? " plain " : " ") << k;
-        }
-    }
-}
-
-// Record means over whole periods and of constant samples, scaled; the whole
-// record forms write nothing.
-TEST(InstantaneousPower, RecordMeans) {
-    const double p = 3 * kU * kI * std::cos(kPhi), q = 3 * kU * kI * std::sin(kPhi);
-    const struct {
-        const char* name;
-        WholeExport call;
-        std::vector<Samples> signals;
-        uint32_t kind;
-        double expected;
-    } cases[] = {
-        {"ThreeLinePExSum P", GetThreeLinePExSum, Balanced(kLine), 1, p},
-        {"ThreeLinePExSum Q", GetThreeLinePExSum, Balanced(kLine), 2, q},
-        {"ThreeAnglePExSum P", GetThreeAnglePExSum, Balanced(kPhase), 1, p},
-        {"ThreeAnglePExSum Q", GetThreeAnglePExSum, Balanced(kPhase), 2, q},
-        {"TwoAnglePExSum P", GetTwoAnglePExSum, Balanced(kFour), 1, p},
-        {"TwoAnglePExSum Q", GetTwoAnglePExSum, Balanced(kFour), 2, q},
-        {"ThreeAnglePExSum ones", GetThreeAnglePExSum, std::vector<Samples>(6, Samples(10, 1.0f)), 1, 3.0},
-        {"other CalcKind", GetThreeLinePExSum, Balanced(kLine), 7, 0.0},
-    };
-    for (const auto& c : cases) {
-        Rig rig(c.signals, false, c.kind, 1.0);
-        const int n = static_cast<int>(c.signals[0].size());
-        EXPECT_NEAR(c.call(rig.List(), rig.target, 0, n), c.expected, 1e-4 * std::fabs(c.expected) + 1e-9) << c.name;
-        rig.target->Scale = -2.0;
-        ByteWatch scaled(rig.host);
-        EXPECT_NEAR(c.call(rig.List(), rig.target, 0, n), -2.0 * c.expected, 2e-4 * std::fabs(c.expected) + 1e-9)
-            << c.name << " scaled";
-        EXPECT_EQ(c.call(rig.List(), rig.target, 0, 0), 0.0) << c.name << " empty";
-        // Positions before 0 add nothing; the sum is still divided by count.
-        EXPECT_NEAR(c.call(rig.List(), rig.target, -5, n + 5), -2.0 * c.expected * n / (n + 5),
-                    2e-4 * std::fabs(c.expected) + 1e-9) << c.name << " from -5";
-        EXPECT_EQ(scaled.Violations(), "") << c.name;
     }
 }
 

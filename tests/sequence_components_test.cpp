@@ -24,22 +24,11 @@ constexpr Component kNegative{"negative", GetFXPart, GetFXPartSum};
 constexpr Component kZero{"zero", GetLXPart, GetLXPartSum};
 
 // Phases of RMS 1 at the given angles (degrees), one cycle per period samples.
-struct PhaseSet {
-    static constexpr int kSamples = 2048;
-    HostChannels host{0xC3};
-    ChannelInfo* target;
-    float* result;
-
-    explicit PhaseSet(const double (&angles)[3], int period = 64) {
-        for (int k = 0; k < 3; ++k) {
-            ChannelInfo* s = host.Add(k + 1);
-            const std::vector<float> x = Signal(kSamples, period, {{1.0, Degrees(angles[k])}});
-            host.Samples(s, x);
-            host.Results(s, x);
-        }
-        target = host.Add(9, false);
-        host.SetSources(target, {1, 2, 3});
-        result = host.Results(target, kSamples, -7.0f);
+struct PhaseSet : PowerHost {
+    explicit PhaseSet(const double (&a)[3], int period = 64)
+        : PowerHost({Phase(a[0], period), Phase(a[1], period), Phase(a[2], period)}, 2048) {}
+    static std::vector<float> Phase(double degrees, int period) {
+        return Signal(2048, period, {{1.0, Degrees(degrees)}});
     }
 };
 
@@ -63,13 +52,13 @@ TEST(SequenceComponents, BalancedSwappedAndInPhaseSets) {
             PhaseSet set(c.angles, fftSize);
             ByteWatch watch(set.host);
             watch.AllowFloats(set.result, 0, 1024);
-            c.component.block(set.host.List(), set.target, 0, 1024, fftSize);
+            c.component.block(set.List(), set.target, 0, 1024, fftSize);
             for (int i = 0; i < 1024 - fftSize / 4; ++i)
                 ASSERT_NEAR(set.result[i], c.value, 2e-5) << c.component.name << " position " << i;
 
             watch.AllowFloats(set.result, 1000, 1);
             watch.AllowFloats(set.result, 1000 + fftSize, 1);
-            const double mean = c.component.sum(set.host.List(), set.target, 1000, 2 * fftSize + 10, fftSize);
+            const double mean = c.component.sum(set.List(), set.target, 1000, 2 * fftSize + 10, fftSize);
             EXPECT_NEAR(mean, c.value, 2e-5) << c.component.name;
             EXPECT_EQ(mean, (static_cast<double>(set.result[1000]) + set.result[1000 + fftSize]) / 2);
             EXPECT_EQ(watch.Violations(), "") << c.component.name << " window " << fftSize;
@@ -82,10 +71,10 @@ TEST(SequenceComponents, RampsFromTheEntryBeforeTheBlock) {
     // q - 1, then q elements per window; a later block continues from the entry
     // before it and closes 1/fftSize of the gap per element.
     PhaseSet set({0, -120, -240});
-    GetZHPart(set.host.List(), set.target, 0, 64, 64);
+    GetZHPart(set.List(), set.target, 0, 64, 64);
     EXPECT_EQ(set.result[48], -7.0f) << "windows at 0, 16, 32, 48 write 0 .. 47";
     set.result[47] = 0.0f;
-    GetZHPart(set.host.List(), set.target, 48, 16, 64);
+    GetZHPart(set.List(), set.target, 48, 16, 64);
     const double v = set.result[63] / (16.0 / 64.0);
     for (int i = 1; i <= 16; ++i) EXPECT_NEAR(set.result[47 + i], v * i / 64.0, 1e-6) << i;
     EXPECT_NEAR(v, 1.0, 1e-5);
@@ -94,8 +83,8 @@ TEST(SequenceComponents, RampsFromTheEntryBeforeTheBlock) {
 TEST(SequenceComponents, StretchesShorterThanAHopOrAWindowWriteNothing) {
     PhaseSet set({0, -120, -240});
     ByteWatch watch(set.host);
-    GetZHPart(set.host.List(), set.target, 0, 15, 64);
-    EXPECT_EQ(GetZXPartSum(set.host.List(), set.target, 0, 63, 64), 0.0);
+    GetZHPart(set.List(), set.target, 0, 15, 64);
+    EXPECT_EQ(GetZXPartSum(set.List(), set.target, 0, 63, 64), 0.0);
     EXPECT_EQ(watch.Violations(), "");
 }
 

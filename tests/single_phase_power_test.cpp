@@ -1,6 +1,5 @@
 // Single-phase harmonic power and the shared window steps: the ramp rules, the
-// physics of one voltage/current pair, blocks that join, whole-record means and
-// the bytes each export may touch.
+// physics of one voltage/current pair, and the whole-record windows and means.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -21,12 +20,12 @@ using RecordFn = double (*)(CPtrList*, ChannelInfo*, int32_t, int32_t, int32_t, 
 
 struct SinglePhaseExport {
     const char* name;
-    BlockFn block;
+    BlockFn block;     // block form, or null
     RecordFn record;   // whole-record form, or null
     double factor;     // 1, 3 or sqrt(3)
     bool line;         // fed with a line voltage, turned back by 30°
     bool all;          // harmonics 1 to 21
-    bool leading;
+    bool leading;      // ramps lead from the window position; record windows begin there
 };
 
 const SinglePhaseExport kExports[] = {
@@ -36,6 +35,7 @@ const SinglePhaseExport kExports[] = {
     {"Get3PBy1All", Get3PBy1All, Get3PBy1AllSum, 3.0, false, true, false},
     {"Get3PBy1Line", Get3PBy1Line, Get3PBy1LineSum, std::sqrt(3.0), true, false, false},
     {"Get3PBy1LineAll", Get3PBy1LineAll, Get3PBy1LineAllSum, std::sqrt(3.0), true, true, false},
+    {"GetPSum", nullptr, GetPSum, 1.0, false, false, true},
 };
 
 struct Buffers {
@@ -91,17 +91,6 @@ TEST(WindowWalk, EarlyStartAnchorsAtZeroAndWritesNothingBefore) {
     EXPECT_EQ(r[0], -1.0f);
     EXPECT_EQ(result[0], 7.0f);   // one step of (9 - 5) / 8 · 4 from the anchor at 0
     EXPECT_EQ(result[1], -1.0f);
-}
-
-TEST(WindowWalk, RecordWindowsEndAtOrBeginAtTheirPosition) {
-    std::vector<int> ends, begins;
-    WalkRecord(0, 3 * 8, 8, 8, RecordWindow::EndsAtPosition, [&](int, int offset) { ends.push_back(offset); });
-    WalkRecord(0, 3 * 8, 8, 8, RecordWindow::BeginsAtPosition, [&](int, int offset) { begins.push_back(offset); });
-    EXPECT_EQ(ends, (std::vector<int>{0, 0, 8}));
-    EXPECT_EQ(begins, (std::vector<int>{0, 8, 16}));
-    int visits = 0;
-    WalkRecord(0, 15, 16, 16, RecordWindow::BeginsAtPosition, [&](int, int) { ++visits; });
-    EXPECT_EQ(visits, 0);
 }
 
 // Bin 1 computed alone, and bins 1 to 21 without the rest of the last stage, are
@@ -185,11 +174,11 @@ TEST(SinglePhasePower, PairPhysicsThroughEveryForm) {
                 h.sources[0]->PhaseShift = c.voltageShift;
                 h.sources[1]->PhaseShift = c.currentShift;
                 Buffers b;
-                const double tolerance = 2e-5 * 3 * kU * kI;
-                Block(e, h, 0, kLength - kFft, kFft, b);
-                for (int i = 0; i < kLength - kFft; i += 7) ASSERT_NEAR(h.result[i], want, tolerance) << "position " << i;
-                if (kind == 0 || kind == 3) {
-                    for (int i = 0; i < kLength - kFft; ++i) ASSERT_EQ(h.result[i], 0.0f) << "position " << i;
+                const double tolerance = kind == 0 || kind == 3 ? 0.0 : 2e-5 * 3 * kU * kI;   // no power: zeros
+                if (e.block != nullptr) {
+                    Block(e, h, 0, kLength - kFft, kFft, b);
+                    for (int i = 0; i < kLength - kFft; ++i)
+                        ASSERT_NEAR(h.result[i], want, tolerance) << "position " << i;
                 }
                 if (e.record != nullptr) {
                     EXPECT_NEAR(Record(e, h, 0, kLength, kFft, b), want, tolerance);
@@ -214,54 +203,9 @@ TEST(SinglePhasePower, BuffersKeepTheLastWindowsPhasors) {
     EXPECT_NEAR(std::atan2(b.v[1][21], b.v[0][21]), Degrees(40), 1e-4);
 }
 
-// A recording processed in blocks of several hops equals one call over it bit
-// for bit, and each block writes only from its start (the trailing forms from
-// a hop before it; from 0 for the first block) onwards.
-TEST(SinglePhasePower, BlocksJoinWithoutAGap) {
-    const int fft = 128, q = fft / 4, total = 40 * q;
-    std::vector<float> u(total + q), i(total + q);
-    for (int n = 0; n < total + q; ++n) {
-        u[n] = static_cast<float>((100 + n * 0.05) * std::cos(2 * std::acos(-1.0) * n / 64.0));
-        i[n] = static_cast<float>(3 * std::cos(2 * std::acos(-1.0) * n / 64.0 - 0.4 - n * 1e-4));
-    }
-    for (const SinglePhaseExport& e : kExports) {
-        for (int block : {3 * q, 5 * q, 7 * q}) {
-            SCOPED_TRACE(std::string(e.name) + " blocks of " + std::to_string(block));
-            PowerHost whole({u, i}, total + q, 2);
-            PowerHost pieces({u, i}, total + q, 2);
-            Buffers b;
-            Block(e, whole, 0, total, fft, b);
-            for (int start = 0; start < total; start += block) {
-                const int end = std::min(start + block, total);
-                const int first = start == 0 ? 0 : (e.leading ? start : start - q);
-                ByteWatch watch(pieces.host);
-                watch.AllowFloats(pieces.result, first, total + q - first);
-                Block(e, pieces, start, end - start, fft, b);
-                ASSERT_EQ(watch.Violations(), "") << "start " << start;
-                EXPECT_TRUE(watch.Changed(pieces.result + end - 1, sizeof(float))) << "start " << start;
-            }
-            for (int n = 0; n < total + q; ++n) ASSERT_EQ(whole.result[n], pieces.result[n]) << "position " << n;
-        }
-    }
-}
-
-// start 0 with count 0: the trailing forms fill the first window, GetP nothing.
-TEST(SinglePhasePower, EmptyFirstBlock) {
-    for (const SinglePhaseExport& e : kExports) {
-        PowerHost h({Signal(kFft, kFft, {{kU, 0}}), Signal(kFft, kFft, {{kI, 0}})}, kFft + 64, 1);
-        Buffers b;
-        Block(e, h, 0, 0, kFft, b);
-        const float expected = e.leading ? -7.0f : h.result[0];
-        for (int n = 0; n < kFft; ++n) ASSERT_EQ(h.result[n], expected) << e.name << " " << n;
-        if (!e.leading) {
-            EXPECT_NEAR(h.result[0], e.factor * kU * kI * (e.line ? std::cos(Degrees(-30)) : 1.0), 1.0);
-        }
-        EXPECT_EQ(h.result[kFft], -7.0f);
-    }
-}
-
-// Whole-record windows: the fundamental forms' windows end at their position
-// (so the first is taken twice), GetPAllSum's begin there.
+// Whole-record windows: the x3 forms' windows end at their position (so the
+// first is taken twice), GetPAllSum's and GetPSum's begin there. Without its
+// work buffers a form returns 0.
 TEST(SinglePhasePower, RecordWindowsAndTheirStoredValues) {
     std::vector<float> u(3 * kFft), i(3 * kFft);
     for (int w = 0; w < 3; ++w) {
@@ -279,13 +223,15 @@ TEST(SinglePhasePower, RecordWindowsAndTheirStoredValues) {
         for (int p : {0, kFft, 2 * kFft}) watch.AllowFloats(h.result, p, 1);
         const double mean = Record(e, h, 0, 3 * kFft, kFft, b);
         EXPECT_EQ(watch.Violations(), "");
-        const bool begins = e.leading;   // GetPAllSum
+        const bool begins = e.leading;
         const double f = e.factor * 2.0 * (e.line ? std::cos(Degrees(30)) : 1.0);
         const double w[3] = {f * 100, f * (begins ? 200 : 100), f * (begins ? 300 : 200)};
         for (int k = 0; k < 3; ++k) EXPECT_NEAR(h.result[k * kFft], w[k], 1e-2) << "window " << k;
         EXPECT_NEAR(mean, (w[0] + w[1] + w[2]) / 3, 1e-2);
         EXPECT_EQ(h.result[1], -7.0f);
         EXPECT_EQ(Record(e, h, 0, kFft - 1, kFft, b), 0.0) << "shorter than a window";
+        EXPECT_EQ(e.record(h.List(), h.target, 0, 3 * kFft, kFft, b.v[0].data(), nullptr, b.v[2].data(),
+                           b.v[3].data()), 0.0);
     }
 }
 

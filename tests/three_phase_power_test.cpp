@@ -1,6 +1,6 @@
 // Three-phase windowed power: three-wire, delta, two-wattmeter and the
 // positive-sequence kinds, block by block and for a whole record, on balanced
-// systems with known answers; blocks that join; the bytes each export touches.
+// systems with known answers, and the entries the whole-record forms write.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -101,28 +101,6 @@ TEST(ThreePhasePower, FifthHarmonicTurnedByTheCurrentsPhaseShift) {
     }
 }
 
-// Two-wattmeter: equal pairs cancel; a pair 2 voltage of opposite sign doubles pair 1.
-TEST(ThreePhasePower, TwoWattmeterEquivalences) {
-    const int fft = 128, n = 4 * fft;
-    const auto u = Signal(n, fft, {{kU, 0.2}});
-    const auto i = Signal(n, fft, {{kI, -0.5}});
-    std::vector<float> minusU(u);
-    for (float& x : minusU) x = -x;
-    for (BlockFn f : {GetTwoAngleP, GetTwoAnglePAll}) {
-        for (uint32_t kind : {1u, 2u}) {
-            const double pair = kU * kI * (kind == 1 ? std::cos(0.7) : std::sin(0.7));
-            PowerHost same({u, i, u, i}, n, kind);
-            f(same.List(), same.target, 0, n, fft);
-            PowerHost opposite({u, i, minusU, i}, n, kind);
-            f(opposite.List(), opposite.target, 0, n, fft);
-            for (int k = 0; k < n; k += 9) {
-                ASSERT_NEAR(same.result[k], 0.0, 1e-3) << k;
-                ASSERT_NEAR(opposite.result[k], 2 * pair, 2e-2) << k;
-            }
-        }
-    }
-}
-
 // ---- positive-sequence kinds ----
 
 // Kinds 1..5 for RMS U and I lagging by phi: P, Q, the line voltage and the
@@ -172,20 +150,6 @@ TEST(PositiveSequence, KindsOfBalancedSystemsAndTheirScale) {
     }
 }
 
-// ---- ramps, blocks and bytes of every block export ----
-
-struct AnyBlock {
-    const char* name;
-    BlockFn fn;
-    int sources;
-};
-const AnyBlock kBlocks[] = {
-    {"GetThreeLineP", GetThreeLineP, 6},       {"GetThreeLinePAll", GetThreeLinePAll, 6},
-    {"GetThreeAngleP", GetThreeAngleP, 6},     {"GetThreeAnglePAll", GetThreeAnglePAll, 6},
-    {"GetTwoAngleP", GetTwoAngleP, 4},         {"GetTwoAnglePAll", GetTwoAnglePAll, 4},
-    {"GetThreeLineZX", GetThreeLineZX, 6},     {"GetThreeAngleZX", GetThreeAngleZX, 6},
-};
-
 // Drifting amplitudes and phases, so that every window has its own value.
 std::vector<std::vector<float>> Drifting(int sources, int n, int period) {
     std::vector<std::vector<float>> s(sources, std::vector<float>(n));
@@ -195,30 +159,6 @@ std::vector<std::vector<float>> Drifting(int sources, int n, int period) {
             s[k][i] = static_cast<float>((50 + 10 * k + i * 0.03) *
                                          std::cos(2 * pi * i / period - 2 * pi * (k / 2) / 3 - (k % 2) * (0.3 + i * 1e-4)));
     return s;
-}
-
-// Blocks equal one call bit for bit; each block writes [0, end) from start 0
-// and [start - q, ...) later, never before.
-TEST(ThreePhasePower, BlocksJoinWithoutAGap) {
-    const int fft = 128, q = fft / 4, total = 30 * q;
-    for (const AnyBlock& b : kBlocks) {
-        for (int block : {4 * q, 9 * q}) {
-            SCOPED_TRACE(std::string(b.name) + " blocks of " + std::to_string(block));
-            const auto s = Drifting(b.sources, total, 64);
-            PowerHost whole(s, total, 2);
-            PowerHost pieces(s, total, 2);
-            b.fn(whole.List(), whole.target, 0, total, fft);
-            for (int start = 0; start < total; start += block) {
-                const int end = std::min(start + block, total), first = start == 0 ? 0 : start - q;
-                ByteWatch watch(pieces.host);
-                watch.AllowFloats(pieces.result, first, total - first);
-                b.fn(pieces.List(), pieces.target, start, end - start, fft);
-                ASSERT_EQ(watch.Violations(), "") << "start " << start;
-                EXPECT_TRUE(watch.Changed(pieces.result + end - 1, sizeof(float))) << "start " << start;
-            }
-            for (int i = 0; i < total; ++i) ASSERT_EQ(whole.result[i], pieces.result[i]) << "position " << i;
-        }
-    }
 }
 
 // Whole-record forms write only each whole window's first entry.

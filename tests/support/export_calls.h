@@ -1,6 +1,7 @@
 // A fixed recording and one call per export over it, for the checks that run
-// every export the same way: the same numbers on every build, and the same
-// numbers when several threads compute at once.
+// every export the same way: the same numbers on every build, when several
+// threads compute at once, whatever blocks the host splits a record into, and
+// on hostile input, where every byte outside the call's contract is watched.
 #pragma once
 
 #include <cstdint>
@@ -25,6 +26,22 @@ struct FieldWrite {
 // quarter-window hop) of the record; the whole record [0, 8192).
 enum class ResultSpan { None, Blocks, BlocksAndHop, Windows, Hops, Record };
 
+// How a block export's curve depends on the blocks a host splits a record into.
+enum class Split {
+    Any,           // the same bits for blocks of any length
+    QuarterGrid,   // the same bits while blocks start on the walk's grid: 0, then fftSize + k·fftSize/4, k ≥ 1
+    HeldTail,      // the same bits up to the newest crossings; each block holds the tail after them
+    PerBlock,      // each block computes from its own start: only where it writes is checked
+};
+
+// A block [start, end) writes result entries from start - before up to end + after;
+// a block starting before position first writes from 0 and up to first (the
+// record's first window, or first value, stands for the positions before it).
+struct BlockRule {
+    Split split = Split::Any;
+    int before = 0, after = 0, first = 0;
+};
+
 struct ExportCall {
     std::string name;
     ResultSpan span;
@@ -32,6 +49,10 @@ struct ExportCall {
     // Runs the export on a target of the recording; returns the result (block
     // exports: 0.0) and leaves the target in *target.
     std::function<double(Recording&, ChannelInfo** target)> run;
+    // Block exports only: the target run makes, and one call over [start, start + count) on it.
+    std::function<ChannelInfo*(Recording&)> target;
+    std::function<void(Recording&, ChannelInfo*, int start, int count)> block;
+    BlockRule rule;
     // A call that writes a source record cannot share one.
     bool WritesSources() const {
         for (const FieldWrite& f : fields)

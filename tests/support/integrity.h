@@ -47,15 +47,6 @@ public:
         return out.str();
     }
 
-    bool Changed(const void* data, std::size_t size) const {
-        const auto* bytes = static_cast<const unsigned char*>(data);
-        for (const auto& region : regions_)
-            for (std::size_t i = 0; i < region.before.size(); ++i)
-                if (region.data + i >= bytes && region.data + i < bytes + size && region.data[i] != region.before[i])
-                    return true;
-        return false;
-    }
-
 private:
     struct Region {
         const unsigned char* data;

@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <initializer_list>
+#include <numeric>
 #include <vector>
 
 #include "host/host_channels.h"
@@ -30,7 +31,7 @@ inline std::vector<float> Signal(int n, int period, std::initializer_list<Wave> 
 inline double Degrees(double d) { return d * std::acos(-1.0) / 180.0; }
 
 // Sources 1..N (ChannelId k+1) holding the signals as samples and as results,
-// and an unlisted target whose SourceIds name them.
+// and an unlisted target whose SourceIds name them; its results start at initial.
 struct PowerHost {
     HostChannels host;
     std::vector<ChannelInfo*> sources;
@@ -48,11 +49,9 @@ struct PowerHost {
             sources.push_back(s);
         }
         target = host.Add(100, false);
-        switch (signals.size()) {
-            case 2: host.SetSources(target, {1, 2}); break;
-            case 4: host.SetSources(target, {1, 2, 3, 4}); break;
-            default: host.SetSources(target, {1, 2, 3, 4, 5, 6}); break;
-        }
+        std::vector<uint8_t> ids(signals.size());
+        std::iota(ids.begin(), ids.end(), 1);
+        host.SetSources(target, ids);
         result = host.Results(target, resultLength, initial);
         target->CalcKind = calcKind;
         target->Scale = scale;
