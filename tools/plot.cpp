@@ -11,6 +11,7 @@
 namespace {
 
 constexpr double kTargetSteps = 4.0;        // the widest step still gives three ticks or more
+constexpr double kTargetTimeSteps = 8.0;    // the time axis is wider
 constexpr double kRelativeFloor = 1e-3;     // the least span of a panel: 0.1 % of its magnitude
 constexpr double kStepSlack = 1e-9;         // 2.0000000001 is still a step of 2
 
@@ -43,6 +44,32 @@ void NiceStep(double raw, double& mantissa, int& exponent) {
 double Multiple(long long k, double mantissa, int exponent) {
     const double scaled = static_cast<double>(k) * mantissa;
     return exponent >= 0 ? scaled * std::pow(10.0, exponent) : scaled / std::pow(10.0, -exponent);
+}
+
+// Ticks of a 1, 2 or 5 step over [low, high] (low < high), about `steps`
+// of them; outToSteps widens the range to whole steps, else it stays as given
+// with the ticks inside it.
+Axis Stepped(double low, double high, double steps, bool outToSteps) {
+    double mantissa;
+    int exponent;
+    NiceStep((high - low) / steps, mantissa, exponent);
+    Axis axis;
+    axis.step = Multiple(1, mantissa, exponent);
+    // A value a rounding error past a tick is on it: 49.95 / 0.05 gives 998.9999999999999.
+    const double first = low / axis.step, last = high / axis.step;
+    long long from, to;
+    if (outToSteps) {
+        from = static_cast<long long>(std::floor(first + kStepSlack));
+        // The span holds at least 1.6 steps, so the widened range covers two or more.
+        to = std::max(from + 2, static_cast<long long>(std::ceil(last - kStepSlack)));
+    } else {
+        from = static_cast<long long>(std::ceil(first - kStepSlack));
+        to = static_cast<long long>(std::floor(last + kStepSlack));
+    }
+    for (long long k = from; k <= to; ++k) axis.ticks.push_back(Multiple(k, mantissa, exponent));
+    axis.low = outToSteps ? axis.ticks.front() : low;
+    axis.high = outToSteps ? axis.ticks.back() : high;
+    return axis;
 }
 
 std::string Pixels(double v) {
@@ -81,34 +108,52 @@ void DrawGrid(std::ostringstream& svg, const Frame& f, const Axis& y, const Labe
             << f.top + kPanelHeight << "\" stroke=\"" << kGridColour << "\"/>\n";
 }
 
+// A point in pixels; y as written (one decimal), so equal texts draw the same.
+struct Point {
+    double x;
+    std::string y;
+};
+
+// The points of a polyline or polygon; the inner points of a level run going
+// one way are left out (they draw nothing the run's ends do not), which keeps
+// a steady curve to a few points.
+void WritePoints(std::ostringstream& svg, const std::vector<Point>& points) {
+    for (std::size_t k = 0; k < points.size(); ++k) {
+        const bool inner = k > 0 && k + 1 < points.size() && points[k - 1].y == points[k].y &&
+                           points[k + 1].y == points[k].y &&
+                           (points[k].x - points[k - 1].x) * (points[k + 1].x - points[k].x) > 0.0;
+        if (!inner) svg << Pixels(points[k].x) << "," << points[k].y << " ";
+    }
+}
+
 // The curve over [from, to): every point while there are fewer points than
 // pixel columns, else the outline of each column's lowest and highest value.
 void DrawCurve(std::ostringstream& svg, const Frame& f, const Axis& y, const PlotPanel& p, double rate) {
-    auto Y = [&](double v) { return f.top + kPanelHeight * (y.high - v) / (y.high - y.low); };
+    auto Y = [&](double v) { return Pixels(f.top + kPanelHeight * (y.high - v) / (y.high - y.low)); };
     const std::vector<float>& v = *p.values;
     const double x0 = f.X(static_cast<double>(p.from) / rate), x1 = f.X(static_cast<double>(p.to) / rate);
     const auto columns = static_cast<std::size_t>(std::max(1.0, std::ceil(x1 - x0)));
+    std::vector<Point> points;
     if (p.to - p.from <= columns) {
-        svg << "<polyline fill=\"none\" stroke=\"" << kCurveColour << "\" stroke-width=\"1.2\" points=\"";
         for (std::size_t i = p.from; i < p.to; ++i)
-            if (std::isfinite(v[i])) svg << Pixels(f.X(static_cast<double>(i) / rate)) << "," << Pixels(Y(v[i])) << " ";
-        svg << "\"/>\n";
-        return;
+            if (std::isfinite(v[i])) points.push_back({f.X(static_cast<double>(i) / rate), Y(v[i])});
+        svg << "<polyline fill=\"none\" stroke=\"" << kCurveColour << "\" stroke-width=\"1.2\" points=\"";
+    } else {
+        // The highs left to right, then the lows back: one outline around the band.
+        const std::vector<ColumnRange> envelope = Envelope(v, p.from, p.to, columns);
+        const double width = (x1 - x0) / static_cast<double>(columns);
+        std::vector<Point> lower;
+        for (std::size_t c = 0; c < columns; ++c) {
+            if (std::isnan(envelope[c].low)) continue;  // a column without values is passed over
+            const double x = x0 + width * (static_cast<double>(c) + 0.5);
+            points.push_back({x, Y(envelope[c].high)});
+            lower.push_back({x, Y(envelope[c].low)});
+        }
+        points.insert(points.end(), lower.rbegin(), lower.rend());
+        svg << "<polygon fill=\"" << kCurveColour << "\" stroke=\"" << kCurveColour
+            << "\" stroke-width=\"1.2\" stroke-linejoin=\"round\" points=\"";
     }
-    const std::vector<ColumnRange> envelope = Envelope(v, p.from, p.to, columns);
-    const double width = (x1 - x0) / static_cast<double>(columns);
-    // The highs left to right, then the lows back: one outline around the band.
-    std::vector<std::string> upper, lower;
-    for (std::size_t c = 0; c < columns; ++c) {
-        if (std::isnan(envelope[c].low)) continue;  // a column without values is passed over
-        const std::string x = Pixels(x0 + width * (static_cast<double>(c) + 0.5));
-        upper.push_back(x + "," + Pixels(Y(envelope[c].high)));
-        lower.push_back(x + "," + Pixels(Y(envelope[c].low)));
-    }
-    svg << "<polygon fill=\"" << kCurveColour << "\" stroke=\"" << kCurveColour
-        << "\" stroke-width=\"1.2\" stroke-linejoin=\"round\" points=\"";
-    for (const std::string& point : upper) svg << point << " ";
-    for (auto point = lower.rbegin(); point != lower.rend(); ++point) svg << *point << " ";
+    WritePoints(svg, points);
     svg << "\"/>\n";
 }
 
@@ -120,21 +165,11 @@ Axis NiceAxis(double low, double high, double minimumSpan) {
     double need = std::isfinite(minimumSpan) ? std::max(minimumSpan, high - low) : high - low;
     if (need <= 0.0) need = 1.0;
     const double middle = 0.5 * (low + high);
-    low = std::min(low, middle - 0.5 * need);
-    high = std::max(high, middle + 0.5 * need);
-    double mantissa;
-    int exponent;
-    NiceStep(need / kTargetSteps, mantissa, exponent);
-    Axis axis;
-    axis.step = Multiple(1, mantissa, exponent);
-    // A value a rounding error past a tick is on it: 49.95 / 0.05 gives 998.9999999999999.
-    const auto first = static_cast<long long>(std::floor(low / axis.step + kStepSlack));
-    // The span holds at least 1.6 steps, so the range covers two or more.
-    const auto last = std::max(first + 2, static_cast<long long>(std::ceil(high / axis.step - kStepSlack)));
-    for (long long k = first; k <= last; ++k) axis.ticks.push_back(Multiple(k, mantissa, exponent));
-    axis.low = axis.ticks.front();
-    axis.high = axis.ticks.back();
-    return axis;
+    return Stepped(std::min(low, middle - 0.5 * need), std::max(high, middle + 0.5 * need), kTargetSteps, true);
+}
+
+Axis TimeAxis(double seconds) {
+    return Stepped(0.0, std::isfinite(seconds) && seconds > 0.0 ? seconds : 1.0, kTargetTimeSteps, false);
 }
 
 Axis ValueAxis(const PlotPanel& panel) {
@@ -182,7 +217,7 @@ std::string EscapeXml(const std::string& text) {
 
 std::string PlotSvg(const std::vector<PlotPanel>& panels, double rate, std::size_t length,
                     const std::optional<TimeSpan>& span) {
-    const Axis time = NiceAxis(0.0, static_cast<double>(length) / rate, 0.0);
+    const Axis time = TimeAxis(static_cast<double>(length) / rate);
     const int height = kPanelTop + static_cast<int>(panels.size()) * kPanelPitch - kPanelGap + kTimeLabels;
     std::ostringstream svg;
     svg << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << kWidth << "\" height=\"" << height

@@ -20,6 +20,9 @@ struct Axis {
 // (to 1 when both are 0), then out to whole steps; about four to five steps.
 Axis NiceAxis(double low, double high, double minimumSpan);
 
+// The time axis of a recording: from 0 to its end exactly, ticks within.
+Axis TimeAxis(double seconds);
+
 // One panel: the curve's positions [from, to) are drawn, the rest is not.
 struct PlotPanel {
     std::string label, unit;

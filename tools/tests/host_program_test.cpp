@@ -432,8 +432,12 @@ TEST(HostPlot, AxisTicksAndRanges) {
         ASSERT_GE(axis.ticks.size(), 3u);
         for (std::size_t k = 0; k < axis.ticks.size(); ++k) EXPECT_NEAR(axis.ticks[k], c.low + c.step * k, 1e-12 * c.high);
     }
-    // Decimal ticks are the doubles of their decimals, so labels read as such.
+    // Decimal ticks are the doubles of their decimals, so labels read as such;
+    // the time axis ends with the recording, its ticks within.
     EXPECT_EQ(NiceAxis(0.1, 0.5, 0.0).ticks, (std::vector<double>{0.1, 0.2, 0.3, 0.4, 0.5}));
+    const Axis time = TimeAxis(110.0);
+    EXPECT_EQ(time.ticks, (std::vector<double>{0, 20, 40, 60, 80, 100}));
+    EXPECT_EQ(time.high, 110.0);
 }
 
 // More points than pixel columns: each column keeps its lowest and highest
@@ -595,6 +599,18 @@ TEST_F(HostRun, BuiltInRecordingPassesItsSelfCheck) {
         EXPECT_EQ(Row(result, e.quantity)->note, e.note) << e.quantity;
     }
     EXPECT_NE(report.find("\n  to 1.940 s: f_Ua\n"), std::string::npos) << report;
+    // The plot draws a curve over the same stretch, from the end of a
+    // tracker's run-in (it holds 0 until its first period completes).
+    struct Drawn {
+        const char* curve;
+        std::size_t from, to;
+    } drawn[] = {{"Fa", 0, 24833}, {"Fa2", 257, 25345}, {"IaP", 21, 25600}, {"Pa", 0, 25600}, {"Pline", 0, 25576}};
+    for (const Drawn& d : drawn) {
+        const auto c = std::find_if(result.curves.begin(), result.curves.end(), [&](const Curve& k) { return k.name == d.curve; });
+        ASSERT_NE(c, result.curves.end());
+        EXPECT_EQ(c->from, d.from) << d.curve;
+        EXPECT_EQ(c->to, d.to) << d.curve;
+    }
 }
 
 // The state carried in the records makes the block length immaterial: odd,
@@ -627,10 +643,11 @@ TEST_F(HostRun, BlockLengthDoesNotChangeTheReport) {
 }
 
 #ifdef AMPORA_PARSE_XML
-// The texts of the elements of this name (and attribute value, when given)
-// in an XML document, in document order; fails the test when it does not parse.
+// The texts (or the attribute `read`) of the elements of this name (and
+// attribute value, when given) in an XML document, in document order; fails
+// the test when it does not parse.
 std::vector<std::string> ElementTexts(const std::string& xml, const char* name, const char* attribute = nullptr,
-                                      const char* value = nullptr) {
+                                      const char* value = nullptr, const char* read = nullptr) {
     std::vector<std::string> texts;
     xmlDocPtr doc = xmlReadMemory(xml.data(), static_cast<int>(xml.size()), "doc.xml", "UTF-8", XML_PARSE_NONET);
     EXPECT_NE(doc, nullptr) << "not well-formed";
@@ -643,7 +660,7 @@ std::vector<std::string> ElementTexts(const std::string& xml, const char* name, 
                                  (!attribute || (attr && std::strcmp(reinterpret_cast<char*>(attr), value) == 0));
             xmlFree(attr);
             if (matches) {
-                xmlChar* text = xmlNodeGetContent(node);
+                xmlChar* text = read ? xmlGetProp(node, BAD_CAST read) : xmlNodeGetContent(node);
                 texts.emplace_back(reinterpret_cast<char*>(text));
                 xmlFree(text);
             }
@@ -717,6 +734,26 @@ TEST_F(HostRun, RecordingAndPlanFromFiles) {
               std::vector<std::string>{"Q_phase1GetP1150.0var1161.5-0.990 %FAIL (> 0.2 %)"});
     EXPECT_EQ(ElementTexts(svg, "text", "font-weight", "bold"), titles);
     EXPECT_EQ(ElementTexts(html, "text", "font-weight", "bold"), titles);
+    // Each curve is drawn across the stretch it holds computed values over:
+    // the panels run from x 84 to 880 over the recording's 2 s.
+    std::vector<std::string> drawn = ElementTexts(svg, "polygon", nullptr, nullptr, "points");
+    ASSERT_EQ(drawn.size(), titles.size());
+    for (std::size_t k = 0; k < drawn.size(); ++k) {
+        std::istringstream points(drawn[k]);
+        double x, y, left = 1e9, right = -1e9;
+        for (char comma; points >> x >> comma >> y;) left = std::min(left, x), right = std::max(right, x);
+        const Curve& c = *std::find_if(fromFile.curves.begin(), fromFile.curves.end(),
+                                       [&](const Curve& k2) { return titles[k].rfind(k2.label + " [", 0) == 0; });
+        EXPECT_NEAR(left, 84.0 + 796.0 * c.from / 25600.0, 1.0) << titles[k];
+        EXPECT_NEAR(right, 84.0 + 796.0 * c.to / 25600.0, 1.0) << titles[k];
+    }
+    // --plot chooses the panels and their order; the span is marked on each.
+    OutputOptions chosen;
+    chosen.plot = {"f_Ua", "Pa"};
+    chosen.span = TimeSpan{0.5, 1.5};
+    const std::string marked = CurvesSvg(fromFile, chosen);
+    EXPECT_EQ(ElementTexts(marked, "text", "font-weight", "bold"), (std::vector<std::string>{"f_Ua [Hz]", "P_phase1 [W]"}));
+    EXPECT_EQ(ElementTexts(marked, "title"), (std::vector<std::string>{"span", "span"}));
 #endif
 
     // An output folder that cannot be made is an input error, and nothing appears.
