@@ -203,6 +203,11 @@ double ReportRow::Deviation() const {
     return tolerance.relative && *expect != 0.0 ? d / std::fabs(*expect) : d;
 }
 
+double ReportRow::AbsoluteTolerance() const {
+    if (!expect) return 0.0;
+    return tolerance.relative ? tolerance.value * std::fabs(*expect) : tolerance.value;
+}
+
 bool ReportRow::Failed() const {
     if (absent || !expect) return false;
     return !(std::fabs(Deviation()) <= tolerance.value);
@@ -389,8 +394,8 @@ RunResult RunPlan(const Recording& recording, const Plan& plan, const LoadedLibr
             for (const std::string& source : c.sources)
                 if (auto e = completedEnds.find(source); e != completedEnds.end()) to = std::min(to, e->second);
             completedEnds[c.name] = to;
-            Curve curve{c.name, c.unit, {}, c.plot, c.label, TrackedStart(*c.shape, values, to), to, 0.0};
-            if (c.expect) curve.tolerance = c.tolerance.relative ? c.tolerance.value * std::fabs(*c.expect) : c.tolerance.value;
+            Curve curve{c.name, c.unit, {}, c.plot, c.label, TrackedStart(*c.shape, values, to), to,
+                        row.AbsoluteTolerance()};
             if (to <= from) to = n;  // nothing final past the settling quarter: report the curve as it is
             if (!row.absent) {
                 if (c.statistic == Statistic::Rms) row.value = Rms(values, from, to);

@@ -26,6 +26,7 @@ struct ReportRow {
     std::string note;  // where the reported stretch ends, when before the recording's end
     bool Failed() const;
     double Deviation() const;
+    double AbsoluteTolerance() const;  // the half-width of the tolerance band; 0 when nothing is expected
 };
 
 struct Curve {

@@ -14,7 +14,7 @@ namespace {
 
 std::size_t Length(const RunResult& result) { return result.curves.empty() ? 0 : result.curves[0].values.size(); }
 
-bool Names(const Curve& c, const std::string& name) { return c.name == name || c.label == name; }
+bool IsNamed(const Curve& c, const std::string& name) { return c.name == name || c.label == name; }
 
 // The curves the names ask for, in the order asked; all of them for no names.
 std::vector<const Curve*> Select(const RunResult& result, const std::vector<std::string>& names,
@@ -23,7 +23,7 @@ std::vector<const Curve*> Select(const RunResult& result, const std::vector<std:
     if (names.empty())
         for (const Curve& c : result.curves) chosen.push_back(&c);
     for (const std::string& name : names) {
-        const auto c = std::find_if(result.curves.begin(), result.curves.end(), [&](const Curve& k) { return Names(k, name); });
+        const auto c = std::find_if(result.curves.begin(), result.curves.end(), [&](const Curve& k) { return IsNamed(k, name); });
         if (c == result.curves.end()) throw InputError("command line", 0, 0, option + ": no curve \"" + name + "\"");
         chosen.push_back(&*c);
     }

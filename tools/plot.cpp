@@ -19,7 +19,7 @@ constexpr double kStepSlack = 1e-9;         // 2.0000000001 is still a step of 2
 constexpr int kWidth = 900, kLeft = 84, kRight = 20;
 constexpr int kPanelTop = 28, kPanelHeight = 120, kPanelGap = 34;  // the gap holds the next panel's title
 constexpr int kPanelPitch = kPanelHeight + kPanelGap;
-constexpr int kTimeLabels = 40;                                   // below the last panel
+constexpr int kTimeLabels = 40;  // below the last panel
 constexpr int kPlotWidth = kWidth - kLeft - kRight;
 const char* const kCurveColour = "#1f5fa8";
 const char* const kGridColour = "#e3e3e3";
@@ -89,18 +89,24 @@ LabelScale ScaleOf(const Axis& axis, const std::string& unit) {
     return {PrefixExponent(magnitude, unit, lastDigit), lastDigit};
 }
 
+double TimeX(const Axis& time, double seconds) {
+    return kLeft + kPlotWidth * (seconds - time.low) / (time.high - time.low);
+}
+
+// A panel's pixels: time across, its value axis up.
 struct Frame {
     double top;
     const Axis& time;
-    double X(double seconds) const { return kLeft + kPlotWidth * (seconds - time.low) / (time.high - time.low); }
+    const Axis& value;
+    double X(double seconds) const { return TimeX(time, seconds); }
+    double Y(double v) const { return top + kPanelHeight * (value.high - v) / (value.high - value.low); }
 };
 
-void DrawGrid(std::ostringstream& svg, const Frame& f, const Axis& y, const LabelScale& scale) {
-    auto Y = [&](double v) { return f.top + kPanelHeight * (y.high - v) / (y.high - y.low); };
-    for (double v : y.ticks) {
-        svg << "<line x1=\"" << kLeft << "\" x2=\"" << kLeft + kPlotWidth << "\" y1=\"" << Pixels(Y(v)) << "\" y2=\""
-            << Pixels(Y(v)) << "\" stroke=\"" << kGridColour << "\"/>\n";
-        svg << "<text x=\"" << kLeft - 6 << "\" y=\"" << Pixels(Y(v) + 4) << "\" text-anchor=\"end\">"
+void DrawGrid(std::ostringstream& svg, const Frame& f, const LabelScale& scale) {
+    for (double v : f.value.ticks) {
+        svg << "<line x1=\"" << kLeft << "\" x2=\"" << kLeft + kPlotWidth << "\" y1=\"" << Pixels(f.Y(v)) << "\" y2=\""
+            << Pixels(f.Y(v)) << "\" stroke=\"" << kGridColour << "\"/>\n";
+        svg << "<text x=\"" << kLeft - 6 << "\" y=\"" << Pixels(f.Y(v) + 4) << "\" text-anchor=\"end\">"
             << ScaledNumber(v, scale.prefix, scale.lastDigit) << "</text>\n";
     }
     for (double t : f.time.ticks)
@@ -128,8 +134,8 @@ void WritePoints(std::ostringstream& svg, const std::vector<Point>& points) {
 
 // The curve over [from, to): every point while there are fewer points than
 // pixel columns, else the outline of each column's lowest and highest value.
-void DrawCurve(std::ostringstream& svg, const Frame& f, const Axis& y, const PlotPanel& p, double rate) {
-    auto Y = [&](double v) { return Pixels(f.top + kPanelHeight * (y.high - v) / (y.high - y.low)); };
+void DrawCurve(std::ostringstream& svg, const Frame& f, const PlotPanel& p, double rate) {
+    auto Y = [&](double v) { return Pixels(f.Y(v)); };
     const std::vector<float>& v = *p.values;
     const double x0 = f.X(static_cast<double>(p.from) / rate), x1 = f.X(static_cast<double>(p.to) / rate);
     const auto columns = static_cast<std::size_t>(std::max(1.0, std::ceil(x1 - x0)));
@@ -225,8 +231,8 @@ std::string PlotSvg(const std::vector<PlotPanel>& panels, double rate, std::size
         << "\" font-family=\"sans-serif\" font-size=\"12\">\n<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n";
     for (std::size_t k = 0; k < panels.size(); ++k) {
         const PlotPanel& p = panels[k];
-        const Frame frame{static_cast<double>(kPanelTop + static_cast<int>(k) * kPanelPitch), time};
         const Axis y = ValueAxis(p);
+        const Frame frame{static_cast<double>(kPanelTop + static_cast<int>(k) * kPanelPitch), time, y};
         const LabelScale scale = ScaleOf(y, p.unit);
         const std::string unit = PrefixedUnit(scale.prefix, p.unit);
         svg << "<g>\n<text x=\"" << kLeft << "\" y=\"" << frame.top - 8 << "\" font-weight=\"bold\">"
@@ -237,16 +243,15 @@ std::string PlotSvg(const std::vector<PlotPanel>& panels, double rate, std::size
                 << Pixels(frame.X(to) - frame.X(from)) << "\" height=\"" << kPanelHeight << "\" fill=\"" << kSpanColour
                 << "\"><title>span</title></rect>\n";
         }
-        DrawGrid(svg, frame, y, scale);
-        if (p.to > p.from) DrawCurve(svg, frame, y, p, rate);
+        DrawGrid(svg, frame, scale);
+        if (p.to > p.from) DrawCurve(svg, frame, p, rate);
         svg << "<rect x=\"" << kLeft << "\" y=\"" << frame.top << "\" width=\"" << kPlotWidth << "\" height=\""
             << kPanelHeight << "\" fill=\"none\" stroke=\"" << kFrameColour << "\"/>\n</g>\n";
     }
     const double axisY = kPanelTop + static_cast<double>(panels.size()) * kPanelPitch - kPanelGap;
-    const Frame bottom{axisY, time};
     const LabelScale timeScale = ScaleOf(time, "");
     for (double t : time.ticks)
-        svg << "<text x=\"" << Pixels(bottom.X(t)) << "\" y=\"" << axisY + 16 << "\" text-anchor=\"middle\">"
+        svg << "<text x=\"" << Pixels(TimeX(time, t)) << "\" y=\"" << axisY + 16 << "\" text-anchor=\"middle\">"
             << ScaledNumber(t, timeScale.prefix, timeScale.lastDigit) << "</text>\n";
     svg << "<text x=\"" << kLeft + kPlotWidth / 2 << "\" y=\"" << axisY + 34 << "\" text-anchor=\"middle\">time [s]";
     if (span) svg << "; the shaded stretch is the span";

@@ -30,9 +30,7 @@ ReportTable::Row TableRow(const ReportRow& r) {
     ReportTable::Row row;
     row.cells = {r.quantity, r.exportName, "absent", r.unit, "-", "-", "absent"};
     if (r.absent) return row;
-    const double absoluteTolerance =
-        !r.expect ? 0.0 : r.tolerance.relative ? r.tolerance.value * std::fabs(*r.expect) : r.tolerance.value;
-    const int digit = LastDigit(r.expect ? *r.expect : r.value, absoluteTolerance);
+    const int digit = LastDigit(r.expect ? *r.expect : r.value, r.AbsoluteTolerance());
     const double magnitude =
         std::max({std::fabs(r.value), r.expect ? std::fabs(*r.expect) : 0.0, std::pow(10.0, digit)});
     const int prefix = PrefixExponent(magnitude, r.unit, digit);
