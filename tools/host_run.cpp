@@ -1,8 +1,5 @@
 #include "host_run.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -112,6 +109,19 @@ std::size_t CompletedEnd(const ExportShape& shape, const ChannelInfo& record, st
     return end < written ? end : written;
 }
 
+// The start of the stretch a curve holds computed values over: the trackers
+// hold 0 until their first period (or revolution) completes; the other
+// exports compute from position 0.
+std::size_t TrackedStart(const ExportShape& shape, const std::vector<float>& values, std::size_t end) {
+    static const char* const kTrackers[] = {"GetFrequenceStatus", "GetFrequenceStatus2", "GetRPM",
+                                            "GetBSCLRPM",         "GetPowerAvgExtra",    "GetPowerAvgSelf"};
+    if (std::none_of(std::begin(kTrackers), std::end(kTrackers), [&](const char* t) { return shape.name == t; }))
+        return 0;
+    std::size_t start = 0;
+    while (start < end && values[start] == 0.0f) ++start;
+    return start;
+}
+
 std::string Seconds(std::size_t position, double rate) {
     std::ostringstream s;
     s << std::fixed << std::setprecision(3) << static_cast<double>(position) / rate;
@@ -191,6 +201,11 @@ double ReportRow::Deviation() const {
     if (!expect) return 0.0;
     const double d = value - *expect;
     return tolerance.relative && *expect != 0.0 ? d / std::fabs(*expect) : d;
+}
+
+double ReportRow::AbsoluteTolerance() const {
+    if (!expect) return 0.0;
+    return tolerance.relative ? tolerance.value * std::fabs(*expect) : tolerance.value;
 }
 
 bool ReportRow::Failed() const {
@@ -357,6 +372,8 @@ RunResult RunPlan(const Recording& recording, const Plan& plan, const LoadedLibr
     // Whole-record phase, in plan order (the machine summaries pass results on through the records).
     RunResult result;
     result.sampleRate = rate;
+    result.startTime = recording.startTime;
+    result.triggerTime = recording.triggerTime;
     std::map<std::string, std::size_t> completedEnds;  // of the block channels reported so far
     for (Computed& k : computed) {
         const PlanChannel& c = *k.plan;
@@ -377,6 +394,8 @@ RunResult RunPlan(const Recording& recording, const Plan& plan, const LoadedLibr
             for (const std::string& source : c.sources)
                 if (auto e = completedEnds.find(source); e != completedEnds.end()) to = std::min(to, e->second);
             completedEnds[c.name] = to;
+            Curve curve{c.name, c.unit, {}, c.plot, c.label, TrackedStart(*c.shape, values, to), to,
+                        row.AbsoluteTolerance()};
             if (to <= from) to = n;  // nothing final past the settling quarter: report the curve as it is
             if (!row.absent) {
                 if (c.statistic == Statistic::Rms) row.value = Rms(values, from, to);
@@ -389,146 +408,10 @@ RunResult RunPlan(const Recording& recording, const Plan& plan, const LoadedLibr
                 if (to < n)
                     row.note = "to " + Seconds(to, rate) + " s";
             }
-            result.curves.push_back({c.name, c.unit, std::move(values), c.plot});
+            curve.values = std::move(values);
+            result.curves.push_back(std::move(curve));
         }
         result.rows.push_back(row);
     }
     return result;
-}
-
-namespace {
-
-std::string Number(double v, int precision = 6) {
-    if (std::isnan(v)) return "nan";
-    std::ostringstream s;
-    s << std::setprecision(precision) << v;
-    return s.str();
-}
-
-}  // namespace
-
-std::string FormatReport(const RunResult& result, const std::string& title) {
-    std::vector<std::vector<std::string>> table = {
-        {"quantity", "export", "value", "unit", "expected", "deviation", "status"}};
-    int absent = 0, failed = 0, checked = 0;
-    for (const ReportRow& r : result.rows) {
-        std::string expected = r.expect ? Number(*r.expect) : "-";
-        std::string deviation = "-", status = "-";
-        if (r.absent) {
-            status = "absent";
-            ++absent;
-        } else if (r.expect) {
-            ++checked;
-            const double d = r.Deviation();
-            deviation = r.tolerance.relative ? Number(d * 100.0, 3) + " %" : Number(d, 3);
-            const std::string limit = r.tolerance.relative ? Number(r.tolerance.value * 100.0, 3) + " %" : Number(r.tolerance.value, 3);
-            status = r.Failed() ? "FAIL (> " + limit + ")" : "ok (" + limit + ")";
-            if (r.Failed()) ++failed;
-        }
-        table.push_back({r.quantity, r.exportName, r.absent ? "absent" : Number(r.value), r.unit, expected, deviation, status});
-    }
-    std::vector<std::size_t> widths(table[0].size(), 0);
-    for (const auto& row : table)
-        for (std::size_t k = 0; k < row.size(); ++k) widths[k] = std::max(widths[k], row[k].size());
-    std::ostringstream out;
-    out << title << "\n\n";
-    for (std::size_t r = 0; r < table.size(); ++r) {
-        for (std::size_t k = 0; k < table[r].size(); ++k) {
-            const bool right = k == 2 || k == 4 || k == 5;
-            const bool last = k + 1 == table[r].size();
-            out << (k ? "  " : "") << (right ? std::right : std::left)
-                << std::setw(last ? 0 : static_cast<int>(widths[k])) << table[r][k];
-        }
-        out << "\n";
-        if (r == 0) {
-            std::size_t total = 0;
-            for (std::size_t w : widths) total += w + 2;
-            out << std::string(total - 2, '-') << "\n";
-        }
-    }
-    std::vector<std::string> ends;
-    for (const ReportRow& r : result.rows)
-        if (!r.note.empty() && std::find(ends.begin(), ends.end(), r.note) == ends.end()) ends.push_back(r.note);
-    out << "\nBlock curves: mean (rms where the plan says so) from a quarter into the recording, where ramps and\n"
-           "trackers have settled, to its end"
-        << (ends.empty() ? ".\n"
-                         : "; the curves below end earlier, at their last complete window or\n"
-                           "tracked period (the values after it wait for samples after the recording's end):\n");
-    for (const std::string& end : ends) {
-        std::string line = "  " + end + ":";
-        for (const ReportRow& r : result.rows) {
-            if (r.note != end) continue;
-            if (line.size() + r.quantity.size() > 100) {
-                out << line << "\n";
-                line = "   ";
-            }
-            line += " " + r.quantity;
-        }
-        out << line << "\n";
-    }
-    out << "\n" << checked - failed << " of " << checked << " checked values within tolerance";
-    if (absent) out << ", " << absent << " export" << (absent == 1 ? "" : "s") << " absent from the library";
-    out << (failed ? " - SELF-CHECK FAILED\n" : "\n");
-    return out.str();
-}
-
-std::string CurvesCsv(const RunResult& result) {
-    std::ostringstream out;
-    out << std::setprecision(9) << "# rate " << result.sampleRate << "\ntime [s]";
-    for (const Curve& c : result.curves) out << "," << c.name << (c.unit.empty() ? "" : " [" + c.unit + "]");
-    out << "\n";
-    const std::size_t n = result.curves.empty() ? 0 : result.curves[0].values.size();
-    for (std::size_t i = 0; i < n; ++i) {
-        out << static_cast<double>(i) / result.sampleRate;
-        for (const Curve& c : result.curves) out << "," << c.values[i];
-        out << "\n";
-    }
-    return out.str();
-}
-
-std::string CurvesSvg(const RunResult& result) {
-    std::vector<const Curve*> shown;
-    for (const Curve& c : result.curves)
-        if (c.plot) shown.push_back(&c);
-    constexpr int kWidth = 900, kPanel = 160, kLeft = 90, kRight = 20, kTop = 30;
-    const int height = kTop + static_cast<int>(shown.size()) * kPanel + 30;
-    std::ostringstream svg;
-    svg << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << kWidth << "\" height=\"" << height
-        << "\" font-family=\"sans-serif\" font-size=\"12\">\n<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n";
-    for (std::size_t p = 0; p < shown.size(); ++p) {
-        const Curve& c = *shown[p];
-        const int top = kTop + static_cast<int>(p) * kPanel, plotHeight = kPanel - 40;
-        float lo = c.values.empty() ? 0.0f : c.values[0], hi = lo;
-        for (float v : c.values)
-            if (std::isfinite(v)) { lo = std::min(lo, v); hi = std::max(hi, v); }
-        if (hi - lo < 1e-9f * std::max(1.0f, std::fabs(hi))) { hi += 0.5f; lo -= 0.5f; }
-        svg << "<text x=\"" << kLeft << "\" y=\"" << top - 8 << "\" font-weight=\"bold\">" << c.name
-            << (c.unit.empty() ? "" : " [" + c.unit + "]") << "</text>\n";
-        svg << "<rect x=\"" << kLeft << "\" y=\"" << top << "\" width=\"" << kWidth - kLeft - kRight << "\" height=\""
-            << plotHeight << "\" fill=\"none\" stroke=\"#999\"/>\n";
-        svg << "<text x=\"" << kLeft - 6 << "\" y=\"" << top + 10 << "\" text-anchor=\"end\">" << Number(hi, 5) << "</text>\n";
-        svg << "<text x=\"" << kLeft - 6 << "\" y=\"" << top + plotHeight << "\" text-anchor=\"end\">" << Number(lo, 5) << "</text>\n";
-        svg << "<polyline fill=\"none\" stroke=\"#1f5fa8\" stroke-width=\"1\" points=\"";
-        const std::size_t n = c.values.size();
-        const std::size_t stride = std::max<std::size_t>(1, n / 1000);  // about a thousand points per panel
-        for (std::size_t i = 0; i < n; i += stride) {
-            if (!std::isfinite(c.values[i])) continue;
-            const double x = kLeft + (kWidth - kLeft - kRight) * static_cast<double>(i) / static_cast<double>(std::max<std::size_t>(1, n - 1));
-            const double y = top + plotHeight * (hi - c.values[i]) / (hi - lo);
-            svg << Number(x, 6) << "," << Number(y, 6) << " ";
-        }
-        svg << "\"/>\n";
-    }
-    const std::size_t n = result.curves.empty() ? 0 : result.curves[0].values.size();
-    svg << "<text x=\"" << kLeft << "\" y=\"" << height - 10 << "\">time 0 to " << Number(n / result.sampleRate, 4)
-        << " s</text>\n</svg>\n";
-    return svg.str();
-}
-
-void WriteOutputs(const RunResult& result, const std::string& dir) {
-    if (mkdir(dir.c_str(), 0777) != 0 && errno != EEXIST) throw InputError(dir, 0, 0, "cannot create the folder");
-    // Both texts are complete before either file appears.
-    const std::string csv = CurvesCsv(result), svg = CurvesSvg(result);
-    WriteFileAtomically(dir + "/curves.csv", csv);
-    WriteFileAtomically(dir + "/plot.svg", svg);
 }

@@ -16,6 +16,8 @@
 #include "generator.h"
 #include "host_run.h"
 #include "input_error.h"
+#include "outputs.h"
+#include "report.h"
 
 namespace {
 
@@ -24,12 +26,18 @@ constexpr int kExitBadInput = 2;
 
 const char* const kUsage =
     "usage:\n"
-    "  ampora-host [--library PATH] [--out DIR] [--block N]\n"
+    "  ampora-host [--library PATH] [--out DIR] [--block N] [OUTPUT OPTIONS]\n"
     "      run the built-in generator test and check every value against its construction\n"
-    "  ampora-host run RECORDING --plan PLAN [--out DIR] [--block N] [--rate HZ] [--library PATH]\n"
+    "  ampora-host run RECORDING --plan PLAN [--out DIR] [--block N] [--rate HZ] [--library PATH] [OUTPUT OPTIONS]\n"
     "      RECORDING: a COMTRADE .cfg (with its .dat) or a CSV file\n"
     "  ampora-host write-recording DIR [--format csv|ascii|binary|binary32|float32]\n"
-    "      write the built-in recording as files, to try 'run' on\n";
+    "      write the built-in recording as files, to try 'run' on\n"
+    "output options:\n"
+    "  --out DIR writes report.txt, report.html, plot.svg, curves.cfg/.dat and curves.csv\n"
+    "  --plot NAME,...    the plot's panels (plan names or labels); default: the curves marked plot\n"
+    "  --curves NAME,...  the CSV's columns; --every N keeps every N-th row\n"
+    "  --csv              the CSV even for a recording over a million positions\n"
+    "  --quiet            print only warnings and errors\n";
 
 // The library beside the program's build folder (tools/ampora-host -> libampora.so).
 std::string DefaultLibrary() {
@@ -49,7 +57,20 @@ struct Arguments {
     std::string library, out, plan, format = "csv";
     int block = 0;
     double rate = 0.0;
+    OutputOptions output;
+    bool quiet = false;
 };
+
+std::vector<std::string> SplitNames(const std::string& list) {
+    std::vector<std::string> names;
+    std::size_t begin = 0;
+    while (begin <= list.size()) {
+        const std::size_t end = std::min(list.find(',', begin), list.size());
+        if (end > begin) names.push_back(list.substr(begin, end - begin));
+        begin = end + 1;
+    }
+    return names;
+}
 
 Arguments Parse(int argc, char** argv) {
     Arguments a;
@@ -72,6 +93,11 @@ Arguments Parse(int argc, char** argv) {
         else if (arg == "--format") a.format = Value();
         else if (arg == "--block") a.block = static_cast<int>(Number(Value()));
         else if (arg == "--rate") a.rate = Number(Value());
+        else if (arg == "--plot") a.output.plot = SplitNames(Value());
+        else if (arg == "--curves") a.output.curves = SplitNames(Value());
+        else if (arg == "--every") a.output.every = static_cast<int>(Number(Value()));
+        else if (arg == "--csv") a.output.csv = true;
+        else if (arg == "--quiet") a.quiet = true;
         else if (arg == "--help" || arg == "-h") { std::cout << kUsage; std::exit(0); }
         else if (!arg.empty() && arg[0] == '-') throw InputError("command line", 0, 0, "unknown option " + arg);
         else a.positional.push_back(arg);
@@ -85,18 +111,33 @@ std::vector<std::string> Names(const Recording& r) {
     return names;
 }
 
+// For --quiet: the values out of tolerance, in one line.
+std::string FailedValues(const RunResult& result) {
+    std::string names;
+    for (const ReportRow& r : result.rows)
+        if (r.Failed()) names += " " + r.quantity;
+    return "values out of tolerance:" + names;
+}
+
 int Run(const Recording& recording, const Plan& plan, const std::string& planFile, const Arguments& a,
         const std::string& title) {
     LoadedLibrary library;
     std::string error;
     const std::string path = a.library.empty() ? DefaultLibrary() : a.library;
     if (!library.Open(path, error)) throw InputError(path, 0, 0, error);
+    CheckCurveNames(plan, a.output.plot, "--plot");
+    CheckCurveNames(plan, a.output.curves, "--curves");
     RunOptions options;
     options.block = a.block;
     options.progress = isatty(STDERR_FILENO) != 0;
-    const RunResult result = RunPlan(recording, plan, library, planFile, options);
-    if (!a.out.empty()) WriteOutputs(result, a.out);
-    std::cout << FormatReport(result, title + "\nlibrary: " + library.Path());
+    RunResult result = RunPlan(recording, plan, library, planFile, options);
+    const std::string header = title + "\nlibrary: " + library.Path();
+    if (!a.out.empty()) {
+        result.notes = OutputNotes(result, a.output);
+        WriteOutputs(result, a.out, header, a.output);
+    }
+    if (!a.quiet) std::cout << FormatReport(result, header);
+    else if (!result.Passed()) std::cerr << "ampora-host: " << FailedValues(result) << "\n";
     return result.Passed() ? 0 : kExitDeviation;
 }
 
@@ -131,7 +172,7 @@ int main(int argc, char** argv) {
             else if (a.format == "binary32") WriteComtrade(recording, stem, ComtradeData::Binary32);
             else if (a.format == "float32") WriteComtrade(recording, stem, ComtradeData::Float32);
             else throw InputError("command line", 0, 0, "unknown format " + a.format);
-            std::cout << "wrote " << stem << (a.format == "csv" ? ".csv" : ".cfg and .dat") << "\n";
+            if (!a.quiet) std::cout << "wrote " << stem << (a.format == "csv" ? ".csv" : ".cfg and .dat") << "\n";
             return 0;
         }
         throw InputError("command line", 0, 0, "unknown command " + command + "\n" + kUsage);

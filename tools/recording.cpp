@@ -202,7 +202,9 @@ Recording ReadComtrade(const std::string& cfgPath) {
         samples = Integer(At(f, 1, "last sample number"), "the last sample number");
     }
     Line("start time");
+    const std::string startTime = Trim(lines[next - 1]);  // kept as written, for the curves' record
     Line("trigger time");
+    const std::string triggerTime = Trim(lines[next - 1]);
     const auto typeLine = Line("data file type");
     std::string type = At(typeLine, 0, "data file type").text;
     std::transform(type.begin(), type.end(), type.begin(), [](unsigned char c) { return std::toupper(c); });
@@ -218,6 +220,8 @@ Recording ReadComtrade(const std::string& cfgPath) {
 
     Recording recording;
     recording.sampleRate = rate;
+    recording.startTime = startTime;
+    recording.triggerTime = triggerTime;
     for (const auto& d : analogs) recording.channels.push_back({d.name, d.unit, {}});
     for (const auto& name : digitals) recording.channels.push_back({name, "", {}});
     const std::string datPath = ReplaceExtension(cfgPath, dataType == ComtradeData::Ascii ? ".dat" : ".dat");
@@ -335,20 +339,23 @@ Recording ReadCsv(const std::string& path, double rateOverride) {
     return recording;
 }
 
+const char* const kNoStartTime = "01/01/1970,00:00:00.000000";
+
 namespace {
 
 std::string ComtradeConfig(const Recording& r, ComtradeData type, int revision, const std::vector<double>& a) {
     static const char* const kTypes[] = {"ASCII", "BINARY", "BINARY32", "FLOAT32"};
     std::ostringstream cfg;
     cfg << std::setprecision(9);
-    cfg << "Ampora host,built-in," << revision << "\r\n";
+    cfg << "Ampora host,ampora-host," << revision << "\r\n";
     cfg << r.channels.size() << "," << r.channels.size() << "A,0D\r\n";
     for (std::size_t k = 0; k < r.channels.size(); ++k) {
         const auto& c = r.channels[k];
         cfg << k + 1 << "," << c.name << ",,," << c.unit << "," << a[k] << ",0,0,-2147483647,2147483647,1,1,P\r\n";
     }
     cfg << "50\r\n1\r\n" << r.sampleRate << "," << r.Length() << "\r\n";
-    cfg << "01/01/2026,00:00:00.000000\r\n01/01/2026,00:00:00.000000\r\n";
+    cfg << (r.startTime.empty() ? kNoStartTime : r.startTime) << "\r\n"
+        << (r.triggerTime.empty() ? kNoStartTime : r.triggerTime) << "\r\n";
     cfg << kTypes[static_cast<int>(type)] << "\r\n1\r\n";
     if (revision >= 2013) cfg << "+0,+0\r\n0,0\r\n";
     return cfg.str();

@@ -15,9 +15,16 @@ struct RecordedChannel {
 struct Recording {
     double sampleRate = 0.0;  // samples per second
     std::vector<RecordedChannel> channels;
+    // The .cfg's start and trigger times ("dd/mm/yyyy,hh:mm:ss.ssssss"); empty
+    // when the source states none, and then written as kNoStartTime.
+    std::string startTime, triggerTime;
     std::size_t Length() const { return channels.empty() ? 0 : channels.front().samples.size(); }
     const RecordedChannel* Find(const std::string& name) const;
 };
+
+// The time written for a recording that states none: the format's earliest
+// date, which no recorder in the field stamps.
+extern const char* const kNoStartTime;
 
 // The data-file types of the exchange format.
 enum class ComtradeData { Ascii, Binary, Binary32, Float32 };

@@ -18,8 +18,17 @@
 #include "generator.h"
 #include "host_run.h"
 #include "input_error.h"
+#include "numbers.h"
+#include "outputs.h"
 #include "plan.h"
+#include "plot.h"
 #include "recording.h"
+#include "report.h"
+
+#ifdef AMPORA_PARSE_XML
+#include <libxml/parser.h>
+#include <libxml/tree.h>
+#endif
 
 namespace {
 
@@ -385,6 +394,136 @@ TEST(HostRecording, CsvRoundTripAndRates) {
     }
 }
 
+// ---- What the reader sees: axes, envelope, numbers, the CSV ----
+
+std::vector<float> Steady(float value, std::size_t n) { return std::vector<float>(n, value); }
+
+// The y-axis of a panel: 1-2-5 steps, three or more ticks, a span no
+// narrower than the tolerance band or 0.1 % of the magnitude, and only the
+// positions the curve holds computed values at.
+TEST(HostPlot, AxisTicksAndRanges) {
+    std::vector<float> noisy = Steady(2060.858f, 1000), crossing(1000), tail = Steady(50.0f, 1000);
+    for (std::size_t i = 0; i < 1000; ++i) {
+        noisy[i] = std::nextafter(noisy[i], i % 3 ? 3000.0f : 0.0f);  // one float step either way
+        crossing[i] = static_cast<float>(1.5 * std::sin(kTwoPi * static_cast<double>(i) / 250.0));
+    }
+    std::fill(tail.begin() + 940, tail.end(), 0.0f);  // the tracker's positions not yet written
+    const std::vector<float> steady = Steady(2060.858f, 1000), zero = Steady(0.0f, 1000);
+    struct Case {
+        const char* what;
+        const std::vector<float>& values;
+        std::size_t to;
+        double tolerance, low, high, step;
+    } cases[] = {
+        {"constant: 0.1 % of 2060.858", steady, 1000, 0.0, 2059.0, 2062.0, 1.0},
+        {"constant in its 0.2 % band", steady, 1000, 4.1177, 2055.0, 2065.0, 5.0},
+        {"float noise draws as the constant", noisy, 1000, 4.1177, 2055.0, 2065.0, 5.0},
+        {"crossing zero", crossing, 1000, 0.0, -2.0, 2.0, 1.0},
+        {"tail not yet written left out", tail, 940, 0.05, 49.95, 50.05, 0.05},
+        {"the same tail drawn", tail, 1000, 0.05, 0.0, 60.0, 20.0},
+        {"zero without a tolerance", zero, 1000, 0.0, -0.5, 0.5, 0.5},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Axis axis = ValueAxis({"P", "W", &c.values, 0, c.to, c.tolerance});
+        EXPECT_DOUBLE_EQ(axis.low, c.low);
+        EXPECT_DOUBLE_EQ(axis.high, c.high);
+        EXPECT_DOUBLE_EQ(axis.step, c.step);
+        ASSERT_GE(axis.ticks.size(), 3u);
+        for (std::size_t k = 0; k < axis.ticks.size(); ++k) EXPECT_NEAR(axis.ticks[k], c.low + c.step * k, 1e-12 * c.high);
+    }
+    // Decimal ticks are the doubles of their decimals, so labels read as such;
+    // the time axis ends with the recording, its ticks within.
+    EXPECT_EQ(NiceAxis(0.1, 0.5, 0.0).ticks, (std::vector<double>{0.1, 0.2, 0.3, 0.4, 0.5}));
+    const Axis time = TimeAxis(110.0);
+    EXPECT_EQ(time.ticks, (std::vector<double>{0, 20, 40, 60, 80, 100}));
+    EXPECT_EQ(time.high, 110.0);
+}
+
+// More points than pixel columns: each column keeps its lowest and highest
+// value, so a one-sample spike stays; a column without values is marked.
+TEST(HostPlot, EnvelopeKeepsSpikes) {
+    std::vector<float> v(10000);
+    for (std::size_t i = 0; i < v.size(); ++i) v[i] = 1.0f + 1e-3f * static_cast<float>(i % 7) - 3e-3f;
+    v[4321] = 9.0f;
+    std::fill(v.begin() + 9000, v.begin() + 9100, std::nanf(""));
+    const std::vector<ColumnRange> e = Envelope(v, 0, v.size(), 100);
+    ASSERT_EQ(e.size(), 100u);
+    for (std::size_t c = 0; c < e.size(); ++c) {
+        if (c == 90) {
+            EXPECT_TRUE(std::isnan(e[c].low) && std::isnan(e[c].high));
+            continue;
+        }
+        EXPECT_FLOAT_EQ(e[c].low, 0.997f) << c;
+        EXPECT_FLOAT_EQ(e[c].high, c == 43 ? 9.0f : 1.003f) << c;
+    }
+    EXPECT_EQ(Envelope(v, 4000, 5000, 10)[3].high, 9.0f);  // columns over [from, to) only
+}
+
+// SI prefixes where the unit takes them, the digits the tolerance asks for,
+// one prefix for a row's value and expectation.
+TEST(HostReport, NumbersForTheTolerance) {
+    struct Case {
+        double value;
+        const char* unit;
+        double tolerance;
+        const char* text;
+    } cases[] = {
+        {96582300.0, "W", 0.0, "96.5823 MW"},    {49.88812, "Hz", 0.05, "49.888 Hz"},
+        {0.873242, "", 0.00175, "0.8732"},        {0.3000004, "A", 0.01, "0.300 A"},
+        {0.0123, "A", 0.0, "12.3000 mA"},         {12345.0, "W", 100.0, "12.35 kW"},
+        {-1e-9, "V", 0.01, "0 mV"},               {25000.4, "rpm", 0.0, "25000.4 rpm"},
+        {2060.858, "W", 1e-9, "2060.85800 W"},    {std::nan(""), "V", 0.0, "nan V"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(FormatQuantity(c.value, c.unit, LastDigit(c.value, c.tolerance)), c.text);
+
+    RunResult result;
+    result.rows = {{"U_negative-seq", "GetFXPart", "V", 0.0203, false, 0.0, {0.01, false}, {}},
+                   {"P", "GetP", "W", 96582300.0, false, 96000000.0, {0.002, true}, {}}};
+    const ReportTable table = BuildReportTable(result);
+    EXPECT_EQ(table.rows[0].cells, (std::vector<std::string>{"U_negative-seq", "GetFXPart", "20", "mV", "0", "20.3",
+                                                             "FAIL (> 10 mV)"}));
+    EXPECT_EQ(table.rows[1].cells, (std::vector<std::string>{"P", "GetP", "96.58", "MW", "96.00", "0.607 %",
+                                                             "FAIL (> 0.2 %)"}));
+    EXPECT_EQ(table.failed, 2);
+}
+
+// --every and --curves keep the CSV small; a long recording writes none
+// unless asked, and the report says how to ask.
+TEST(HostOutputs, CsvEveryAndCurves) {
+    RunResult result;
+    result.sampleRate = 1000.0;
+    result.curves = {{"Pa", "W", {}, true, "P_phase1", 0, 10, 0.0}, {"Fa", "Hz", {}, true, "f_Ua", 0, 10, 0.0}};
+    for (int i = 0; i < 10; ++i) {
+        result.curves[0].values.push_back(static_cast<float>(i));
+        result.curves[1].values.push_back(50.0f + 1e-3f * static_cast<float>(i));
+    }
+    OutputOptions options;
+    options.every = 3;
+    options.curves = {"f_Ua", "Pa"};  // by label or name, in the order asked
+    TempDir dir;
+    WriteText(dir / "c.csv", CurvesCsv(result, options));
+    const Recording back = ReadCsv(dir / "c.csv");
+    EXPECT_NEAR(back.sampleRate, 1000.0 / 3.0, 1e-6);
+    EXPECT_EQ(Names(back), (std::vector<std::string>{"Fa", "Pa"}));
+    EXPECT_EQ(back.channels[0].samples, (std::vector<float>{50.0f, 50.003f, 50.006f, 50.009f}));
+    EXPECT_EQ(back.channels[1].samples, (std::vector<float>{0.0f, 3.0f, 6.0f, 9.0f}));
+    options.curves = {"Qa"};
+    EXPECT_THROW(CurvesCsv(result, options), InputError);
+
+    for (Curve& c : result.curves) c.values.resize(kCsvPositionLimit + 1);
+    EXPECT_FALSE(WritesCsv(result, {}));
+    const std::vector<std::string> notes = OutputNotes(result, {});
+    ASSERT_EQ(notes.size(), 2u);  // no CSV, and no start time in the source
+    EXPECT_NE(notes[0].find("--csv"), std::string::npos) << notes[0];
+    OutputOptions asked;
+    asked.csv = true;
+    EXPECT_TRUE(WritesCsv(result, asked));
+    asked = {};
+    asked.every = 10;
+    EXPECT_TRUE(WritesCsv(result, asked));
+}
+
 // ---- Runs through the loaded library ----
 
 class HostRun : public testing::Test {
@@ -460,6 +599,18 @@ TEST_F(HostRun, BuiltInRecordingPassesItsSelfCheck) {
         EXPECT_EQ(Row(result, e.quantity)->note, e.note) << e.quantity;
     }
     EXPECT_NE(report.find("\n  to 1.940 s: f_Ua\n"), std::string::npos) << report;
+    // The plot draws a curve over the same stretch, from the end of a
+    // tracker's run-in (it holds 0 until its first period completes).
+    struct Drawn {
+        const char* curve;
+        std::size_t from, to;
+    } drawn[] = {{"Fa", 0, 24833}, {"Fa2", 257, 25345}, {"IaP", 21, 25600}, {"Pa", 0, 25600}, {"Pline", 0, 25576}};
+    for (const Drawn& d : drawn) {
+        const auto c = std::find_if(result.curves.begin(), result.curves.end(), [&](const Curve& k) { return k.name == d.curve; });
+        ASSERT_NE(c, result.curves.end());
+        EXPECT_EQ(c->from, d.from) << d.curve;
+        EXPECT_EQ(c->to, d.to) << d.curve;
+    }
 }
 
 // The state carried in the records makes the block length immaterial: odd,
@@ -491,46 +642,122 @@ TEST_F(HostRun, BlockLengthDoesNotChangeTheReport) {
     }
 }
 
+#ifdef AMPORA_PARSE_XML
+// The texts (or the attribute `read`) of the elements of this name (and
+// attribute value, when given) in an XML document, in document order; fails
+// the test when it does not parse.
+std::vector<std::string> ElementTexts(const std::string& xml, const char* name, const char* attribute = nullptr,
+                                      const char* value = nullptr, const char* read = nullptr) {
+    std::vector<std::string> texts;
+    xmlDocPtr doc = xmlReadMemory(xml.data(), static_cast<int>(xml.size()), "doc.xml", "UTF-8", XML_PARSE_NONET);
+    EXPECT_NE(doc, nullptr) << "not well-formed";
+    if (doc == nullptr) return texts;
+    auto Walk = [&](auto& self, xmlNodePtr node) -> void {
+        for (; node != nullptr; node = node->next) {
+            if (node->type != XML_ELEMENT_NODE) continue;
+            xmlChar* attr = attribute ? xmlGetProp(node, BAD_CAST attribute) : nullptr;
+            const bool matches = std::strcmp(reinterpret_cast<const char*>(node->name), name) == 0 &&
+                                 (!attribute || (attr && std::strcmp(reinterpret_cast<char*>(attr), value) == 0));
+            xmlFree(attr);
+            if (matches) {
+                xmlChar* text = read ? xmlGetProp(node, BAD_CAST read) : xmlNodeGetContent(node);
+                texts.emplace_back(reinterpret_cast<char*>(text));
+                xmlFree(text);
+            }
+            self(self, node->children);
+        }
+    };
+    Walk(Walk, xmlDocGetRootElement(doc));
+    xmlFreeDoc(doc);
+    return texts;
+}
+#endif
+
+std::string ReadText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
 // `run` from files: the built-in recording written as COMTRADE and read back,
-// the shipped example plan, the curves written and read back as CSV.
+// the shipped example plan; what --out writes of its run: the report as text
+// and as a page, the plot, the curves as COMTRADE (with the source's start
+// time) and as CSV, read back to the same floats.
 TEST_F(HostRun, RecordingAndPlanFromFiles) {
     TempDir dir;
-    const Recording generated = GenerateRecording();
+    Recording generated = GenerateRecording();
     const RunResult builtIn = Run(generated, ParsePlan(kGeneratorPlan, "generator.plan", Names(generated)));
-    for (ComtradeData type : {ComtradeData::Float32, ComtradeData::Binary}) {
+    generated.startTime = "07/12/2026,14:03:00.250000";
+    RunResult fromFile;
+    for (ComtradeData type : {ComtradeData::Binary, ComtradeData::Float32}) {
         SCOPED_TRACE(static_cast<int>(type));
         WriteComtrade(generated, dir / "generator", type);
         const Recording r = ReadRecording(dir / "generator.cfg");
         const Plan plan = ReadPlanFile(AMPORA_GENERATOR_PLAN_FILE, Names(r));
-        const RunResult result = Run(r, plan);
-        EXPECT_TRUE(result.Passed()) << FormatReport(result, "from files");
-        ASSERT_EQ(result.rows.size(), builtIn.rows.size());
-        // FLOAT32 keeps every sample, so every value is the built-in run's.
-        if (type != ComtradeData::Float32) continue;
-        for (std::size_t k = 0; k < result.rows.size(); ++k)
-            EXPECT_EQ(result.rows[k].value, builtIn.rows[k].value) << result.rows[k].quantity;
+        fromFile = Run(r, plan);
+        EXPECT_TRUE(fromFile.Passed()) << FormatReport(fromFile, "from files");
+        ASSERT_EQ(fromFile.rows.size(), builtIn.rows.size());
     }
+    // FLOAT32 keeps every sample, so every value is the built-in run's.
+    for (std::size_t k = 0; k < fromFile.rows.size(); ++k)
+        EXPECT_EQ(fromFile.rows[k].value, builtIn.rows[k].value) << fromFile.rows[k].quantity;
 
-    WriteOutputs(builtIn, dir / "out");
+    WriteOutputs(fromFile, dir / "out", "title");
     std::vector<std::string> files;
     for (const auto& entry : fs::directory_iterator(dir / "out")) files.push_back(entry.path().filename().string());
     std::sort(files.begin(), files.end());
-    EXPECT_EQ(files, (std::vector<std::string>{"curves.csv", "plot.svg"}));  // no temporary left behind
-    const Recording curves = ReadCsv(dir / "out/curves.csv");
-    EXPECT_EQ(curves.sampleRate, 12800.0);
-    ASSERT_EQ(curves.channels.size(), builtIn.curves.size());
-    for (std::size_t k = 0; k < curves.channels.size(); ++k) {
-        EXPECT_EQ(curves.channels[k].name, builtIn.curves[k].name);
-        EXPECT_EQ(curves.channels[k].samples, builtIn.curves[k].values) << builtIn.curves[k].name;
+    EXPECT_EQ(files, (std::vector<std::string>{"curves.cfg", "curves.csv", "curves.dat", "plot.svg", "report.html",
+                                               "report.txt"}));  // no temporary left behind
+    EXPECT_EQ(ReadText(dir / "out/report.txt"), FormatReport(fromFile, "title"));
+    const Recording comtrade = ReadRecording(dir / "out/curves.cfg");
+    const Recording csv = ReadCsv(dir / "out/curves.csv");
+    EXPECT_EQ(comtrade.startTime, generated.startTime);
+    for (const Recording* curves : {&comtrade, &csv}) {
+        EXPECT_EQ(curves->sampleRate, 12800.0);
+        ASSERT_EQ(curves->channels.size(), builtIn.curves.size());
+        for (std::size_t k = 0; k < curves->channels.size(); ++k) {
+            EXPECT_EQ(curves->channels[k].name, builtIn.curves[k].name);
+            EXPECT_EQ(curves->channels[k].unit, builtIn.curves[k].unit);
+            EXPECT_EQ(curves->channels[k].samples, builtIn.curves[k].values) << builtIn.curves[k].name;
+        }
     }
-    std::ifstream svgFile(dir / "out/plot.svg");
-    const std::string svg((std::istreambuf_iterator<char>(svgFile)), std::istreambuf_iterator<char>());
-    EXPECT_EQ(svg.rfind("<svg", 0), 0u);
-    for (const char* plotted : {">Pa [W]<", ">Pline [W]<", ">Ua1 [V]<", ">Fa [Hz]<", ">N [rpm]<"})
-        EXPECT_NE(svg.find(plotted), std::string::npos) << plotted;
+#ifdef AMPORA_PARSE_XML
+    // The panels the plan marks, titled with label and unit; the page holds
+    // every row, the same plot inline, and highlights a row out of tolerance.
+    const std::vector<std::string> titles = {"P_phase1 [W]", "P_three-wire [W]", "Ua_fundamental [V]", "f_Ua [Hz]",
+                                             "speed_key [rpm]"};
+    const std::string svg = ReadText(dir / "out/plot.svg");
+    RunResult failing = fromFile;
+    failing.rows[1].expect = failing.rows[1].value * 1.01;
+    const std::string html = ReportHtml(failing, "title", svg);
+    EXPECT_EQ(ElementTexts(ReadText(dir / "out/report.html"), "tr").size(), fromFile.rows.size() + 1);
+    EXPECT_EQ(ElementTexts(html, "tr", "class", "fail"),
+              std::vector<std::string>{"Q_phase1GetP1150.0var1161.5-0.990 %FAIL (> 0.2 %)"});
+    EXPECT_EQ(ElementTexts(svg, "text", "font-weight", "bold"), titles);
+    EXPECT_EQ(ElementTexts(html, "text", "font-weight", "bold"), titles);
+    // Each curve is drawn across the stretch it holds computed values over:
+    // the panels run from x 84 to 880 over the recording's 2 s.
+    std::vector<std::string> drawn = ElementTexts(svg, "polygon", nullptr, nullptr, "points");
+    ASSERT_EQ(drawn.size(), titles.size());
+    for (std::size_t k = 0; k < drawn.size(); ++k) {
+        std::istringstream points(drawn[k]);
+        double x, y, left = 1e9, right = -1e9;
+        for (char comma; points >> x >> comma >> y;) left = std::min(left, x), right = std::max(right, x);
+        const Curve& c = *std::find_if(fromFile.curves.begin(), fromFile.curves.end(),
+                                       [&](const Curve& k2) { return titles[k].rfind(k2.label + " [", 0) == 0; });
+        EXPECT_NEAR(left, 84.0 + 796.0 * c.from / 25600.0, 1.0) << titles[k];
+        EXPECT_NEAR(right, 84.0 + 796.0 * c.to / 25600.0, 1.0) << titles[k];
+    }
+    // --plot chooses the panels and their order; the span is marked on each.
+    OutputOptions chosen;
+    chosen.plot = {"f_Ua", "Pa"};
+    chosen.span = TimeSpan{0.5, 1.5};
+    const std::string marked = CurvesSvg(fromFile, chosen);
+    EXPECT_EQ(ElementTexts(marked, "text", "font-weight", "bold"), (std::vector<std::string>{"f_Ua [Hz]", "P_phase1 [W]"}));
+    EXPECT_EQ(ElementTexts(marked, "title"), (std::vector<std::string>{"span", "span"}));
+#endif
 
     // An output folder that cannot be made is an input error, and nothing appears.
-    EXPECT_THROW(WriteOutputs(builtIn, dir / "missing/out"), InputError);
+    EXPECT_THROW(WriteOutputs(builtIn, dir / "missing/out", "title"), InputError);
     EXPECT_FALSE(fs::exists(dir / "missing"));
 }
 
