@@ -15,6 +15,7 @@ constexpr double kWheelAmplitude = 2.0;   // V
 Recording GenerateRecording(const GeneratorTest& t) {
     Recording r;
     r.sampleRate = t.sampleRate;
+    r.lineFrequency = t.frequency;
     const std::size_t n = static_cast<std::size_t>(std::llround(t.sampleRate * t.seconds));
     const char* const names[] = {"Ua", "Ub", "Uc", "U12", "U23", "U31", "Ia", "Ib", "Ic", "Key", "Wheel"};
     const char* const units[] = {"V", "V", "V", "V", "V", "V", "A", "A", "A", "V", "V"};

@@ -9,7 +9,10 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <iostream>
+#include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,8 +29,11 @@ const char* const kUsage =
     "usage:\n"
     "  ampora-host [--library PATH] [--out DIR] [--block N]\n"
     "      run the built-in generator test and check every value against its construction\n"
-    "  ampora-host run RECORDING --plan PLAN [--out DIR] [--block N] [--rate HZ] [--library PATH]\n"
-    "      RECORDING: a COMTRADE .cfg (with its .dat) or a CSV file\n"
+    "  ampora-host run RECORDING --plan PLAN [--out DIR] [--block N] [--library PATH]\n"
+    "                [--resample auto|off|N|track] [--line-frequency HZ] [--span FROM:TO] [--rate HZ]\n"
+    "      RECORDING: a COMTRADE .cfg (with its .dat) or a CSV file (--rate for a CSV file without one)\n"
+    "  ampora-host channels RECORDING\n"
+    "      list the recording's channels: number, name, unit, phase, kind, scaling, and its rate\n"
     "  ampora-host write-recording DIR [--format csv|ascii|binary|binary32|float32]\n"
     "      write the built-in recording as files, to try 'run' on\n";
 
@@ -48,8 +54,26 @@ struct Arguments {
     std::vector<std::string> positional;
     std::string library, out, plan, format = "csv";
     int block = 0;
-    double rate = 0.0;
+    double rate = 0.0, lineFrequency = 0.0;
+    ResampleRequest resample;
+    std::optional<double> spanFrom, spanTo;
 };
+
+// "FROM:TO" in seconds, either side may be empty.
+void ParseSpan(const std::string& text, Arguments& a) {
+    const auto colon = text.find(':');
+    if (colon == std::string::npos) throw InputError("command line", 0, 0, "--span takes FROM:TO in seconds, not \"" + text + "\"");
+    auto Side = [&](const std::string& side) -> std::optional<double> {
+        if (side.empty()) return std::nullopt;
+        char* end = nullptr;
+        const double v = std::strtod(side.c_str(), &end);
+        if (*end != '\0' || !(v >= 0.0) || v > 1e9)
+            throw InputError("command line", 0, 0, "--span: malformed time \"" + side + "\"");
+        return v;
+    };
+    a.spanFrom = Side(text.substr(0, colon));
+    a.spanTo = Side(text.substr(colon + 1));
+}
 
 Arguments Parse(int argc, char** argv) {
     Arguments a;
@@ -72,6 +96,9 @@ Arguments Parse(int argc, char** argv) {
         else if (arg == "--format") a.format = Value();
         else if (arg == "--block") a.block = static_cast<int>(Number(Value()));
         else if (arg == "--rate") a.rate = Number(Value());
+        else if (arg == "--line-frequency") a.lineFrequency = Number(Value());
+        else if (arg == "--resample") a.resample = ParseResample(Value());
+        else if (arg == "--span") ParseSpan(Value(), a);
         else if (arg == "--help" || arg == "-h") { std::cout << kUsage; std::exit(0); }
         else if (!arg.empty() && arg[0] == '-') throw InputError("command line", 0, 0, "unknown option " + arg);
         else a.positional.push_back(arg);
@@ -79,14 +106,7 @@ Arguments Parse(int argc, char** argv) {
     return a;
 }
 
-std::vector<std::string> Names(const Recording& r) {
-    std::vector<std::string> names;
-    for (const auto& c : r.channels) names.push_back(c.name);
-    return names;
-}
-
-int Run(const Recording& recording, const Plan& plan, const std::string& planFile, const Arguments& a,
-        const std::string& title) {
+int Run(const RecordingFile& recording, const Plan& plan, const Arguments& a, const std::string& title) {
     LoadedLibrary library;
     std::string error;
     const std::string path = a.library.empty() ? DefaultLibrary() : a.library;
@@ -94,49 +114,69 @@ int Run(const Recording& recording, const Plan& plan, const std::string& planFil
     RunOptions options;
     options.block = a.block;
     options.progress = isatty(STDERR_FILENO) != 0;
-    const RunResult result = RunPlan(recording, plan, library, planFile, options);
+    options.resample = a.resample;
+    options.lineFrequency = a.lineFrequency;
+    options.spanFrom = a.spanFrom;
+    options.spanTo = a.spanTo;
+    const RunResult result = RunPlan(recording, plan, library, options);
     if (!a.out.empty()) WriteOutputs(result, a.out);
     std::cout << FormatReport(result, title + "\nlibrary: " + library.Path());
     return result.Passed() ? 0 : kExitDeviation;
 }
 
+int Main(int argc, char** argv) {
+    const Arguments a = Parse(argc, argv);
+    if (a.positional.empty()) {
+        const Recording generated = GenerateRecording();
+        const RecordingFile recording = DescribeRecording(generated);
+        const Plan plan = ParsePlan(kGeneratorPlan, "generator.plan", recording.Names());
+        return Run(recording, plan, a, "Built-in recording: synchronous-generator test, 12.8 kS/s, 2 s, 50 Hz, 3000 rev/min");
+    }
+    const std::string command = a.positional[0];
+    if (command == "run") {
+        if (a.positional.size() != 2) throw InputError("command line", 0, 0, "run takes one recording");
+        if (a.plan.empty()) throw InputError("command line", 0, 0, "run needs --plan PLAN");
+        const RecordingFile recording = OpenRecording(a.positional[1], a.rate);
+        const Plan plan = ReadPlanFile(a.plan, recording.Names());
+        return Run(recording, plan, a, "Recording: " + a.positional[1] + "\nplan: " + a.plan);
+    }
+    if (command == "channels") {
+        if (a.positional.size() != 2) throw InputError("command line", 0, 0, "channels takes one recording");
+        std::cout << FormatChannelList(OpenRecording(a.positional[1], a.rate));
+        return 0;
+    }
+    if (command == "write-recording") {
+        if (a.positional.size() != 2) throw InputError("command line", 0, 0, "write-recording takes one folder");
+        const std::string dir = a.positional[1];
+        if (mkdir(dir.c_str(), 0777) != 0 && errno != EEXIST) throw InputError(dir, 0, 0, "cannot create the folder");
+        const Recording recording = GenerateRecording();
+        const std::string stem = dir + "/generator";
+        if (a.format == "csv") WriteCsv(recording, stem + ".csv");
+        else if (a.format == "ascii") WriteComtrade(recording, stem, ComtradeData::Ascii);
+        else if (a.format == "binary") WriteComtrade(recording, stem, ComtradeData::Binary);
+        else if (a.format == "binary32") WriteComtrade(recording, stem, ComtradeData::Binary32);
+        else if (a.format == "float32") WriteComtrade(recording, stem, ComtradeData::Float32);
+        else throw InputError("command line", 0, 0, "unknown format " + a.format);
+        std::cout << "wrote " << stem << (a.format == "csv" ? ".csv" : ".cfg and .dat") << "\n";
+        return 0;
+    }
+    throw InputError("command line", 0, 0, "unknown command " + command + "\n" + kUsage);
+}
+
 }  // namespace
 
+// Every failure is one line on stderr and exit status 2; no exception leaves main.
 int main(int argc, char** argv) {
     try {
-        const Arguments a = Parse(argc, argv);
-        if (a.positional.empty()) {
-            const Recording recording = GenerateRecording();
-            const Plan plan = ParsePlan(kGeneratorPlan, "generator.plan", Names(recording));
-            return Run(recording, plan, "generator.plan", a,
-                       "Built-in recording: synchronous-generator test, 12.8 kS/s, 2 s, 50 Hz, 3000 rev/min");
-        }
-        const std::string command = a.positional[0];
-        if (command == "run") {
-            if (a.positional.size() != 2) throw InputError("command line", 0, 0, "run takes one recording");
-            if (a.plan.empty()) throw InputError("command line", 0, 0, "run needs --plan PLAN");
-            const Recording recording = ReadRecording(a.positional[1], a.rate);
-            Plan plan = ReadPlanFile(a.plan, Names(recording));
-            return Run(recording, plan, a.plan, a, "Recording: " + a.positional[1] + "\nplan: " + a.plan);
-        }
-        if (command == "write-recording") {
-            if (a.positional.size() != 2) throw InputError("command line", 0, 0, "write-recording takes one folder");
-            const std::string dir = a.positional[1];
-            if (mkdir(dir.c_str(), 0777) != 0 && errno != EEXIST) throw InputError(dir, 0, 0, "cannot create the folder");
-            const Recording recording = GenerateRecording();
-            const std::string stem = dir + "/generator";
-            if (a.format == "csv") WriteCsv(recording, stem + ".csv");
-            else if (a.format == "ascii") WriteComtrade(recording, stem, ComtradeData::Ascii);
-            else if (a.format == "binary") WriteComtrade(recording, stem, ComtradeData::Binary);
-            else if (a.format == "binary32") WriteComtrade(recording, stem, ComtradeData::Binary32);
-            else if (a.format == "float32") WriteComtrade(recording, stem, ComtradeData::Float32);
-            else throw InputError("command line", 0, 0, "unknown format " + a.format);
-            std::cout << "wrote " << stem << (a.format == "csv" ? ".csv" : ".cfg and .dat") << "\n";
-            return 0;
-        }
-        throw InputError("command line", 0, 0, "unknown command " + command + "\n" + kUsage);
+        return Main(argc, argv);
     } catch (const InputError& e) {
         std::cerr << "ampora-host: " << e.what() << "\n";
-        return kExitBadInput;
+    } catch (const std::bad_alloc&) {
+        std::cerr << "ampora-host: out of memory below 4 GiB: run a stretch with --span FROM:TO, or use fewer channels\n";
+    } catch (const std::exception& e) {
+        std::cerr << "ampora-host: " << e.what() << "\n";
+    } catch (...) {
+        std::cerr << "ampora-host: stopped by an unknown error\n";
     }
+    return kExitBadInput;
 }

@@ -81,6 +81,8 @@ TEST(HostPlan, ErrorsNameLineAndColumn) {
         {"P = GetP(256, 4) from Ua Ia", "t.plan:1:15: ", "wrong argument count: GetP takes 1 (fftSize), given 2"},
         {"P = GetP() from Ua Ia", "t.plan:1:10: ", "wrong argument count: GetP takes 1 (fftSize), given 0"},
         {"P = GetP(48) from Ua Ia", "t.plan:1:10: ", "window length 48 is not a power of two"},
+        // Above 64 the library takes every (fftSize/64)-th sample: 100 would transform 64 of its samples.
+        {"P = GetP(100) from Ua Ia", "t.plan:1:10: ", "window length 100 is not a power of two"},
         {"H = GetHarmonicValue(300) from Ia", "t.plan:1:22: ", "window length 300 is not a power of two"},
         {"P = GetP(2) from Ua Ia", "t.plan:1:10: ", "window length 2 is below 4"},
         {"P = GetP(25a) from Ua Ia", "t.plan:1:10: ", "malformed number for fftSize: \"25a\""},
@@ -98,7 +100,7 @@ TEST(HostPlan, ErrorsNameLineAndColumn) {
         {"set Ux Scale=1", "t.plan:1:5: ", "unknown channel \"Ux\""},
         {km21, "t.plan:1:8: ", "KmTable holds 20 values, given 21"},
         // A channel may use only the channels defined above it.
-        {"A = GetReduce() from Ua B\nB = GetReduce() from Ua Ub", "t.plan:1:25: ", "unknown channel \"B\""},
+        {"A = GetReduce() from Ua B\nB = GetReduce() from Ua Ub", "t.plan:1:25: ", "channel \"B\" is computed on line 2, below its use"},
         // The status exports read the two channels listed just before them.
         {"P = GetP(256) from Ua Ia\nQ = GetP(256) from Ua Ia CalcKind=2\nF = GetCosStatus() from Q P",
          "t.plan:3:5: ", "reads the two channels listed just before it"},
@@ -111,9 +113,8 @@ TEST(HostPlan, ErrorsNameLineAndColumn) {
         EXPECT_EQ(error.rfind(c.where, 0), 0u) << error;
         EXPECT_NE(error.find(c.message), std::string::npos) << error;
     }
-    // Long windows of the power exports are transformed as 64 points, so any
-    // length above 64 is accepted; CRLF line ends are plain line ends.
-    EXPECT_EQ(PlanError("P = GetP(300) from Ua Ia\r\nblock 10\r\n"), "");
+    // CRLF line ends are plain line ends.
+    EXPECT_EQ(PlanError("P = GetP(256) from Ua Ia\r\nblock 10\r\n"), "");
 }
 
 // What a well-formed plan says arrives in the plan as written.
@@ -130,7 +131,7 @@ TEST(HostPlan, SettingsArgumentsAndChecks) {
     EXPECT_EQ(plan.block, 512);
     EXPECT_EQ(plan.rate, 12800.0);
     ASSERT_EQ(plan.settings.size(), 1u);
-    EXPECT_EQ(plan.settings[0].channel, "Ua");
+    EXPECT_EQ(plan.settings[0].channel.name, "Ua");
     ASSERT_EQ(plan.settings[0].fields.size(), 2u);
     EXPECT_EQ(plan.settings[0].fields[1].field, "FullScale");
     EXPECT_EQ(plan.settings[0].fields[1].values, std::vector<double>{400.0});
@@ -138,7 +139,9 @@ TEST(HostPlan, SettingsArgumentsAndChecks) {
     ASSERT_EQ(plan.channels.size(), 4u);
     const PlanChannel& p = plan.channels[0];
     EXPECT_EQ(p.shape->name, "GetP");
-    EXPECT_EQ(p.sources, (std::vector<std::string>{"Ua", "Ia"}));
+    ASSERT_EQ(p.sources.size(), 2u);
+    EXPECT_EQ(p.sources[1].name, "Ia");
+    EXPECT_EQ(p.sources[1].recorded, 6);
     ASSERT_EQ(p.planArguments.size(), 1u);
     EXPECT_EQ(p.planArguments[0].i, 256);
     ASSERT_EQ(p.fields.size(), 2u);
@@ -156,7 +159,7 @@ TEST(HostPlan, SettingsArgumentsAndChecks) {
     EXPECT_EQ(n.hostArgumentOverrides.at("samplesPerMs"), 12.8);
     EXPECT_FALSE(n.tolerance.relative);
     EXPECT_EQ(n.tolerance.value, 5.0);
-    EXPECT_EQ(plan.channels[2].summaryOf, "P");
+    EXPECT_EQ(plan.channels[2].summaryOf->computed, 0);
     EXPECT_EQ(plan.channels[3].puParams, (std::vector<float>{230.0f, 10.0f, 0.5f}));
 }
 
@@ -515,7 +518,7 @@ TEST_F(HostRun, RecordingAndPlanFromFiles) {
     std::vector<std::string> files;
     for (const auto& entry : fs::directory_iterator(dir / "out")) files.push_back(entry.path().filename().string());
     std::sort(files.begin(), files.end());
-    EXPECT_EQ(files, (std::vector<std::string>{"curves.csv", "plot.svg"}));  // no temporary left behind
+    EXPECT_EQ(files, (std::vector<std::string>{"curves.csv", "plot.svg", "report.json"}));  // no temporary left behind
     const Recording curves = ReadCsv(dir / "out/curves.csv");
     EXPECT_EQ(curves.sampleRate, 12800.0);
     ASSERT_EQ(curves.channels.size(), builtIn.curves.size());
