@@ -284,8 +284,12 @@ Stretch StretchFor(Computed& k, std::size_t start, int count, std::size_t n) {
     switch (k.plan->shape->stretch) {
         case BlockStretch::QuarterWindows: {
             const std::size_t q = static_cast<std::size_t>(QuarterWindow(*k.plan));
-            k.carried = end == n ? n : from + (end - from) / q * q;
-            return {from, static_cast<int>(k.carried - from)};
+            const std::size_t whole = end == n ? n : from + (end - from) / q * q;
+            k.carried = whole;
+            // From position 0 each window writes the quarter window below it,
+            // so the last one is left for the next call, which writes from its start on.
+            if (from == 0 && whole != n && whole > q) k.carried = whole - q;
+            return {from, static_cast<int>(whole - from)};
         }
         case BlockStretch::FromPreviousBlock:
             k.carried = start;

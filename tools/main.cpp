@@ -34,8 +34,9 @@ const char* const kUsage =
     "      RECORDING: a COMTRADE .cfg (with its .dat) or a CSV file (--rate for a CSV file without one)\n"
     "  ampora-host channels RECORDING\n"
     "      list the recording's channels: number, name, unit, phase, kind, scaling, and its rate\n"
-    "  ampora-host write-recording DIR [--format csv|ascii|binary|binary32|float32]\n"
-    "      write the built-in recording as files, to try 'run' on\n";
+    "  ampora-host write-recording DIR [--format csv|ascii|binary|binary32|float32] [--example generator|feeder]\n"
+    "      write a built-in recording as files, to try 'run' on: the generator test, or a feeder\n"
+    "      as a field recorder sees it (1000 S/s, 50 Hz, harmonics, unbalance, names with spaces)\n";
 
 // The library beside the program's build folder (tools/ampora-host -> libampora.so).
 std::string DefaultLibrary() {
@@ -52,7 +53,7 @@ std::string DefaultLibrary() {
 
 struct Arguments {
     std::vector<std::string> positional;
-    std::string library, out, plan, format = "csv";
+    std::string library, out, plan, format = "csv", example = "generator";
     int block = 0;
     double rate = 0.0, lineFrequency = 0.0;
     ResampleRequest resample;
@@ -94,6 +95,7 @@ Arguments Parse(int argc, char** argv) {
         else if (arg == "--out") a.out = Value();
         else if (arg == "--plan") a.plan = Value();
         else if (arg == "--format") a.format = Value();
+        else if (arg == "--example") a.example = Value();
         else if (arg == "--block") a.block = static_cast<int>(Number(Value()));
         else if (arg == "--rate") a.rate = Number(Value());
         else if (arg == "--line-frequency") a.lineFrequency = Number(Value());
@@ -149,8 +151,10 @@ int Main(int argc, char** argv) {
         if (a.positional.size() != 2) throw InputError("command line", 0, 0, "write-recording takes one folder");
         const std::string dir = a.positional[1];
         if (mkdir(dir.c_str(), 0777) != 0 && errno != EEXIST) throw InputError(dir, 0, 0, "cannot create the folder");
-        const Recording recording = GenerateRecording();
-        const std::string stem = dir + "/generator";
+        if (a.example != "generator" && a.example != "feeder")
+            throw InputError("command line", 0, 0, "unknown example " + a.example + ": generator or feeder");
+        const Recording recording = a.example == "feeder" ? GenerateFeeder() : GenerateRecording();
+        const std::string stem = dir + "/" + a.example;
         if (a.format == "csv") WriteCsv(recording, stem + ".csv");
         else if (a.format == "ascii") WriteComtrade(recording, stem, ComtradeData::Ascii);
         else if (a.format == "binary") WriteComtrade(recording, stem, ComtradeData::Binary);
