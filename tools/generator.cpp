@@ -61,6 +61,8 @@ constexpr double kFeederHarmonics[][2] = {{3, 0.03}, {5, 0.05}, {7, 0.03}, {9, 0
 constexpr double kFaultCurrent = 5.0;
 constexpr double kFaultLagDegrees = 80.0;
 constexpr unsigned kNoiseSeed = 7;
+// A recorder's anti-alias filter leaves only harmonics below this share of its rate.
+constexpr double kRecorderBand = 0.46;
 
 std::complex<double> Sequences(const FeederTest& t, int k, double magnitude, double shift) {
     const int phase = t.reversed && k > 0 ? 3 - k : k;
@@ -92,7 +94,8 @@ Recording GenerateFeeder(const FeederTest& t) {
             const std::complex<double> now = c >= 3 && t.faultAt > 0.0 && time >= t.faultAt ? fault : x;
             const double w = 2.0 * kPi * f * time + std::arg(now), peak = std::abs(now) * std::sqrt(2.0);
             double v = peak * std::cos(w);
-            for (const auto& h : kFeederHarmonics) v += peak * h[1] * std::cos(h[0] * w + 0.3 * h[0]);
+            for (const auto& h : kFeederHarmonics)
+                if (h[0] * f < kRecorderBand * t.sampleRate) v += peak * h[1] * std::cos(h[0] * w + 0.3 * h[0]);
             channel.samples.push_back(static_cast<float>(v + peak * noise(random)));
         }
         r.channels.push_back(channel);

@@ -30,7 +30,8 @@ extern const char* const kGeneratorPlan;
 
 // A three-phase feeder as a field recorder sees it: phase voltages and
 // currents named as recorders name them ("LINE ULA", ...), positive sequence
-// with a negative-sequence share in both, harmonics 3 to 13, a little noise,
+// with a negative-sequence share in both, harmonics 3 to 13 (those the
+// recorder's anti-alias filter passes), a little noise,
 // and optionally a fault, spare analog channels and status channels.
 struct FeederTest {
     double sampleRate = 1000.0;

@@ -197,7 +197,7 @@ void WarnRateArguments(const Plan& plan, double rate, std::vector<std::string>& 
         const double off = (passed / exact - 1.0) * 100.0;
         warnings.push_back(Where(plan, c) + c.shape->name + " takes samplesPer20ms as a whole number: " + Format(exact) +
                            " at " + Format(rate) + " S/s is passed as " + Format(passed) + ", so its values read " +
-                           Format(std::fabs(off), 2) + " % " + (off > 0 ? "high" : "low"));
+                           Format(std::fabs(off), 3) + " % " + (off > 0 ? "high" : "low"));
     }
 }
 
@@ -474,7 +474,7 @@ private:
         summary_.measuredOn = file_.channels[static_cast<std::size_t>(reference_)].name;
         const double off = summary_.measuredFrequency / time_.cycleFrequency - 1.0;
         if (summary_.measuredFrequency > 0.0 && std::fabs(off) > kOffNominal)
-            result_.warnings.push_back("the recording runs at " + Format(summary_.measuredFrequency, 7) + " Hz (" +
+            result_.warnings.push_back("the recording runs at " + Format(summary_.measuredFrequency) + " Hz (" +
                                        summary_.measuredOn + "), " + Format(std::fabs(off) * 100.0, 2) + " % " +
                                        (off > 0 ? "above" : "below") + " its nominal " + Format(time_.cycleFrequency) +
                                        " Hz: windows of nominal cycles do not hold whole cycles; --resample track "

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iomanip>
 #include <sstream>
 
 #include "frame/channel_info.h"
@@ -480,7 +481,7 @@ void ResolveCycles(Plan& plan, double samplesPerCycle, double rate) {
             if (samplesPerCycle <= 0.0) Fail("cycles need the line frequency: give --line-frequency HZ");
             const double exact = a.cycles * samplesPerCycle;
             std::ostringstream at;
-            at << written << " is " << exact << " samples at " << rate << " S/s";
+            at << std::setprecision(8) << written << " is " << exact << " samples at " << rate << " S/s";
             if (std::fabs(exact - std::round(exact)) > 1e-6 * exact)
                 Fail(at.str() + ", not a whole number (--resample auto makes a cycle a power-of-two number of samples)");
             // The per-sample exports average over windowSize / divisor samples: that is the length in cycles.
