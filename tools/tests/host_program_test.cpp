@@ -58,7 +58,8 @@ std::vector<std::string> Names(const Recording& r) {
 
 // ---- Plan parser ----
 
-const std::vector<std::string> kRecorded = {"Ua", "Ub", "Uc", "U12", "U23", "U31", "Ia", "Ib", "Ic", "Key"};
+const std::vector<std::string> kRecorded = {"Ua", "Ub", "Uc", "U12", "U23", "U31", "Ia", "Ib", "Ic", "Key",
+                                            "LINE ULA", "LINE IA", "DI", "DI"};
 
 // The error a plan text gives, "" when it parses.
 std::string PlanError(const std::string& text) {
@@ -99,6 +100,16 @@ TEST(HostPlan, ErrorsNameLineAndColumn) {
         {"set Ua Phase=1", "t.plan:1:8: ", "unknown record field \"Phase\""},
         {"set Ux Scale=1", "t.plan:1:5: ", "unknown channel \"Ux\""},
         {km21, "t.plan:1:8: ", "KmTable holds 20 values, given 21"},
+        // Names with spaces are quoted; channels go by their number too; unknown names get the nearest.
+        {"P = GetP(256) from \"LINE ULA\" #99", "t.plan:1:31: ", "no channel #99: the recording has channels #1 to #14"},
+        {"P = GetP(256) from \"LINE UlB\" #12", "t.plan:1:20: ",
+         "unknown channel \"LINE UlB\"; closest: \"LINE ULA\" (#11), \"LINE IA\" (#12), "},
+        {"P = GetP(256) from \"LINE ULA #12", "t.plan:1:20: ", "name without a closing quote"},
+        {"P = GetCalculatMethod1() from DI", "t.plan:1:31: ", "\"DI\" names channels #13, #14: name one by its number"},
+        {"P = GetP(cycle, 2) from Ua Ia", "t.plan:1:17: ", "wrong argument count"},
+        {"N = GetGJ3Sum(cycle) from Ua Ia Ua Ia", "t.plan:1:15: ", "cycles stand for a window length (fftSize, windowSize), not for step"},
+        {"W = GetPSum(256) from Ua Ia\nP = GetP(256) from W Ia", "t.plan:2:20: ",
+         "\"W\" is a whole-record channel, computed after the block phase: the block export GetP cannot read it"},
         // A channel may use only the channels defined above it.
         {"A = GetReduce() from Ua B\nB = GetReduce() from Ua Ub", "t.plan:1:25: ", "channel \"B\" is computed on line 2, below its use"},
         // The status exports read the two channels listed just before them.
