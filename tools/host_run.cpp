@@ -544,6 +544,44 @@ private:
         r->SummaryValue = Rms(data, 0, n);  // a recorded channel's whole-record value
     }
 
+    // A computed channel's record: its result array (shared as its samples), sources, buffers, fields.
+    Computed BuildComputed(const PlanChannel& c, uint32_t listPosition) {
+        ChannelInfo* r = host_.Add(NewId(&c));
+        r->ListIndex = listPosition;
+        Computed k{&c, r, host_.Memory().Floats(n_ + Padding(c)), library_.Resolve(c.shape->name), {}};
+        r->SampleData = r->ResultData = r->SecondaryData = LowMemory::Address(k.results);
+        // The self-averaging export reads its own samples: the source's array, shared.
+        if (c.shape->name == "GetPowerAvgSelf") r->SampleData = r->SecondaryData = RecordOf(c.sources[0])->SampleData;
+        host_.SetUnit(r, c.unit);
+        r->Scale = 1.0;
+        r->ResultMax = -HUGE_VAL;  // the running extremes start empty
+        r->ResultMin = HUGE_VAL;
+        for (const FieldSetting& f : c.fields) ApplyField(r, f);
+        if (c.shape->name != "GetPowerAvgSelf" && !c.sources.empty()) {
+            std::vector<uint8_t> ids;
+            for (const ChannelRef& s : c.sources) ids.push_back(static_cast<uint8_t>(RecordOf(s)->ChannelId));
+            host_.SetSources(r, ids);
+        }
+        const std::size_t bufferLength = static_cast<std::size_t>(std::max(WindowOf(c), 64));
+        for (const ExportArgument& a : c.shape->arguments)
+            if (a.type == 'b') k.buffers.push_back(host_.Memory().Floats(bufferLength));
+        if (!c.puParams.empty() || std::any_of(c.shape->arguments.begin(), c.shape->arguments.end(),
+                                               [](const ExportArgument& a) { return a.type == 'p'; })) {
+            k.puParams = host_.Memory().Floats(std::max<std::size_t>(16, c.puParams.size()));
+            std::copy(c.puParams.begin(), c.puParams.end(), k.puParams);
+        }
+        // The pulse-queue speed tracker keeps its crossings in a queue the host
+        // constructs: 3 P + 1 entries, so each ramp reaches its value one
+        // revolution after the oldest crossing.
+        if (c.shape->name == "GetBSCLRPM") {
+            const double pulses = std::max(1.0, std::floor(r->PulsesPerRev));
+            if (!(pulses <= 100000.0))
+                throw InputError(plan_.file, c.line, 1, "PulsesPerRev must be between 1 and 100000");
+            queues_.push_back(std::make_unique<HostCrossingQueue>(r, static_cast<uint32_t>(3.0 * pulses + 1.0)));
+        }
+        return k;
+    }
+
     void BuildRecords() {
         uint32_t listPosition = 0;
         for (int k : used_) {
@@ -557,42 +595,7 @@ private:
             recordedRecords_[k] = r;
         }
         computed_.reserve(plan_.channels.size());
-        for (const PlanChannel& c : plan_.channels) {
-            ChannelInfo* r = host_.Add(NewId(&c));
-            r->ListIndex = listPosition++;
-            Computed k{&c, r, host_.Memory().Floats(n_ + Padding(c)), library_.Resolve(c.shape->name), {}};
-            r->SampleData = r->ResultData = r->SecondaryData = LowMemory::Address(k.results);
-            // The self-averaging export reads its own samples: the source's array, shared.
-            if (c.shape->name == "GetPowerAvgSelf") r->SampleData = r->SecondaryData = RecordOf(c.sources[0])->SampleData;
-            host_.SetUnit(r, c.unit);
-            r->Scale = 1.0;
-            r->ResultMax = -HUGE_VAL;  // the running extremes start empty
-            r->ResultMin = HUGE_VAL;
-            for (const FieldSetting& f : c.fields) ApplyField(r, f);
-            if (c.shape->name != "GetPowerAvgSelf" && !c.sources.empty()) {
-                std::vector<uint8_t> ids;
-                for (const ChannelRef& s : c.sources) ids.push_back(static_cast<uint8_t>(RecordOf(s)->ChannelId));
-                host_.SetSources(r, ids);
-            }
-            const std::size_t bufferLength = static_cast<std::size_t>(std::max(WindowOf(c), 64));
-            for (const ExportArgument& a : c.shape->arguments)
-                if (a.type == 'b') k.buffers.push_back(host_.Memory().Floats(bufferLength));
-            if (!c.puParams.empty() || std::any_of(c.shape->arguments.begin(), c.shape->arguments.end(),
-                                                   [](const ExportArgument& a) { return a.type == 'p'; })) {
-                k.puParams = host_.Memory().Floats(std::max<std::size_t>(16, c.puParams.size()));
-                std::copy(c.puParams.begin(), c.puParams.end(), k.puParams);
-            }
-            // The pulse-queue speed tracker keeps its crossings in a queue the host
-            // constructs: 3 P + 1 entries, so each ramp reaches its value one
-            // revolution after the oldest crossing.
-            if (c.shape->name == "GetBSCLRPM") {
-                const double pulses = std::max(1.0, std::floor(r->PulsesPerRev));
-                if (!(pulses <= 100000.0))
-                    throw InputError(plan_.file, c.line, 1, "PulsesPerRev must be between 1 and 100000");
-                queues_.push_back(std::make_unique<HostCrossingQueue>(r, static_cast<uint32_t>(3.0 * pulses + 1.0)));
-            }
-            computed_.push_back(std::move(k));
-        }
+        for (const PlanChannel& c : plan_.channels) computed_.push_back(BuildComputed(c, listPosition++));
         for (const RecordSettings& s : plan_.settings)
             for (const FieldSetting& f : s.fields) ApplyField(RecordOf(s.channel), f);
     }

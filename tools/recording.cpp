@@ -167,102 +167,106 @@ std::size_t RecordSize(const RecordingFile& f) {
 
 // ---- COMTRADE configuration ----
 
-RecordingFile DescribeComtrade(const std::string& cfgPath) {
-    LineReader reader(cfgPath);
-    auto Line = [&](const char* what) -> std::vector<Field> {
+// The configuration line by line, each failure naming its line and column.
+class CfgReader {
+public:
+    explicit CfgReader(const std::string& path) : path_(path), reader_(path) {}
+    std::vector<Field> Line(const char* what) {
         std::string text;
-        if (!reader.Next(text))
-            throw InputError(cfgPath, reader.Number() + 1, 1, std::string("missing line: ") + what);
+        if (!reader_.Next(text)) Fail(1, std::string("missing line: ") + what, 1);
         return SplitFields(text);
-    };
-    auto Number = [&](const Field& f, const char* what) { return ParseNumber(cfgPath, reader.Number(), f, what); };
-    auto Integer = [&](const Field& f, const char* what) { return ParseInteger(cfgPath, reader.Number(), f, what); };
-    auto At = [&](const std::vector<Field>& f, std::size_t k, const char* what) -> const Field& {
-        return FieldAt(cfgPath, reader.Number(), f, k, what);
-    };
+    }
+    [[noreturn]] void Fail(int column, const std::string& message, int lineOffset = 0) const {
+        throw InputError(path_, reader_.Number() + lineOffset, column, message);
+    }
+    double Number(const Field& f, const char* what) const { return ParseNumber(path_, reader_.Number(), f, what); }
+    long long Integer(const Field& f, const char* what) const { return ParseInteger(path_, reader_.Number(), f, what); }
+    const Field& At(const std::vector<Field>& f, std::size_t k, const char* what) const {
+        return FieldAt(path_, reader_.Number(), f, k, what);
+    }
+    int LineNumber() const { return reader_.Number(); }
+    const std::string& Path() const { return path_; }
 
-    RecordingFile file;
-    file.path = cfgPath;
-    file.kind = RecordingFile::Kind::Comtrade;
-    Line("station and revision year");
-    const auto counts = Line("channel counts");
-    const long long total = Integer(At(counts, 0, "total channel count"), "the total channel count");
-    const long analogCount = ParseCount(cfgPath, reader.Number(), At(counts, 1, "analog count"), 'A');
-    const long digitalCount = ParseCount(cfgPath, reader.Number(), At(counts, 2, "digital count"), 'D');
-    if (analogCount + digitalCount != total || analogCount < 0 || digitalCount < 0)
-        throw InputError(cfgPath, reader.Number(), counts[0].column,
-                         "the channel counts do not add up: " + std::to_string(total) + " is not " +
-                             std::to_string(analogCount) + " + " + std::to_string(digitalCount));
-    for (long k = 0; k < analogCount; ++k) {
-        const auto f = Line("analog channel");
-        RecordedChannel d;
-        d.name = At(f, 1, "channel name").text;
-        d.phase = f.size() > 2 ? f[2].text : "";
-        d.circuit = f.size() > 3 ? f[3].text : "";
-        d.unit = At(f, 4, "unit").text;
-        d.a = Number(At(f, 5, "multiplier a"), "the multiplier a");
-        d.b = Number(At(f, 6, "offset b"), "the offset b");
-        if (f.size() >= 13 && !f[12].text.empty()) {
-            const double primary = Number(f[10], "the primary factor");
-            const double secondary = Number(f[11], "the secondary factor");
-            const char ps = static_cast<char>(std::toupper(static_cast<unsigned char>(f[12].text[0])));
-            if (ps != 'P' && ps != 'S')
-                throw InputError(cfgPath, reader.Number(), f[12].column, "expected P or S, not \"" + f[12].text + "\"");
-            if (ps == 'S') {
-                if (secondary == 0.0)
-                    throw InputError(cfgPath, reader.Number(), f[11].column, "the secondary factor is zero");
-                d.factor = primary / secondary;
-            }
+private:
+    std::string path_;
+    LineReader reader_;
+};
+
+// "n,name,phase,circuit,unit,a,b,skew,min,max,primary,secondary,P|S"; a digital line ends after the circuit.
+RecordedChannel ChannelLine(CfgReader& cfg, bool digital) {
+    const auto f = cfg.Line(digital ? "digital channel" : "analog channel");
+    RecordedChannel d;
+    d.name = cfg.At(f, 1, "channel name").text;
+    d.phase = f.size() > 2 ? f[2].text : "";
+    d.circuit = f.size() > 3 ? f[3].text : "";
+    d.digital = digital;
+    if (digital) return d;
+    d.unit = cfg.At(f, 4, "unit").text;
+    d.a = cfg.Number(cfg.At(f, 5, "multiplier a"), "the multiplier a");
+    d.b = cfg.Number(cfg.At(f, 6, "offset b"), "the offset b");
+    if (f.size() >= 13 && !f[12].text.empty()) {
+        const double primary = cfg.Number(f[10], "the primary factor");
+        const double secondary = cfg.Number(f[11], "the secondary factor");
+        const char ps = static_cast<char>(std::toupper(static_cast<unsigned char>(f[12].text[0])));
+        if (ps != 'P' && ps != 'S') cfg.Fail(f[12].column, "expected P or S, not \"" + f[12].text + "\"");
+        if (ps == 'S') {
+            if (secondary == 0.0) cfg.Fail(f[11].column, "the secondary factor is zero");
+            d.factor = primary / secondary;
         }
-        file.channels.push_back(d);
     }
-    for (long k = 0; k < digitalCount; ++k) {
-        const auto f = Line("digital channel");
-        RecordedChannel d;
-        d.name = At(f, 1, "channel name").text;
-        d.phase = f.size() > 2 ? f[2].text : "";
-        d.circuit = f.size() > 3 ? f[3].text : "";
-        d.digital = true;
-        file.channels.push_back(d);
-    }
-    const auto frequency = Line("line frequency");
-    if (!frequency.empty() && !frequency[0].text.empty())
-        file.lineFrequency = Number(frequency[0], "the line frequency");
-    const auto rates = Line("number of sample rates");
-    const long long nrates = Integer(At(rates, 0, "number of sample rates"), "the number of sample rates");
+    return d;
+}
+
+void ChannelLines(CfgReader& cfg, RecordingFile& file) {
+    const auto counts = cfg.Line("channel counts");
+    const long long total = cfg.Integer(cfg.At(counts, 0, "total channel count"), "the total channel count");
+    const long analogs = ParseCount(cfg.Path(), cfg.LineNumber(), cfg.At(counts, 1, "analog count"), 'A');
+    const long digitals = ParseCount(cfg.Path(), cfg.LineNumber(), cfg.At(counts, 2, "digital count"), 'D');
+    if (analogs + digitals != total || analogs < 0 || digitals < 0)
+        cfg.Fail(counts[0].column, "the channel counts do not add up: " + std::to_string(total) + " is not " +
+                                       std::to_string(analogs) + " + " + std::to_string(digitals));
+    for (long k = 0; k < analogs + digitals; ++k) file.channels.push_back(ChannelLine(cfg, k >= analogs));
+}
+
+// The rate lines; returns the last sample number the configuration announces.
+long long RateLines(CfgReader& cfg, RecordingFile& file) {
+    const auto frequency = cfg.Line("line frequency");
+    if (!frequency.empty() && !frequency[0].text.empty()) file.lineFrequency = cfg.Number(frequency[0], "the line frequency");
+    const long long rates = cfg.Integer(cfg.At(cfg.Line("number of sample rates"), 0, "number of sample rates"),
+                                        "the number of sample rates");
     long long samples = 0;
-    for (long long k = 0; k < std::max(nrates, 1LL); ++k) {
-        const auto f = Line("sample rate and last sample");
-        const double rate = Number(At(f, 0, "sample rate"), "the sample rate");
-        if (k > 0 && rate != file.sampleRate)
-            throw InputError(cfgPath, reader.Number(), f[0].column,
-                             "several sample rates in one recording are not supported");
+    for (long long k = 0; k < std::max(rates, 1LL); ++k) {
+        const auto f = cfg.Line("sample rate and last sample");
+        const double rate = cfg.Number(cfg.At(f, 0, "sample rate"), "the sample rate");
+        if (k > 0 && rate != file.sampleRate) cfg.Fail(f[0].column, "several sample rates in one recording are not supported");
         file.sampleRate = rate;
-        samples = Integer(At(f, 1, "last sample number"), "the last sample number");
+        samples = cfg.Integer(cfg.At(f, 1, "last sample number"), "the last sample number");
     }
-    Line("start time");
-    Line("trigger time");
-    const auto typeLine = Line("data file type");
-    std::string type = At(typeLine, 0, "data file type").text;
+    cfg.Line("start time");
+    cfg.Line("trigger time");
+    const auto typeLine = cfg.Line("data file type");
+    std::string type = cfg.At(typeLine, 0, "data file type").text;
     std::transform(type.begin(), type.end(), type.begin(), [](unsigned char c) { return std::toupper(c); });
     if (type == "ASCII") file.type = ComtradeData::Ascii;
     else if (type == "BINARY") file.type = ComtradeData::Binary;
     else if (type == "BINARY32") file.type = ComtradeData::Binary32;
     else if (type == "FLOAT32") file.type = ComtradeData::Float32;
-    else throw InputError(cfgPath, reader.Number(), typeLine[0].column, "unknown data file type \"" + typeLine[0].text + "\"");
-    if (nrates < 1 || file.sampleRate <= 0.0)
-        throw InputError(cfgPath, reader.Number(), 1, "the recording states no sample rate");
+    else cfg.Fail(typeLine[0].column, "unknown data file type \"" + typeLine[0].text + "\"");
+    if (rates < 1 || file.sampleRate <= 0.0) cfg.Fail(1, "the recording states no sample rate");
+    return samples;
+}
 
-    file.dataPath = ReplaceExtension(cfgPath, ".dat");
-    std::error_code error;
+// The positions the data file holds: announced, and checked against its size.
+std::size_t DataLength(const RecordingFile& file, long long announced) {
+    long long samples = announced;
     if (file.type != ComtradeData::Ascii) {
+        std::error_code error;
         const unsigned long long bytes = std::filesystem::file_size(file.dataPath, error);
         if (error) throw InputError(file.dataPath, 0, 0, "cannot open the file");
         const std::size_t recordSize = RecordSize(file);
         if (bytes % recordSize != 0)
-            throw InputError(file.dataPath, 0, 0, "the file size " + std::to_string(bytes) +
-                                                      " is not a whole number of " + std::to_string(recordSize) +
-                                                      "-byte samples");
+            throw InputError(file.dataPath, 0, 0, "the file size " + std::to_string(bytes) + " is not a whole number of " +
+                                                      std::to_string(recordSize) + "-byte samples");
         const unsigned long long held = bytes / recordSize;
         if (samples > 0 && held < static_cast<unsigned long long>(samples))
             throw InputError(file.dataPath, 0, 0, "the configuration announces " + std::to_string(samples) +
@@ -273,8 +277,20 @@ RecordingFile DescribeComtrade(const std::string& cfgPath) {
         for (std::string line; data.Next(line);) samples += Trim(line).empty() ? 0 : 1;
     }
     if (static_cast<unsigned long long>(samples) > std::numeric_limits<std::size_t>::max())
-        throw InputError(cfgPath, 0, 0, "the recording's " + std::to_string(samples) + " samples exceed this build's addresses");
-    file.length = static_cast<std::size_t>(samples);
+        throw InputError(file.path, 0, 0, "the recording's " + std::to_string(samples) + " samples exceed this build's addresses");
+    return static_cast<std::size_t>(samples);
+}
+
+RecordingFile DescribeComtrade(const std::string& cfgPath) {
+    CfgReader cfg(cfgPath);
+    RecordingFile file;
+    file.path = cfgPath;
+    file.kind = RecordingFile::Kind::Comtrade;
+    cfg.Line("station and revision year");
+    ChannelLines(cfg, file);
+    const long long announced = RateLines(cfg, file);
+    file.dataPath = ReplaceExtension(cfgPath, ".dat");
+    file.length = DataLength(file, announced);
     return file;
 }
 
