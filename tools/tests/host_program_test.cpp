@@ -378,6 +378,14 @@ TEST(HostRecording, CsvRoundTripAndRates) {
     EXPECT_EQ(timed.channels[0].unit, "kV");
     EXPECT_EQ(timed.channels[1].samples, (std::vector<float>{2, 4, 6}));
     EXPECT_EQ(ReadCsv(dir / "timed.csv", 500.0).sampleRate, 500.0);
+    // The line frequency travels in a comment line; a .cfg states its own rate, so --rate is refused there.
+    Recording nominal = r;
+    nominal.lineFrequency = 60.0;
+    WriteCsv(nominal, dir / "sixty.csv");
+    EXPECT_EQ(ReadCsv(dir / "sixty.csv").lineFrequency, 60.0);
+    WriteComtrade(nominal, dir / "sixty", ComtradeData::Float32);
+    EXPECT_EQ(OpenRecording(dir / "sixty.cfg").lineFrequency, 60.0);
+    EXPECT_THROW(OpenRecording(dir / "sixty.cfg", 1000.0), InputError);
 
     struct Case {
         std::string text, where;
