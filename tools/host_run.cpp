@@ -13,6 +13,7 @@
 #include <iomanip>
 #include <map>
 #include <memory>
+#include <optional>
 #include <sstream>
 
 #include "host/crossing_queue_host.h"
@@ -476,8 +477,9 @@ private:
                 resamplers.push_back(std::make_unique<Resampler>(file_.sampleRate, time_.rate, time_.cycleFrequency,
                                                                  loadTo_ - loadFrom_, file_.channels[chosen.back()].digital, array));
         }
-        const bool measure = summary_.measuredFrequency == 0.0 && reference_ >= 0 && time_.lineFrequency > 0.0;
-        FrequencyMeter meter(file_.sampleRate, measure ? time_.lineFrequency : 1.0);
+        std::optional<FrequencyMeter> meter;
+        if (summary_.measuredFrequency == 0.0 && reference_ >= 0 && time_.lineFrequency > 0.0)
+            meter.emplace(file_.sampleRate, time_.lineFrequency);
         const std::size_t referenceSlot = static_cast<std::size_t>(
             std::find(used_.begin(), used_.end(), reference_) - used_.begin());
         StreamSamples(file_, chosen, loadFrom_, loadTo_,
@@ -486,11 +488,11 @@ private:
                               if (time_.resampled) resamplers[k]->Push(values[k], count);
                               else std::memcpy(arrays_[used_[k]] + (first - loadFrom_), values[k], count * sizeof(float));
                           }
-                          if (measure) meter.Push(values[referenceSlot], count);
+                          if (meter) meter->Push(values[referenceSlot], count);
                       });
         for (auto& r : resamplers) r->Finish();
-        if (!measure) return;
-        summary_.measuredFrequency = meter.Frequency();
+        if (!meter) return;
+        summary_.measuredFrequency = meter->Frequency();
         summary_.measuredOn = file_.channels[static_cast<std::size_t>(reference_)].name;
         const double off = summary_.measuredFrequency / time_.cycleFrequency - 1.0;
         if (summary_.measuredFrequency > 0.0 && std::fabs(off) > kOffNominal)

@@ -299,13 +299,16 @@ TEST_F(FieldRecords, MemoryCheckRefusesAPlanThatCannotFit) {
 }  // namespace
 
 // Arrays for records go anywhere below 4 GiB, past the one GiB that
-// MAP_32BIT serves: three 600 MB arrays (never touched, so never resident).
+// MAP_32BIT serves: three arrays of together two thirds of the free room
+// (under the address sanitizer about 2 GiB), never touched, so never resident.
 TEST(HostLowMemory, ArraysFillTheLowFourGiBByAddressHints) {
     if (sizeof(void*) == 4) GTEST_SKIP() << "every address of a 32-bit process is low";
+    const std::size_t each = static_cast<std::size_t>(std::min(600ull << 20, LowMemory::FreeBelow4GiB() * 2 / 9));
+    ASSERT_GT(3 * each, 1ull << 30);
     LowMemory memory;
     std::vector<const void*> arrays;
-    for (int k = 0; k < 3; ++k) arrays.push_back(memory.Bytes(600u << 20));
-    for (const void* a : arrays) EXPECT_LT(reinterpret_cast<std::uintptr_t>(a) + (600u << 20), 1ull << 32);
+    for (int k = 0; k < 3; ++k) arrays.push_back(memory.Bytes(each));
+    for (const void* a : arrays) EXPECT_LT(reinterpret_cast<std::uintptr_t>(a) + each, 1ull << 32);
     EXPECT_NO_THROW(LowMemory::Address(arrays.back()));
 }
 
