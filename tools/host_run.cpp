@@ -381,7 +381,7 @@ private:
         n_ = time_.resampled ? Resampler::OutputLength(file_.sampleRate, time_.rate, loadTo_ - loadFrom_) : loadTo_ - loadFrom_;
         if (time_.resampled && loadTo_ - loadFrom_ < Resampler::ShortestInput(file_.sampleRate, time_.rate, time_.cycleFrequency))
             throw InputError(file_.path, 0, 0, "the recording is too short to resample (" + std::to_string(loadTo_ - loadFrom_) +
-                                                   " samples): --resample off");
+                                                   " samples): use --resample off");
         ResolveCycles(plan_, time_.SamplesPerCycle(), time_.rate);
         SpanPositions();
         if (time_.lineFrequency <= 0.0)
@@ -402,8 +402,10 @@ private:
         if (!summary_.span) return;
         const double from = options_.spanFrom.value_or(0.0), to = std::min(options_.spanTo.value_or(duration), duration);
         if (!(from >= 0.0 && from < to))
-            throw InputError("command line", 0, 0, "--span " + Format(from) + ":" + Format(to) +
-                                                       " is empty: the recording runs from 0 to " + Format(duration) + " s");
+            throw InputError("command line", 0, 0, "--span " + (options_.spanFrom ? Format(from) : "") + ":" +
+                                                       (options_.spanTo ? Format(*options_.spanTo) : "") +
+                                                       " holds none of the recording, which runs from 0 to " +
+                                                       Format(duration) + " s");
         summary_.spanFrom = from;
         summary_.spanTo = to;
         loadFrom_ = static_cast<std::size_t>(std::max(0.0, std::floor((from - kSpanRunIn) * rate)));
