@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <new>
 #include <utility>
 #include <vector>
@@ -36,7 +37,10 @@ public:
         const std::size_t length = (dataPages + (guarded ? 1 : 0)) * page;
         void* base = MapLow(length);
         if (base == nullptr) throw std::bad_alloc();
-        mappings_.emplace_back(base, length);
+        {
+            std::lock_guard<std::mutex> lock(mutex_);  // arrays may be made from several threads
+            mappings_.emplace_back(base, length);
+        }
         auto* bytes = static_cast<unsigned char*>(base);
         if (!guarded) return bytes;
         if (side_ == GuardSide::BeforeStart) {
@@ -53,6 +57,7 @@ public:
 
     // Gives back the mapping that holds p (an array no record points to any more).
     void Release(const void* p) {
+        std::lock_guard<std::mutex> lock(mutex_);
         const auto at = reinterpret_cast<std::uintptr_t>(p);
         for (auto m = mappings_.begin(); m != mappings_.end(); ++m) {
             const auto begin = reinterpret_cast<std::uintptr_t>(m->first);
@@ -140,5 +145,6 @@ private:
     }
 
     GuardSide side_;
+    std::mutex mutex_;
     std::vector<std::pair<void*, std::size_t>> mappings_;
 };
