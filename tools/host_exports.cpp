@@ -159,6 +159,9 @@ std::vector<ExportShape> BuildTable() {
         if (shape.name == "GetZHPart" || shape.name == "GetFXPart" || shape.name == "GetLXPart")
             shape.stretch = BlockStretch::QuarterWindows;
         if (shape.name == "GetCosStatus" || shape.name == "GetPSumStatus") shape.stretch = BlockStretch::FromPreviousBlock;
+        if (shape.name == "GetThreeLinePEx") shape.averageDivisor = 6;
+        if (shape.name == "GetThreeAnglePEx" || shape.name == "GetTwoAnglePEx") shape.averageDivisor = 3;
+        if (shape.name.size() > 4 && shape.name.compare(shape.name.size() - 4, 4, "QIEx") == 0) shape.averageDivisor = 2;
     }
     return table;
 }

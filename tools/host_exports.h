@@ -47,6 +47,8 @@ struct ExportShape {
     bool powerOfTwoAnySize;      // every window length must be a power of two (full-length transform)
     std::vector<ExportArgument> arguments;
     BlockStretch stretch = BlockStretch::Block;
+    // The moving average of the per-sample exports spans windowSize / averageDivisor samples (0: none).
+    int averageDivisor = 0;
 };
 
 // All 89 exports, in ordinal order.

@@ -1,19 +1,25 @@
 #include "host_run.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <complex>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <iomanip>
 #include <map>
 #include <memory>
+#include <optional>
 #include <sstream>
 
 #include "host/crossing_queue_host.h"
 #include "host/host_channels.h"
 #include "input_error.h"
+#include "report_json.h"
 
 namespace {
 
@@ -45,12 +51,6 @@ int WindowOf(const PlanChannel& c) {
         ++plan;
     }
     return window;
-}
-
-double Rms(const std::vector<float>& v, std::size_t from, std::size_t to) {
-    double sum = 0.0;
-    for (std::size_t i = from; i < to; ++i) sum += static_cast<double>(v[i]) * v[i];
-    return to > from ? std::sqrt(sum / static_cast<double>(to - from)) : 0.0;
 }
 
 // A bit pattern no export computes: a quiet NaN with a payload of its own.
@@ -112,7 +112,7 @@ std::size_t CompletedEnd(const ExportShape& shape, const ChannelInfo& record, st
 // The start of the stretch a curve holds computed values over: the trackers
 // hold 0 until their first period (or revolution) completes; the other
 // exports compute from position 0.
-std::size_t TrackedStart(const ExportShape& shape, const std::vector<float>& values, std::size_t end) {
+std::size_t TrackedStart(const ExportShape& shape, const float* values, std::size_t end) {
     static const char* const kTrackers[] = {"GetFrequenceStatus", "GetFrequenceStatus2", "GetRPM",
                                             "GetBSCLRPM",         "GetPowerAvgExtra",    "GetPowerAvgSelf"};
     if (std::none_of(std::begin(kTrackers), std::end(kTrackers), [&](const char* t) { return shape.name == t; }))
@@ -122,11 +122,166 @@ std::size_t TrackedStart(const ExportShape& shape, const std::vector<float>& val
     return start;
 }
 
-std::string Seconds(std::size_t position, double rate) {
+}  // namespace
+
+namespace {
+
+// Seconds loaded on each side of a span: the trackers run in over them (the
+// longest period a tracker measures is 1.5 s for three periods) and curves
+// complete their windows past the span's end.
+constexpr double kSpanRunIn = 2.0;
+// A record this far off its nominal frequency reads windows of nominal cycles
+// noticeably off (about half this in the fundamental), so the report says so.
+constexpr double kOffNominal = 2e-4;
+// Whole cycles the host's own phasors take for the rotation check.
+constexpr int kRotationCycles = 10;
+constexpr double kGiB = 1024.0 * 1024.0 * 1024.0;
+constexpr double kPi = 3.14159265358979323846;
+
+std::string Format(double v, int precision = 6) {
     std::ostringstream s;
-    s << std::fixed << std::setprecision(3) << static_cast<double>(position) / rate;
+    s << std::setprecision(precision) << v;
     return s.str();
 }
+
+std::string Where(const Plan& plan, const PlanChannel& c) { return plan.file + ":" + std::to_string(c.line) + ": "; }
+
+// Bytes the system can still give: available memory and free swap.
+double MemoryAvailable() {
+    std::FILE* info = std::fopen("/proc/meminfo", "r");
+    if (info == nullptr) return HUGE_VAL;
+    double total = 0.0;
+    char key[64];
+    double kib;
+    while (std::fscanf(info, "%63s %lf kB", key, &kib) == 2)
+        if (std::strcmp(key, "MemAvailable:") == 0 || std::strcmp(key, "SwapFree:") == 0) total += kib * 1024.0;
+    std::fclose(info);
+    return total > 0.0 ? total : HUGE_VAL;
+}
+
+// The window arguments of a line: their value in samples and what they span.
+struct WindowArgument {
+    const char* name;
+    int samples;  // the samples the window covers (windowSize: the moving average)
+};
+
+std::vector<WindowArgument> WindowArguments(const PlanChannel& c) {
+    std::vector<WindowArgument> windows;
+    for (std::size_t k = 0, plan = 0; k < c.shape->arguments.size(); ++k) {
+        const ExportArgument& a = c.shape->arguments[k];
+        if (!a.fromPlan) continue;
+        const int value = c.planArguments[plan++].i;
+        if (a.name == "fftSize" && c.shape->name != "GetAngleSum") windows.push_back({"window", value});
+        if (a.name == "windowSize" && c.shape->averageDivisor > 0)
+            windows.push_back({"moving average", value / c.shape->averageDivisor});
+    }
+    return windows;
+}
+
+// Windows that do not hold whole cycles, and transforms whose bin 1 is not the fundamental.
+void WarnWindows(const Plan& plan, const TimeBase& time, std::vector<std::string>& warnings) {
+    const double perCycle = time.SamplesPerCycle();
+    if (perCycle <= 0.0) return;
+    for (const PlanChannel& c : plan.channels) {
+        for (const WindowArgument& w : WindowArguments(c)) {
+            const double cycles = w.samples / perCycle;
+            const bool harmonic = c.shape->powerOfTwoAnySize;  // reads the bin of its HarmonicOrder
+            if (std::fabs(cycles - std::round(cycles)) > 1e-6 * cycles || std::round(cycles) < 1.0)
+                warnings.push_back(Where(plan, c) + "the " + w.name + " of " + c.shape->name + " (" +
+                                   std::to_string(w.samples) + " samples) holds " + Format(cycles, 4) + " cycles at " +
+                                   Format(time.rate) + " S/s: the fundamental is right only over whole cycles (write `cycle`)");
+            else if (!harmonic && std::string(w.name) == "window" && std::round(cycles) >= 2.0)
+                warnings.push_back(Where(plan, c) + "the window of " + c.shape->name + " holds " + Format(cycles) +
+                                   " cycles: its bin 1 is " + Format(time.cycleFrequency / cycles) +
+                                   " Hz, not the fundamental (write `cycle`)");
+        }
+    }
+}
+
+// Integer rate arguments the rate does not give exactly: the exports' values scale with them.
+void WarnRateArguments(const Plan& plan, double rate, std::vector<std::string>& warnings) {
+    const double exact = rate * 0.02;
+    const double passed = std::round(exact);
+    if (std::fabs(passed - exact) < 1e-9 * exact) return;
+    for (const PlanChannel& c : plan.channels) {
+        const bool uses = std::any_of(c.shape->arguments.begin(), c.shape->arguments.end(), [](const ExportArgument& a) {
+            return a.name == "samplesPer20ms";
+        });
+        if (!uses || c.hostArgumentOverrides.count("samplesPer20ms")) continue;
+        const double off = (passed / exact - 1.0) * 100.0;
+        warnings.push_back(Where(plan, c) + c.shape->name + " takes samplesPer20ms as a whole number: " + Format(exact) +
+                           " at " + Format(rate) + " S/s is passed as " + Format(passed) + ", so its values read " +
+                           Format(std::fabs(off), 3) + " % " + (off > 0 ? "high" : "low"));
+    }
+}
+
+// Rescans of the whole record at every block, past this many positions read, get a warning.
+constexpr double kRescanWarning = 1e10;
+
+// refreshExtremes = 1 makes a tracker rescan all positions for their extremes
+// at every block; the host has set them from the same array already.
+void WarnRescans(const Plan& plan, std::size_t n, int block, std::vector<std::string>& warnings) {
+    const double blocks = std::ceil(static_cast<double>(n) / block);
+    if (blocks * static_cast<double>(n) < kRescanWarning) return;
+    for (const PlanChannel& c : plan.channels)
+        for (std::size_t k = 0, planIndex = 0; k < c.shape->arguments.size(); ++k) {
+            if (!c.shape->arguments[k].fromPlan) continue;
+            if (c.shape->arguments[k].name == "refreshExtremes" && c.planArguments[planIndex].i != 0)
+                warnings.push_back(Where(plan, c) + c.shape->name + " with refreshExtremes=1 rescans all " +
+                                   std::to_string(n) + " positions at each of its " + Format(blocks) +
+                                   " blocks; the host has set the extremes from the record, so 0 gives the same values at once");
+            ++planIndex;
+        }
+}
+
+// Record fields an export reads that the plan left at zero, with what zero does.
+struct FieldNeed {
+    const char* field;
+    const char* consequence;
+};
+
+std::vector<FieldNeed> FieldsNeeded(const std::string& name) {
+    auto Starts = [&](const char* prefix) { return name.rfind(prefix, 0) == 0; };
+    if (name == "GetFrequenceStatusSum")
+        return {{"UseSource", "0 measures the record's own, empty result array; UseSource=1 measures the source"}};
+    if (name == "GetHarmonicValue" || name == "GetHarmonicValueSum")
+        return {{"HarmonicOrder", "0 reads no harmonic; HarmonicOrder=5 reads the fifth"}};
+    const bool power = name == "GetP" || name == "GetPAll" || name == "GetPSum" || name == "GetPAllSum" ||
+                       Starts("Get3PBy1") || Starts("GetThreeLineP") || Starts("GetThreeAngleP") ||
+                       Starts("GetTwoAngleP") || name == "GetThreeLineZX" || name == "GetThreeAngleZX";
+    if (power) return {{"CalcKind", "CalcKind=1 selects active power, 2 reactive; 0 gives zeros or reactive power"}};
+    return {};
+}
+
+void WarnFieldsNotSet(const Plan& plan, std::vector<std::string>& warnings) {
+    for (std::size_t k = 0; k < plan.channels.size(); ++k) {
+        const PlanChannel& c = plan.channels[k];
+        for (const FieldNeed& need : FieldsNeeded(c.shape->name)) {
+            bool set = std::find(c.fieldsSet.begin(), c.fieldsSet.end(), need.field) != c.fieldsSet.end();
+            for (const RecordSettings& s : plan.settings)
+                if (s.channel.computed == static_cast<int>(k))
+                    for (const FieldSetting& f : s.fields) set = set || f.field == need.field;
+            if (!set)
+                warnings.push_back(Where(plan, c) + c.shape->name + " reads " + need.field +
+                                   ", which the plan does not set: " + need.consequence);
+        }
+    }
+}
+
+// The fundamental phasor of a stretch of whole cycles.
+std::complex<double> Phasor(const float* x, std::size_t n, double perCycle) {
+    std::complex<double> sum = 0.0;
+    for (std::size_t i = 0; i < n; ++i) sum += static_cast<double>(x[i]) * std::polar(1.0, -2.0 * kPi * i / perCycle);
+    return sum;
+}
+
+double Rms(const float* v, std::size_t from, std::size_t to) {
+    double sum = 0.0;
+    for (std::size_t i = from; i < to; ++i) sum += static_cast<double>(v[i]) * v[i];
+    return to > from ? std::sqrt(sum / static_cast<double>(to - from)) : 0.0;
+}
+
+bool IsVoltageUnit(const std::string& unit) { return !unit.empty() && (unit.back() == 'V' || unit.back() == 'v'); }
 
 // One computed channel while the run goes on.
 struct Computed {
@@ -162,8 +317,12 @@ Stretch StretchFor(Computed& k, std::size_t start, int count, std::size_t n) {
     switch (k.plan->shape->stretch) {
         case BlockStretch::QuarterWindows: {
             const std::size_t q = static_cast<std::size_t>(QuarterWindow(*k.plan));
-            k.carried = end == n ? n : from + (end - from) / q * q;
-            return {from, static_cast<int>(k.carried - from)};
+            const std::size_t whole = end == n ? n : from + (end - from) / q * q;
+            k.carried = whole;
+            // From position 0 each window writes the quarter window below it,
+            // so the last one is left for the next call, which writes from its start on.
+            if (from == 0 && whole != n && whole > q) k.carried = whole - q;
+            return {from, static_cast<int>(whole - from)};
         }
         case BlockStretch::FromPreviousBlock:
             k.carried = start;
@@ -195,106 +354,260 @@ private:
     std::chrono::steady_clock::time_point begin_;
 };
 
-}  // namespace
+// One run of a plan over a recording, phase by phase.
+class PlanRun {
+public:
+    PlanRun(const RecordingFile& file, const Plan& plan, const LoadedLibrary& library, const RunOptions& options)
+        : file_(file), plan_(plan), library_(library), options_(options) {}
 
-double ReportRow::Deviation() const {
-    if (!expect) return 0.0;
-    const double d = value - *expect;
-    return tolerance.relative && *expect != 0.0 ? d / std::fabs(*expect) : d;
-}
+    RunResult Run() {
+        Prepare();
+        Load();
+        BuildRecords();
+        BlockPhase();
+        WholeRecordPhase();
+        Statistics();
+        return std::move(result_);
+    }
 
-double ReportRow::AbsoluteTolerance() const {
-    if (!expect) return 0.0;
-    return tolerance.relative ? tolerance.value * std::fabs(*expect) : tolerance.value;
-}
+private:
+    // ---- Prepare: the rate the library sees, the stretch to load, the memory it takes ----
+    void Prepare() {
+        summary_.file = file_.path;
+        summary_.recordedRate = file_.sampleRate;
+        summary_.channelsInFile = file_.channels.size();
+        used_ = plan_.UsedRecorded();
+        summary_.channelsLoaded = used_.size();
+        if (file_.length == 0) throw InputError(file_.path, 0, 0, "the recording has no samples");
+        ChooseStretch();
+        const double lineFrequency = options_.lineFrequency > 0.0 ? options_.lineFrequency : file_.lineFrequency;
+        ResampleRequest nominal = options_.resample;
+        const bool track = nominal.mode == ResampleRequest::Mode::Track;
+        if (track) nominal.mode = ResampleRequest::Mode::Auto;
+        time_ = ChooseTimeBase(file_.sampleRate, lineFrequency, nominal, 0.0);
+        CheckMemory();
+        reference_ = ReferenceChannel();
+        if (track) {
+            summary_.measuredFrequency = MeasureReference();
+            time_ = ChooseTimeBase(file_.sampleRate, lineFrequency, options_.resample, summary_.measuredFrequency);
+        }
+        n_ = time_.resampled ? Resampler::OutputLength(file_.sampleRate, time_.rate, loadTo_ - loadFrom_) : loadTo_ - loadFrom_;
+        if (time_.resampled && loadTo_ - loadFrom_ < Resampler::ShortestInput(file_.sampleRate, time_.rate, time_.cycleFrequency))
+            throw InputError(file_.path, 0, 0, "the recording is too short to resample (" + std::to_string(loadTo_ - loadFrom_) +
+                                                   " samples): use --resample off");
+        ResolveCycles(plan_, time_.SamplesPerCycle(), time_.rate);
+        SpanPositions();
+        if (time_.lineFrequency <= 0.0)
+            result_.warnings.push_back("the recording states no line frequency: windows are not checked against cycles "
+                                       "and nothing is resampled (--line-frequency HZ)");
+        WarnWindows(plan_, time_, result_.warnings);
+        WarnRateArguments(plan_, time_.rate, result_.warnings);
+        WarnFieldsNotSet(plan_, result_.warnings);
+        WarnRescans(plan_, n_, options_.block > 0 ? options_.block : plan_.block, result_.warnings);
+    }
 
-bool ReportRow::Failed() const {
-    if (absent || !expect) return false;
-    return !(std::fabs(Deviation()) <= tolerance.value);
-}
+    // The recorded samples to load: all of them, so the block phase runs over
+    // the whole recording and trackers run in as they would without a span.
+    void ChooseStretch() {
+        const double rate = file_.sampleRate, duration = static_cast<double>(file_.length) / rate;
+        loadFrom_ = 0;
+        loadTo_ = file_.length;
+        summary_.span = options_.spanFrom || options_.spanTo;
+        if (!summary_.span) return;
+        const double from = options_.spanFrom.value_or(0.0), to = std::min(options_.spanTo.value_or(duration), duration);
+        if (!(from >= 0.0 && from < to))
+            throw InputError("command line", 0, 0, "--span " + (options_.spanFrom ? Format(from) : "") + ":" +
+                                                       (options_.spanTo ? Format(*options_.spanTo) : "") +
+                                                       " holds none of the recording, which runs from 0 to " +
+                                                       Format(duration) + " s");
+        summary_.spanFrom = from;
+        summary_.spanTo = to;
+    }
 
-bool RunResult::Passed() const {
-    return std::none_of(rows.begin(), rows.end(), [](const ReportRow& r) { return r.Failed(); });
-}
+    // A recording too long for memory with a span: only the span and the
+    // run-in on either side are loaded, and the report says so.
+    void NarrowToSpan() {
+        const double rate = file_.sampleRate;
+        loadFrom_ = static_cast<std::size_t>(std::max(0.0, std::floor((summary_.spanFrom - kSpanRunIn) * rate)));
+        loadTo_ = std::min(file_.length, static_cast<std::size_t>(std::ceil((summary_.spanTo + kSpanRunIn) * rate)) + 1);
+        result_.warnings.push_back("the whole recording does not fit below 4 GiB: the block phase ran over the span and " +
+                                   Format(kSpanRunIn) + " s on either side only, and curve times count from " +
+                                   Format(static_cast<double>(loadFrom_) / rate) + " s");
+    }
 
-RunResult RunPlan(const Recording& recording, const Plan& plan, const LoadedLibrary& library,
-                  const std::string& planFile, const RunOptions& options) {
-    const std::size_t n = recording.Length();
-    if (n == 0) throw InputError(planFile, 0, 0, "the recording has no samples");
-    const double rate = recording.sampleRate > 0.0 ? recording.sampleRate : plan.rate;
-    HostChannels host(0);
-    std::map<std::string, ChannelInfo*> byName;
-    uint32_t lastId = 0;
-    uint32_t listPosition = 0;
-    std::map<uint32_t, std::string> usedIds;
+    // Span positions at the library's rate, relative to the loaded stretch.
+    void SpanPositions() {
+        const double start = static_cast<double>(loadFrom_) / file_.sampleRate;
+        summary_.loadedFrom = start;
+        summary_.loadedTo = start + static_cast<double>(n_) / time_.rate;
+        spanStart_ = summary_.span ? static_cast<std::size_t>(std::ceil((summary_.spanFrom - start) * time_.rate - 1e-9)) : 0;
+        spanEnd_ = summary_.span ? std::min(n_, static_cast<std::size_t>(std::floor((summary_.spanTo - start) * time_.rate + 1e-9)))
+                                 : n_;
+        if (spanEnd_ <= spanStart_) throw InputError("command line", 0, 0, "--span holds no sample at the library's rate");
+        if (n_ > static_cast<std::size_t>(INT32_MAX))
+            throw InputError(file_.path, 0, 0, std::to_string(n_) + " positions exceed the library's 32-bit positions: "
+                                                                    "run a stretch with --span FROM:TO");
+        summary_.positions = n_;
+    }
 
-    // Recorded channels: samples as acquired, and as finished result arrays for the whole-record exports.
-    for (const RecordedChannel& c : recording.channels) {
-        lastId = NextOrdinaryId(lastId);
-        ChannelInfo* r = host.Add(lastId);
-        usedIds[lastId] = c.name;
-        r->ListIndex = listPosition++;
-        host.Samples(r, c.samples);
-        host.Results(r, c.samples);
-        host.Secondary(r, c.samples);
-        host.SetUnit(r, c.unit);
-        float peak = 0.0f, top = c.samples.empty() ? 0.0f : c.samples[0], bottom = top;
-        for (float v : c.samples) {
-            peak = std::max(peak, std::fabs(v));
-            top = std::max(top, v);
-            bottom = std::min(bottom, v);
+    // Everything the run keeps below 4 GiB, added up before anything is read.
+    void CheckMemory() {
+        double needed = 0.0, available = 0.0;
+        if (Fits(needed, available)) return;
+        if (summary_.span) {
+            NarrowToSpan();
+            if (Fits(needed, available)) return;
+        }
+        std::ostringstream message;
+        message << std::fixed << std::setprecision(1) << "the plan needs " << needed / kGiB << " GiB for "
+                << used_.size() + plan_.channels.size() << " channels of " << StretchPositions() / 1e6
+                << " M positions; " << available / kGiB
+                << " GiB are free below 4 GiB: run a stretch with --span FROM:TO, or use fewer channels";
+        throw InputError(file_.path, 0, 0, message.str());
+    }
+
+    double StretchPositions() const {
+        return static_cast<double>(time_.resampled ? Resampler::OutputLength(file_.sampleRate, time_.rate, loadTo_ - loadFrom_)
+                                                   : loadTo_ - loadFrom_);
+    }
+
+    // Whether the loaded stretch fits: one array per used and computed channel,
+    // and one more at the peak (curves are copied out one by one as their
+    // arrays are released).
+    bool Fits(double& needed, double& available) const {
+        const double positions = StretchPositions();
+        needed = positions * sizeof(float) * static_cast<double>(used_.size() + 1);
+        for (const PlanChannel& c : plan_.channels) needed += (positions + static_cast<double>(Padding(c))) * sizeof(float);
+        available = std::min(static_cast<double>(LowMemory::FreeBelow4GiB()), MemoryAvailable());
+        return needed <= available;
+    }
+
+    // The channel the frequency is measured on: the first voltage the plan loads, else its first analog channel.
+    int ReferenceChannel() const {
+        int first = -1;
+        for (int k : used_) {
+            const RecordedChannel& c = file_.channels[static_cast<std::size_t>(k)];
+            if (c.digital) continue;
+            if (IsVoltageUnit(c.unit)) return k;
+            if (first < 0) first = k;
+        }
+        return first;
+    }
+
+    double MeasureReference() {
+        if (reference_ < 0 || time_.lineFrequency <= 0.0) return 0.0;
+        FrequencyMeter meter(file_.sampleRate, time_.lineFrequency);
+        StreamSamples(file_, {static_cast<std::size_t>(reference_)}, loadFrom_, loadTo_,
+                      [&](const std::vector<const float*>& values, std::size_t, std::size_t count) { meter.Push(values[0], count); });
+        summary_.measuredOn = file_.channels[static_cast<std::size_t>(reference_)].name;
+        return meter.Frequency();
+    }
+
+    // ---- Load: one array per used channel, filled as the data file streams by ----
+    void Load() {
+        std::vector<std::size_t> chosen;
+        std::vector<std::unique_ptr<Resampler>> resamplers;
+        for (int k : used_) {
+            float* array = host_.Memory().Floats(n_);
+            arrays_[k] = array;
+            chosen.push_back(static_cast<std::size_t>(k));
+            if (time_.resampled)
+                resamplers.push_back(std::make_unique<Resampler>(file_.sampleRate, time_.rate, time_.cycleFrequency,
+                                                                 loadTo_ - loadFrom_, file_.channels[chosen.back()].digital, array));
+        }
+        std::optional<FrequencyMeter> meter;
+        if (summary_.measuredFrequency == 0.0 && reference_ >= 0 && time_.lineFrequency > 0.0)
+            meter.emplace(file_.sampleRate, time_.lineFrequency);
+        const std::size_t referenceSlot = static_cast<std::size_t>(
+            std::find(used_.begin(), used_.end(), reference_) - used_.begin());
+        StreamSamples(file_, chosen, loadFrom_, loadTo_,
+                      [&](const std::vector<const float*>& values, std::size_t first, std::size_t count) {
+                          for (std::size_t k = 0; k < values.size(); ++k) {
+                              if (time_.resampled) resamplers[k]->Push(values[k], count);
+                              else std::memcpy(arrays_[used_[k]] + (first - loadFrom_), values[k], count * sizeof(float));
+                          }
+                          if (meter) meter->Push(values[referenceSlot], count);
+                      });
+        for (auto& r : resamplers) r->Finish();
+        if (!meter) return;
+        summary_.measuredFrequency = meter->Frequency();
+        summary_.measuredOn = file_.channels[static_cast<std::size_t>(reference_)].name;
+        const double off = summary_.measuredFrequency / time_.cycleFrequency - 1.0;
+        if (summary_.measuredFrequency > 0.0 && std::fabs(off) > kOffNominal)
+            result_.warnings.push_back("the recording runs at " + Format(summary_.measuredFrequency) + " Hz (" +
+                                       summary_.measuredOn + "), " + Format(std::fabs(off) * 100.0, 2) + " % " +
+                                       (off > 0 ? "above" : "below") + " its nominal " + Format(time_.cycleFrequency) +
+                                       " Hz: windows of nominal cycles do not hold whole cycles; --resample track "
+                                       "synchronises them to the measured frequency");
+    }
+
+    // ---- Build records: the used recorded channels, then the computed ones, in plan order ----
+    ChannelInfo* RecordOf(const ChannelRef& ref) const {
+        return ref.recorded >= 0 ? recordedRecords_.at(ref.recorded) : computed_[static_cast<std::size_t>(ref.computed)].record;
+    }
+
+    uint32_t NewId(const PlanChannel* c) {
+        uint32_t id;
+        if (c != nullptr && c->summaryOf) {
+            id = RecordOf(*c->summaryOf)->ChannelId + kSummaryOffset;
+        } else {
+            lastId_ = NextOrdinaryId(lastId_);
+            id = lastId_;
+        }
+        const std::string name = c != nullptr ? c->name : "";
+        if (id > kLastSourceId + kSummaryOffset || ((c == nullptr || !c->summaryOf) && id > kLastSourceId))
+            throw InputError(plan_.file, c != nullptr ? c->line : 0, 1,
+                             "too many channels: the plan uses " + std::to_string(used_.size() + plan_.channels.size()) +
+                                 ", and record ids are 8 bits wide (144 channels with room for their summary records)");
+        if (usedIds_.count(id))
+            throw InputError(plan_.file, c->line, 1, "\"" + usedIds_[id] + "\" already has a summary record");
+        usedIds_[id] = name;
+        return id;
+    }
+
+    // A channel's array as its samples, results and secondary data alike
+    // (the library only reads a source's arrays), with its extremes and RMS
+    // where later exports read them, as a recorder fills them.
+    void ShareArray(ChannelInfo* r, float* data, std::size_t n) {
+        r->SampleData = r->ResultData = r->SecondaryData = LowMemory::Address(data);
+        float peak = 0.0f, top = n ? data[0] : 0.0f, bottom = top;
+        for (std::size_t i = 0; i < n; ++i) {
+            if (!std::isfinite(data[i])) continue;
+            peak = std::max(peak, std::fabs(data[i]));
+            top = std::max(top, data[i]);
+            bottom = std::min(bottom, data[i]);
         }
         r->FullScale = peak;
         r->RatedValue = peak;
-        r->Scale = 1.0;
         r->SampleMax = top;
         r->SampleMin = bottom;
-        r->SummaryValue = Rms(c.samples, 0, c.samples.size());  // a recorded channel's whole-record value
-        byName[c.name] = r;
+        r->SummaryValue = Rms(data, 0, n);  // a recorded channel's whole-record value
     }
 
-    std::vector<Computed> computed;
-    std::vector<std::unique_ptr<HostCrossingQueue>> queues;  // released before the records
-    for (const PlanChannel& c : plan.channels) {
-        uint32_t id;
-        if (!c.summaryOf.empty()) {
-            id = byName.at(c.summaryOf)->ChannelId + kSummaryOffset;
-        } else {
-            lastId = NextOrdinaryId(lastId);
-            id = lastId;
-        }
-        if (id > kLastSourceId + kSummaryOffset || (c.summaryOf.empty() && id > kLastSourceId))
-            throw InputError(planFile, c.line, 1, "too many channels: channel numbers would pass 255");
-        if (usedIds.count(id))
-            throw InputError(planFile, c.line, 1, "\"" + usedIds[id] + "\" already has a summary record");
-        usedIds[id] = c.name;
-        ChannelInfo* r = host.Add(id);
-        r->ListIndex = listPosition++;
-        const std::size_t length = n + Padding(c);
-        Computed k{&c, r, host.Results(r, length), library.Resolve(c.shape->name), {}};
-        const RecordedChannel* own =
-            c.shape->name == "GetPowerAvgSelf" && !c.sources.empty() ? recording.Find(c.sources[0]) : nullptr;
-        std::vector<float> samples(length, 0.0f);
-        if (own != nullptr) std::copy(own->samples.begin(), own->samples.end(), samples.begin());
-        host.Samples(r, samples);
-        host.Secondary(r, samples);
-        host.SetUnit(r, c.unit);
+    // A computed channel's record: its result array (shared as its samples), sources, buffers, fields.
+    Computed BuildComputed(const PlanChannel& c, uint32_t listPosition) {
+        ChannelInfo* r = host_.Add(NewId(&c));
+        r->ListIndex = listPosition;
+        Computed k{&c, r, host_.Memory().Floats(n_ + Padding(c)), library_.Resolve(c.shape->name), {}};
+        r->SampleData = r->ResultData = r->SecondaryData = LowMemory::Address(k.results);
+        // The self-averaging export reads its own samples: the source's array, shared.
+        if (c.shape->name == "GetPowerAvgSelf") r->SampleData = r->SecondaryData = RecordOf(c.sources[0])->SampleData;
+        host_.SetUnit(r, c.unit);
         r->Scale = 1.0;
         r->ResultMax = -HUGE_VAL;  // the running extremes start empty
         r->ResultMin = HUGE_VAL;
         for (const FieldSetting& f : c.fields) ApplyField(r, f);
-        if (own == nullptr && !c.sources.empty()) {
-            auto* ids = static_cast<uint8_t*>(host.Memory().Bytes(c.sources.size()));
-            for (std::size_t s = 0; s < c.sources.size(); ++s) ids[s] = static_cast<uint8_t>(byName.at(c.sources[s])->ChannelId);
-            r->SourceIds = LowMemory::Address(ids);
-            r->SourceByIndex = 0;
+        if (c.shape->name != "GetPowerAvgSelf" && !c.sources.empty()) {
+            std::vector<uint8_t> ids;
+            for (const ChannelRef& s : c.sources) ids.push_back(static_cast<uint8_t>(RecordOf(s)->ChannelId));
+            host_.SetSources(r, ids);
         }
         const std::size_t bufferLength = static_cast<std::size_t>(std::max(WindowOf(c), 64));
         for (const ExportArgument& a : c.shape->arguments)
-            if (a.type == 'b') k.buffers.push_back(host.Memory().Floats(bufferLength));
+            if (a.type == 'b') k.buffers.push_back(host_.Memory().Floats(bufferLength));
         if (!c.puParams.empty() || std::any_of(c.shape->arguments.begin(), c.shape->arguments.end(),
                                                [](const ExportArgument& a) { return a.type == 'p'; })) {
-            k.puParams = host.Memory().Floats(std::max<std::size_t>(16, c.puParams.size()));
+            k.puParams = host_.Memory().Floats(std::max<std::size_t>(16, c.puParams.size()));
             std::copy(c.puParams.begin(), c.puParams.end(), k.puParams);
         }
         // The pulse-queue speed tracker keeps its crossings in a queue the host
@@ -303,18 +616,35 @@ RunResult RunPlan(const Recording& recording, const Plan& plan, const LoadedLibr
         if (c.shape->name == "GetBSCLRPM") {
             const double pulses = std::max(1.0, std::floor(r->PulsesPerRev));
             if (!(pulses <= 100000.0))
-                throw InputError(planFile, c.line, 1, "PulsesPerRev must be between 1 and 100000");
-            queues.push_back(std::make_unique<HostCrossingQueue>(r, static_cast<uint32_t>(3.0 * pulses + 1.0)));
+                throw InputError(plan_.file, c.line, 1, "PulsesPerRev must be between 1 and 100000");
+            queues_.push_back(std::make_unique<HostCrossingQueue>(r, static_cast<uint32_t>(3.0 * pulses + 1.0)));
         }
-        byName[c.name] = r;
-        computed.push_back(std::move(k));
+        return k;
     }
-    for (const RecordSettings& s : plan.settings)
-        for (const FieldSetting& f : s.fields) ApplyField(byName.at(s.channel), f);
 
-    auto Arguments = [&](const Computed& k, int start, int count) {
+    void BuildRecords() {
+        uint32_t listPosition = 0;
+        for (int k : used_) {
+            const RecordedChannel& c = file_.channels[static_cast<std::size_t>(k)];
+            ChannelInfo* r = host_.Add(NewId(nullptr));
+            usedIds_[r->ChannelId] = c.name;
+            r->ListIndex = listPosition++;
+            host_.SetUnit(r, c.unit);
+            r->Scale = 1.0;
+            ShareArray(r, arrays_[k], n_);
+            recordedRecords_[k] = r;
+        }
+        computed_.reserve(plan_.channels.size());
+        for (const PlanChannel& c : plan_.channels) computed_.push_back(BuildComputed(c, listPosition++));
+        for (const RecordSettings& s : plan_.settings)
+            for (const FieldSetting& f : s.fields) ApplyField(RecordOf(s.channel), f);
+    }
+
+    // ---- Calls ----
+    std::vector<ArgumentValue> Arguments(const Computed& k, int start, int count) const {
         std::vector<ArgumentValue> values;
         std::size_t plan = 0, buffer = 0;
+        const auto n = static_cast<int32_t>(n_);
         for (const ExportArgument& a : k.plan->shape->arguments) {
             if (a.fromPlan) {
                 values.push_back(k.plan->planArguments[plan++]);
@@ -324,10 +654,10 @@ RunResult RunPlan(const Recording& recording, const Plan& plan, const LoadedLibr
             v.type = a.type;
             if (a.name == "start") v.i = start;
             else if (a.name == "count" || a.name == "length") v.i = count;
-            else if (a.name == "recordEnd" || a.name == "resultLength" || a.name == "totalSamples") v.i = static_cast<int32_t>(n);
-            else if (a.name == "lastPosition") v.i = static_cast<int32_t>(n) - 1;
-            else if (a.name == "samplesPer20ms") v.i = static_cast<int32_t>(std::lround(rate * 0.02));
-            else if (a.name == "samplesPerMs") v.d = rate / 1000.0;
+            else if (a.name == "recordEnd" || a.name == "resultLength" || a.name == "totalSamples") v.i = n;
+            else if (a.name == "lastPosition") v.i = n - 1;
+            else if (a.name == "samplesPer20ms") v.i = static_cast<int32_t>(std::lround(time_.rate * 0.02));
+            else if (a.name == "samplesPerMs") v.d = time_.rate / 1000.0;
             else if (a.name == "buf") v.p = k.buffers[buffer++];
             else if (a.name == "puParams") v.p = k.puParams;
             if (auto o = k.plan->hostArgumentOverrides.find(a.name); o != k.plan->hostArgumentOverrides.end()) {
@@ -337,81 +667,239 @@ RunResult RunPlan(const Recording& recording, const Plan& plan, const LoadedLibr
             values.push_back(v);
         }
         return values;
-    };
-    auto Call = [&](Computed& k, int start, int count) {
-        void* first = host.List();
+    }
+
+    double Call(Computed& k, std::size_t start, std::size_t count) {
+        void* first = host_.List();
         void* second = k.record;
         if (k.plan->shape->recordArguments) {
-            first = byName.at(k.plan->sources[0]);
-            second = k.plan->sources.size() > 1 ? byName.at(k.plan->sources[1]) : nullptr;
+            first = RecordOf(k.plan->sources[0]);
+            second = k.plan->sources.size() > 1 ? RecordOf(k.plan->sources[1]) : nullptr;
         }
-        return CallExport(k.address, *k.plan->shape, first, second, Arguments(k, start, count));
-    };
-
-    // Block phase: every block channel for each block, start 0 first.
-    const int block = options.block > 0 ? options.block : plan.block;
-    Progress progress(options.progress);
-    for (std::size_t start = 0; start < n; start += static_cast<std::size_t>(block)) {
-        const int count = static_cast<int>(std::min<std::size_t>(block, n - start));
-        for (Computed& k : computed) {
-            if (k.address == nullptr || k.plan->shape->kind != ExportKind::Block) continue;
-            const Stretch s = StretchFor(k, start, count, n);
-            if (s.count <= 0) continue;
-            // A call from position 0 is never marked: a first window may leave
-            // gaps its next ramp starts from, which must keep the array's
-            // initial zeros. The quarter-window ramps start from element 0,
-            // which their first window writes, so theirs can be.
-            const bool last = s.start + static_cast<std::size_t>(s.count) == n &&
-                              (s.start > 0 || k.plan->shape->stretch == BlockStretch::QuarterWindows);
-            if (last) k.writtenEnd = WrittenEnd(k.results, s.start, n, [&] { Call(k, static_cast<int>(s.start), s.count); });
-            else Call(k, static_cast<int>(s.start), s.count);
-        }
-        progress.Show(static_cast<double>(start + count) / static_cast<double>(n));
+        return CallExport(k.address, *k.plan->shape, first, second,
+                          Arguments(k, static_cast<int>(start), static_cast<int>(count)));
     }
 
-    // Whole-record phase, in plan order (the machine summaries pass results on through the records).
-    RunResult result;
-    result.sampleRate = rate;
-    result.startTime = recording.startTime;
-    result.triggerTime = recording.triggerTime;
-    std::map<std::string, std::size_t> completedEnds;  // of the block channels reported so far
-    for (Computed& k : computed) {
-        const PlanChannel& c = *k.plan;
-        ReportRow row{c.label, c.shape->name, c.unit, 0.0, k.address == nullptr, c.expect, c.tolerance, {}};
-        if (c.shape->kind == ExportKind::WholeRecord) {
+    bool UsedAsSource(std::size_t index) const {
+        for (const PlanChannel& c : plan_.channels)
+            for (const ChannelRef& s : c.sources)
+                if (s.computed == static_cast<int>(index)) return true;
+        return false;
+    }
+
+    // ---- Block phase: each block channel over the whole loaded stretch, in plan order ----
+    // Channel by channel, so a computed source is complete before the channels that read it start.
+    void BlockPhase() {
+        const int block = options_.block > 0 ? options_.block : plan_.block;
+        const std::size_t blockChannels = static_cast<std::size_t>(std::count_if(
+            computed_.begin(), computed_.end(), [](const Computed& k) { return k.plan->shape->kind == ExportKind::Block; }));
+        Progress progress(options_.progress);
+        std::size_t done = 0;
+        for (std::size_t index = 0; index < computed_.size(); ++index) {
+            Computed& k = computed_[index];
+            if (k.plan->shape->kind != ExportKind::Block) continue;
             if (k.address != nullptr) {
-                const double before = k.record->SummaryValue;
-                row.value = Call(k, 0, static_cast<int>(n));
-                // The host keeps a whole-record value in the record unless the export stored its own.
-                if (std::memcmp(&before, &k.record->SummaryValue, sizeof before) == 0) k.record->SummaryValue = row.value;
-            }
-        } else {
-            std::vector<float> values(k.results, k.results + n);
-            // The first quarter of the record is left out: ramps and trackers settle there.
-            const std::size_t from = n / 4;
-            std::size_t to = CompletedEnd(*k.plan->shape, *k.record, k.writtenEnd, n);
-            // A curve computed from other curves is final only as far as they are.
-            for (const std::string& source : c.sources)
-                if (auto e = completedEnds.find(source); e != completedEnds.end()) to = std::min(to, e->second);
-            completedEnds[c.name] = to;
-            Curve curve{c.name, c.unit, {}, c.plot, c.label, TrackedStart(*c.shape, values, to), to,
-                        row.AbsoluteTolerance()};
-            if (to <= from) to = n;  // nothing final past the settling quarter: report the curve as it is
-            if (!row.absent) {
-                if (c.statistic == Statistic::Rms) row.value = Rms(values, from, to);
-                else if (c.statistic == Statistic::Last) row.value = values[to - 1];
-                else {
-                    double sum = 0.0;
-                    for (std::size_t i = from; i < to; ++i) sum += values[i];
-                    row.value = sum / static_cast<double>(to - from);
+                for (std::size_t start = 0; start < n_; start += static_cast<std::size_t>(block)) {
+                    const int count = static_cast<int>(std::min<std::size_t>(block, n_ - start));
+                    CallBlock(k, start, count);
+                    progress.Show((static_cast<double>(done) + static_cast<double>(start + count) / n_) / blockChannels);
                 }
-                if (to < n)
-                    row.note = "to " + Seconds(to, rate) + " s";
             }
-            curve.values = std::move(values);
-            result.curves.push_back(std::move(curve));
+            ++done;
+            // A computed channel read by later lines reads like a recorded one, unless the plan set these fields.
+            if (UsedAsSource(index)) {
+                const double resultMax = k.record->ResultMax, resultMin = k.record->ResultMin;
+                ShareArray(k.record, k.results, n_);
+                for (const FieldSetting& f : k.plan->fields) ApplyField(k.record, f);
+                k.record->ResultMax = resultMax;
+                k.record->ResultMin = resultMin;
+            }
         }
-        result.rows.push_back(row);
     }
-    return result;
+
+    void CallBlock(Computed& k, std::size_t start, int count) {
+        const Stretch s = StretchFor(k, start, count, n_);
+        if (s.count <= 0) return;
+        // A call from position 0 is never marked: a first window may leave
+        // gaps its next ramp starts from, which must keep the array's
+        // initial zeros. The quarter-window ramps start from element 0,
+        // which their first window writes, so theirs can be.
+        const bool last = s.start + static_cast<std::size_t>(s.count) == n_ &&
+                          (s.start > 0 || k.plan->shape->stretch == BlockStretch::QuarterWindows);
+        if (last) k.writtenEnd = WrittenEnd(k.results, s.start, n_, [&] { Call(k, s.start, static_cast<std::size_t>(s.count)); });
+        else Call(k, s.start, static_cast<std::size_t>(s.count));
+    }
+
+    // ---- Whole-record phase, in plan order (the machine summaries pass results on through the records) ----
+    void WholeRecordPhase() {
+        for (Computed& k : computed_) {
+            if (k.plan->shape->kind != ExportKind::WholeRecord || k.address == nullptr) continue;
+            const double before = k.record->SummaryValue;
+            const double value = Call(k, spanStart_, spanEnd_ - spanStart_);
+            wholeValues_[k.plan] = value;
+            // The host keeps a whole-record value in the record unless the export stored its own.
+            if (std::memcmp(&before, &k.record->SummaryValue, sizeof before) == 0) k.record->SummaryValue = value;
+        }
+    }
+
+    // ---- Statistics: the reported figure of every channel, the curves, the warnings ----
+    void Statistics() {
+        result_.sampleRate = time_.rate;
+        std::map<const PlanChannel*, std::size_t> completedEnds;  // of the block channels reported so far
+        for (Computed& k : computed_) {
+            const PlanChannel& c = *k.plan;
+            ReportRow row{c.label, c.shape->name, c.unit, 0.0, k.address == nullptr, c.expect, c.tolerance, {}, c.name};
+            if (c.shape->kind == ExportKind::WholeRecord) {
+                row.value = wholeValues_[k.plan];
+            } else {
+                std::size_t to = std::min(spanEnd_, CompletedEnd(*c.shape, *k.record, k.writtenEnd, n_));
+                // A curve computed from other curves is final only as far as they are.
+                for (const ChannelRef& source : c.sources)
+                    if (source.computed >= 0)
+                        if (auto e = completedEnds.find(&plan_.channels[static_cast<std::size_t>(source.computed)]);
+                            e != completedEnds.end())
+                            to = std::min(to, e->second);
+                completedEnds[k.plan] = to;
+                if (!row.absent) row.value = CurveFigure(c, k.results, to, row.note);
+            }
+            result_.rows.push_back(row);
+        }
+        CheckRotation();
+        // Nothing reads the arrays any more: each curve's copy takes the place of the arrays released before it.
+        for (const auto& [k, array] : arrays_) host_.Memory().Release(array);
+        for (std::size_t i = 0; i < computed_.size(); ++i) {
+            const Computed& k = computed_[i];
+            const PlanChannel& c = *k.plan;
+            if (c.shape->kind == ExportKind::Block) {
+                const std::size_t to = completedEnds[k.plan];
+                result_.curves.push_back({c.name, c.unit, std::vector<float>(k.results, k.results + n_), c.plot, c.label,
+                                          TrackedStart(*c.shape, k.results, to), to, result_.rows[i].AbsoluteTolerance()});
+            }
+            host_.Memory().Release(k.results);
+        }
+        summary_.timeBase = time_;
+        result_.recording = summary_;
+        result_.startTime = file_.startTime;
+        result_.triggerTime = file_.triggerTime;
+        for (const std::string& w : result_.warnings) std::fprintf(stderr, "ampora-host: warning: %s\n", w.c_str());
+    }
+
+    // The mean (rms, last) of a block curve over the span, or from a quarter
+    // into the recording when no span is given, up to where it is final.
+    double CurveFigure(const PlanChannel& c, const float* values, std::size_t to, std::string& note) const {
+        std::size_t from = summary_.span ? spanStart_ : n_ / 4;
+        if (to <= from) {
+            if (summary_.span) {
+                note = "no complete value in the span";
+                return std::nan("");
+            }
+            to = n_;  // nothing final past the settling quarter: report the curve as it is
+        }
+        if (to < spanEnd_) note = "to " + Seconds(to) + " s";
+        if (c.statistic == Statistic::Rms) return Rms(values, from, to);
+        if (c.statistic == Statistic::Last) return values[to - 1];
+        double sum = 0.0;
+        for (std::size_t i = from; i < to; ++i) sum += values[i];
+        return sum / static_cast<double>(to - from);
+    }
+
+    std::string Seconds(std::size_t position) const {
+        std::ostringstream s;
+        s << std::fixed << std::setprecision(3) << summary_.loadedFrom + static_cast<double>(position) / time_.rate;
+        return s.str();
+    }
+
+    // A three-phase set turning the other way (or two phases swapped): its
+    // negative-sequence fundamental exceeds the positive one.
+    void CheckRotation() {
+        const double perCycle = time_.SamplesPerCycle();
+        if (perCycle <= 0.0) return;
+        const std::size_t length = std::min(spanEnd_ - spanStart_, static_cast<std::size_t>(kRotationCycles * perCycle));
+        const std::size_t whole = static_cast<std::size_t>(std::floor(length / perCycle)) ;
+        if (whole == 0) return;
+        const std::size_t n = static_cast<std::size_t>(std::llround(whole * perCycle));
+        std::vector<std::string> checked;
+        for (const PlanChannel& c : plan_.channels) {
+            // The three-phase sets: the sequence and line exports' three phases, the six-source exports' voltages and currents.
+            std::vector<std::vector<std::size_t>> sets;
+            const std::string& name = c.shape->name;
+            if (c.sources.size() == 3 && (name.find("Part") != std::string::npos || name.find("AngleToLine") != std::string::npos))
+                sets.push_back({0, 1, 2});
+            if (c.sources.size() == 6) sets = {{0, 2, 4}, {1, 3, 5}};
+            for (const auto& set : sets) {
+                std::complex<double> x[3];
+                std::string names;
+                for (int p = 0; p < 3; ++p) {
+                    const ChannelRef& ref = c.sources[set[p]];
+                    const float* data = ref.recorded >= 0 ? arrays_.at(ref.recorded) : computed_[static_cast<std::size_t>(ref.computed)].results;
+                    x[p] = Phasor(data + spanStart_, n, perCycle);
+                    names += (p ? ", " : "") + ref.name;
+                }
+                if (std::find(checked.begin(), checked.end(), names) != checked.end()) continue;
+                checked.push_back(names);
+                const std::complex<double> a = std::polar(1.0, 2.0 * kPi / 3.0);
+                const double positive = std::abs(x[0] + a * x[1] + a * a * x[2]);
+                const double negative = std::abs(x[0] + a * a * x[1] + a * x[2]);
+                if (negative > positive)
+                    result_.warnings.push_back(Where(plan_, c) + "the negative-sequence fundamental of " + names + " (" +
+                                               Format(negative / 3.0 / n * std::sqrt(2.0), 4) +
+                                               ") exceeds the positive-sequence one (" +
+                                               Format(positive / 3.0 / n * std::sqrt(2.0), 4) +
+                                               "): reversed rotation or swapped phases; sequence components and "
+                                               "three-wire power read wrong");
+            }
+        }
+    }
+
+    const RecordingFile& file_;
+    Plan plan_;
+    const LoadedLibrary& library_;
+    RunOptions options_;
+    TimeBase time_;
+    RecordingSummary summary_;
+    RunResult result_;
+    std::vector<int> used_;
+    int reference_ = -1;
+    std::size_t loadFrom_ = 0, loadTo_ = 0, n_ = 0, spanStart_ = 0, spanEnd_ = 0;
+    HostChannels host_{0};
+    std::map<int, float*> arrays_;
+    std::map<int, ChannelInfo*> recordedRecords_;
+    std::vector<Computed> computed_;
+    std::vector<std::unique_ptr<HostCrossingQueue>> queues_;  // released before the records
+    std::map<const PlanChannel*, double> wholeValues_;
+    uint32_t lastId_ = 0;
+    std::map<uint32_t, std::string> usedIds_;
+};
+
+}  // namespace
+
+double ReportRow::Deviation() const {
+    if (!expect) return 0.0;
+    const double d = value - *expect;
+    return tolerance.relative && *expect != 0.0 ? d / std::fabs(*expect) : d;
+}
+
+bool ReportRow::Failed() const {
+    if (absent || !expect) return false;
+    return !(std::fabs(Deviation()) <= tolerance.value);
+}
+
+double ReportRow::AbsoluteTolerance() const {
+    if (!expect) return 0.0;
+    return tolerance.relative ? tolerance.value * std::fabs(*expect) : tolerance.value;
+}
+
+bool RunResult::Passed() const {
+    return std::none_of(rows.begin(), rows.end(), [](const ReportRow& r) { return r.Failed(); });
+}
+
+RunResult RunPlan(const RecordingFile& file, const Plan& plan, const LoadedLibrary& library, const RunOptions& options) {
+    return PlanRun(file, plan, library, options).Run();
+}
+
+RunResult RunPlan(const Recording& recording, const Plan& plan, const LoadedLibrary& library,
+                  const std::string& planFile, const RunOptions& options) {
+    Plan named = plan;
+    if (named.file.empty()) named.file = planFile;
+    return RunPlan(DescribeRecording(recording), named, library, options);
 }

@@ -9,7 +9,10 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <iostream>
+#include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,12 +31,16 @@ const char* const kUsage =
     "usage:\n"
     "  ampora-host [--library PATH] [--out DIR] [--block N] [OUTPUT OPTIONS]\n"
     "      run the built-in generator test and check every value against its construction\n"
-    "  ampora-host run RECORDING --plan PLAN [--out DIR] [--block N] [--rate HZ] [--library PATH] [OUTPUT OPTIONS]\n"
-    "      RECORDING: a COMTRADE .cfg (with its .dat) or a CSV file\n"
-    "  ampora-host write-recording DIR [--format csv|ascii|binary|binary32|float32]\n"
-    "      write the built-in recording as files, to try 'run' on\n"
+    "  ampora-host run RECORDING --plan PLAN [--out DIR] [--block N] [--library PATH] [OUTPUT OPTIONS]\n"
+    "                [--resample auto|off|N|track] [--line-frequency HZ] [--span FROM:TO] [--rate HZ]\n"
+    "      RECORDING: a COMTRADE .cfg (with its .dat) or a CSV file (--rate for a CSV file without one)\n"
+    "  ampora-host channels RECORDING\n"
+    "      list the recording's channels: number, name, unit, phase, kind, scaling, and its rate\n"
+    "  ampora-host write-recording DIR [--format csv|ascii|binary|binary32|float32] [--example generator|feeder]\n"
+    "      write a built-in recording as files, to try 'run' on: the generator test, or a feeder\n"
+    "      as a field recorder sees it (1000 S/s, 50 Hz, harmonics, unbalance, names with spaces)\n"
     "output options:\n"
-    "  --out DIR writes report.txt, report.html, plot.svg, curves.cfg/.dat and curves.csv\n"
+    "  --out DIR          writes report.txt, report.html, report.json, plot.svg, curves.cfg/.dat and curves.csv\n"
     "  --plot NAME,...    the plot's panels (plan names or labels); default: the curves marked plot\n"
     "  --curves NAME,...  the CSV's columns; --every N keeps every N-th row\n"
     "  --csv              the CSV even for a recording over a million positions\n"
@@ -54,9 +61,11 @@ std::string DefaultLibrary() {
 
 struct Arguments {
     std::vector<std::string> positional;
-    std::string library, out, plan, format = "csv";
+    std::string library, out, plan, format = "csv", example = "generator";
     int block = 0;
-    double rate = 0.0;
+    double rate = 0.0, lineFrequency = 0.0;
+    ResampleRequest resample;
+    std::optional<double> spanFrom, spanTo;
     OutputOptions output;
     bool quiet = false;
 };
@@ -70,6 +79,22 @@ std::vector<std::string> SplitNames(const std::string& list) {
         begin = end + 1;
     }
     return names;
+}
+
+// "FROM:TO" in seconds, either side may be empty.
+void ParseSpan(const std::string& text, Arguments& a) {
+    const auto colon = text.find(':');
+    if (colon == std::string::npos) throw InputError("command line", 0, 0, "--span takes FROM:TO in seconds, not \"" + text + "\"");
+    auto Side = [&](const std::string& side) -> std::optional<double> {
+        if (side.empty()) return std::nullopt;
+        char* end = nullptr;
+        const double v = std::strtod(side.c_str(), &end);
+        if (*end != '\0' || !(v >= 0.0) || v > 1e9)
+            throw InputError("command line", 0, 0, "--span: malformed time \"" + side + "\"");
+        return v;
+    };
+    a.spanFrom = Side(text.substr(0, colon));
+    a.spanTo = Side(text.substr(colon + 1));
 }
 
 Arguments Parse(int argc, char** argv) {
@@ -91,6 +116,7 @@ Arguments Parse(int argc, char** argv) {
         else if (arg == "--out") a.out = Value();
         else if (arg == "--plan") a.plan = Value();
         else if (arg == "--format") a.format = Value();
+        else if (arg == "--example") a.example = Value();
         else if (arg == "--block") a.block = static_cast<int>(Number(Value()));
         else if (arg == "--rate") a.rate = Number(Value());
         else if (arg == "--plot") a.output.plot = SplitNames(Value());
@@ -98,17 +124,14 @@ Arguments Parse(int argc, char** argv) {
         else if (arg == "--every") a.output.every = static_cast<int>(Number(Value()));
         else if (arg == "--csv") a.output.csv = true;
         else if (arg == "--quiet") a.quiet = true;
+        else if (arg == "--line-frequency") a.lineFrequency = Number(Value());
+        else if (arg == "--resample") a.resample = ParseResample(Value());
+        else if (arg == "--span") ParseSpan(Value(), a);
         else if (arg == "--help" || arg == "-h") { std::cout << kUsage; std::exit(0); }
         else if (!arg.empty() && arg[0] == '-') throw InputError("command line", 0, 0, "unknown option " + arg);
         else a.positional.push_back(arg);
     }
     return a;
-}
-
-std::vector<std::string> Names(const Recording& r) {
-    std::vector<std::string> names;
-    for (const auto& c : r.channels) names.push_back(c.name);
-    return names;
 }
 
 // For --quiet: the values out of tolerance, in one line.
@@ -119,8 +142,7 @@ std::string FailedValues(const RunResult& result) {
     return "values out of tolerance:" + names;
 }
 
-int Run(const Recording& recording, const Plan& plan, const std::string& planFile, const Arguments& a,
-        const std::string& title) {
+int Run(const RecordingFile& recording, const Plan& plan, const Arguments& a, const std::string& title) {
     LoadedLibrary library;
     std::string error;
     const std::string path = a.library.empty() ? DefaultLibrary() : a.library;
@@ -130,54 +152,80 @@ int Run(const Recording& recording, const Plan& plan, const std::string& planFil
     RunOptions options;
     options.block = a.block;
     options.progress = isatty(STDERR_FILENO) != 0;
-    RunResult result = RunPlan(recording, plan, library, planFile, options);
+    options.resample = a.resample;
+    options.lineFrequency = a.lineFrequency;
+    options.spanFrom = a.spanFrom;
+    options.spanTo = a.spanTo;
+    RunResult result = RunPlan(recording, plan, library, options);
     const std::string header = title + "\nlibrary: " + library.Path();
     if (!a.out.empty()) {
-        result.notes = OutputNotes(result, a.output);
-        WriteOutputs(result, a.out, header, a.output);
+        OutputOptions output = a.output;
+        if (result.recording.span)
+            output.span = TimeSpan{result.recording.spanFrom - result.recording.loadedFrom,
+                                   result.recording.spanTo - result.recording.loadedFrom};
+        result.notes = OutputNotes(result, output);
+        WriteOutputs(result, a.out, header, output);
     }
     if (!a.quiet) std::cout << FormatReport(result, header);
     else if (!result.Passed()) std::cerr << "ampora-host: " << FailedValues(result) << "\n";
     return result.Passed() ? 0 : kExitDeviation;
 }
 
+int Main(int argc, char** argv) {
+    const Arguments a = Parse(argc, argv);
+    if (a.positional.empty()) {
+        const Recording generated = GenerateRecording();
+        const RecordingFile recording = DescribeRecording(generated);
+        const Plan plan = ParsePlan(kGeneratorPlan, "generator.plan", recording.Names());
+        return Run(recording, plan, a, "Built-in recording: synchronous-generator test, 12.8 kS/s, 2 s, 50 Hz, 3000 rev/min");
+    }
+    const std::string command = a.positional[0];
+    if (command == "run") {
+        if (a.positional.size() != 2) throw InputError("command line", 0, 0, "run takes one recording");
+        if (a.plan.empty()) throw InputError("command line", 0, 0, "run needs --plan PLAN");
+        const RecordingFile recording = OpenRecording(a.positional[1], a.rate);
+        const Plan plan = ReadPlanFile(a.plan, recording.Names());
+        return Run(recording, plan, a, "Recording: " + a.positional[1] + "\nplan: " + a.plan);
+    }
+    if (command == "channels") {
+        if (a.positional.size() != 2) throw InputError("command line", 0, 0, "channels takes one recording");
+        std::cout << FormatChannelList(OpenRecording(a.positional[1], a.rate));
+        return 0;
+    }
+    if (command == "write-recording") {
+        if (a.positional.size() != 2) throw InputError("command line", 0, 0, "write-recording takes one folder");
+        const std::string dir = a.positional[1];
+        if (mkdir(dir.c_str(), 0777) != 0 && errno != EEXIST) throw InputError(dir, 0, 0, "cannot create the folder");
+        if (a.example != "generator" && a.example != "feeder")
+            throw InputError("command line", 0, 0, "unknown example " + a.example + ": generator or feeder");
+        const Recording recording = a.example == "feeder" ? GenerateFeeder() : GenerateRecording();
+        const std::string stem = dir + "/" + a.example;
+        if (a.format == "csv") WriteCsv(recording, stem + ".csv");
+        else if (a.format == "ascii") WriteComtrade(recording, stem, ComtradeData::Ascii);
+        else if (a.format == "binary") WriteComtrade(recording, stem, ComtradeData::Binary);
+        else if (a.format == "binary32") WriteComtrade(recording, stem, ComtradeData::Binary32);
+        else if (a.format == "float32") WriteComtrade(recording, stem, ComtradeData::Float32);
+        else throw InputError("command line", 0, 0, "unknown format " + a.format);
+        if (!a.quiet) std::cout << "wrote " << stem << (a.format == "csv" ? ".csv" : ".cfg and .dat") << "\n";
+        return 0;
+    }
+    throw InputError("command line", 0, 0, "unknown command " + command + "\n" + kUsage);
+}
+
 }  // namespace
 
+// Every failure is one line on stderr and exit status 2; no exception leaves main.
 int main(int argc, char** argv) {
     try {
-        const Arguments a = Parse(argc, argv);
-        if (a.positional.empty()) {
-            const Recording recording = GenerateRecording();
-            const Plan plan = ParsePlan(kGeneratorPlan, "generator.plan", Names(recording));
-            return Run(recording, plan, "generator.plan", a,
-                       "Built-in recording: synchronous-generator test, 12.8 kS/s, 2 s, 50 Hz, 3000 rev/min");
-        }
-        const std::string command = a.positional[0];
-        if (command == "run") {
-            if (a.positional.size() != 2) throw InputError("command line", 0, 0, "run takes one recording");
-            if (a.plan.empty()) throw InputError("command line", 0, 0, "run needs --plan PLAN");
-            const Recording recording = ReadRecording(a.positional[1], a.rate);
-            Plan plan = ReadPlanFile(a.plan, Names(recording));
-            return Run(recording, plan, a.plan, a, "Recording: " + a.positional[1] + "\nplan: " + a.plan);
-        }
-        if (command == "write-recording") {
-            if (a.positional.size() != 2) throw InputError("command line", 0, 0, "write-recording takes one folder");
-            const std::string dir = a.positional[1];
-            if (mkdir(dir.c_str(), 0777) != 0 && errno != EEXIST) throw InputError(dir, 0, 0, "cannot create the folder");
-            const Recording recording = GenerateRecording();
-            const std::string stem = dir + "/generator";
-            if (a.format == "csv") WriteCsv(recording, stem + ".csv");
-            else if (a.format == "ascii") WriteComtrade(recording, stem, ComtradeData::Ascii);
-            else if (a.format == "binary") WriteComtrade(recording, stem, ComtradeData::Binary);
-            else if (a.format == "binary32") WriteComtrade(recording, stem, ComtradeData::Binary32);
-            else if (a.format == "float32") WriteComtrade(recording, stem, ComtradeData::Float32);
-            else throw InputError("command line", 0, 0, "unknown format " + a.format);
-            if (!a.quiet) std::cout << "wrote " << stem << (a.format == "csv" ? ".csv" : ".cfg and .dat") << "\n";
-            return 0;
-        }
-        throw InputError("command line", 0, 0, "unknown command " + command + "\n" + kUsage);
+        return Main(argc, argv);
     } catch (const InputError& e) {
         std::cerr << "ampora-host: " << e.what() << "\n";
-        return kExitBadInput;
+    } catch (const std::bad_alloc&) {
+        std::cerr << "ampora-host: out of memory below 4 GiB: run a stretch with --span FROM:TO, or use fewer channels\n";
+    } catch (const std::exception& e) {
+        std::cerr << "ampora-host: " << e.what() << "\n";
+    } catch (...) {
+        std::cerr << "ampora-host: stopped by an unknown error\n";
     }
+    return kExitBadInput;
 }

@@ -9,6 +9,7 @@
 
 #include "input_error.h"
 #include "report.h"
+#include "report_json.h"
 
 namespace {
 
@@ -80,7 +81,7 @@ std::string CurvesCsv(const RunResult& result, const OutputOptions& options) {
     for (const Curve* c : columns) out << "," << c->name << (c->unit.empty() ? "" : " [" + c->unit + "]");
     out << "\n";
     for (std::size_t i = 0; i < Length(result); i += every) {
-        out << static_cast<double>(i) / result.sampleRate;
+        out << result.recording.loadedFrom + static_cast<double>(i) / result.sampleRate;
         for (const Curve* c : columns) out << "," << c->values[i];
         out << "\n";
     }
@@ -103,6 +104,7 @@ std::string CurvesSvg(const RunResult& result, const OutputOptions& options) {
 Recording CurvesRecording(const RunResult& result) {
     Recording r;
     r.sampleRate = result.sampleRate;
+    r.lineFrequency = result.recording.timeBase.lineFrequency;
     r.startTime = result.startTime;
     r.triggerTime = result.triggerTime;
     for (const Curve& c : result.curves) r.channels.push_back({c.name, c.unit, c.values});
@@ -115,9 +117,11 @@ void WriteOutputs(const RunResult& result, const std::string& dir, const std::st
     const std::string svg = CurvesSvg(result, options);
     const std::string report = FormatReport(result, title), html = ReportHtml(result, title, svg);
     const std::string csv = WritesCsv(result, options) ? CurvesCsv(result, options) : "";
+    const std::string json = ReportJson(result);
     if (!result.curves.empty()) WriteComtrade(CurvesRecording(result), dir + "/curves", ComtradeData::Float32, 2013);
     if (WritesCsv(result, options)) WriteFileAtomically(dir + "/curves.csv", csv);
     WriteFileAtomically(dir + "/plot.svg", svg);
     WriteFileAtomically(dir + "/report.txt", report);
     WriteFileAtomically(dir + "/report.html", html);
+    WriteFileAtomically(dir + "/report.json", json);
 }

@@ -1,5 +1,6 @@
 #include "plan.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cmath>
@@ -7,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iomanip>
 #include <sstream>
 
 #include "frame/channel_info.h"
@@ -54,24 +56,35 @@ const FieldLayout* FindField(const std::string& name) {
 struct Token {
     std::string text;
     int column;
-    bool word;  // false for the punctuation = ( ) ,
+    bool word;            // false for the punctuation = ( ) ,
+    bool quoted = false;  // written in double quotes: a name, whatever it holds
 };
 
-std::vector<Token> Tokenize(const std::string& line) {
+// Words, the punctuation = ( ) , and "quoted names". A # followed by a digit
+// is a channel by its number (#9); any other # begins a comment.
+std::vector<Token> Tokenize(const std::string& line, const std::string& file, int number) {
     std::vector<Token> tokens;
     std::size_t k = 0;
     while (k < line.size()) {
         const char c = line[k];
-        if (c == '#') break;
+        const bool reference = c == '#' && k + 1 < line.size() && std::isdigit(static_cast<unsigned char>(line[k + 1]));
+        if (c == '#' && !reference) break;
         if (std::isspace(static_cast<unsigned char>(c))) {
             ++k;
+        } else if (c == '"') {
+            const std::size_t close = line.find('"', k + 1);
+            if (close == std::string::npos) throw InputError(file, number, static_cast<int>(k) + 1, "name without a closing quote");
+            if (close == k + 1) throw InputError(file, number, static_cast<int>(k) + 1, "empty name");
+            tokens.push_back({line.substr(k + 1, close - k - 1), static_cast<int>(k) + 1, true, true});
+            k = close + 1;
         } else if (std::strchr("=(),", c) != nullptr) {
             tokens.push_back({std::string(1, c), static_cast<int>(k) + 1, false});
             ++k;
         } else {
             const std::size_t begin = k;
+            if (reference) ++k;
             while (k < line.size() && !std::isspace(static_cast<unsigned char>(line[k])) &&
-                   std::strchr("=(),#", line[k]) == nullptr)
+                   std::strchr("=(),#\"", line[k]) == nullptr)
                 ++k;
             tokens.push_back({line.substr(begin, k - begin), static_cast<int>(begin) + 1, true});
         }
@@ -147,6 +160,34 @@ private:
 
 bool IsPowerOfTwo(long n) { return n >= 2 && (n & (n - 1)) == 0; }
 
+// "cycle", "1cycle", "4cycles": the number of cycles; 0 for any other text.
+int Cycles(const std::string& text) {
+    std::size_t digits = 0;
+    while (digits < text.size() && std::isdigit(static_cast<unsigned char>(text[digits]))) ++digits;
+    const std::string unit = text.substr(digits);
+    if (unit != "cycle" && unit != "cycles") return 0;
+    if (digits == 0) return 1;
+    if (digits > 6) return 0;
+    return std::atoi(text.substr(0, digits).c_str());
+}
+
+// Edits that turn a into b, letter case aside.
+std::size_t Distance(const std::string& a, const std::string& b) {
+    std::vector<std::size_t> row(b.size() + 1);
+    for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        std::size_t diagonal = row[0];
+        row[0] = i;
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            const std::size_t up = row[j];
+            const bool same = std::tolower(static_cast<unsigned char>(a[i - 1])) == std::tolower(static_cast<unsigned char>(b[j - 1]));
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (same ? 0 : 1)});
+            diagonal = up;
+        }
+    }
+    return row[b.size()];
+}
+
 FieldSetting ParseFieldValue(LineParser& p, const Token& key, const FieldLayout& layout) {
     FieldSetting setting{key.text, {}};
     for (const Token* t : p.List()) setting.values.push_back(p.Number(*t, key.text.c_str()));
@@ -165,24 +206,32 @@ std::string ArgumentNames(const ExportShape& shape) {
 
 class PlanParser {
 public:
-    PlanParser(const std::string& file, const std::vector<std::string>& recorded) : file_(file) {
-        for (const auto& name : recorded) known_.push_back(name);
+    PlanParser(const std::string& file, const std::vector<std::string>& recorded) : file_(file), recorded_(recorded) {
+        plan_.file = file;
+    }
+
+    // The channels the plan defines and their lines, so a use above a definition names it.
+    void CollectDefinition(int number, const std::string& text) {
+        const std::vector<Token> tokens = Tokenize(text, file_, number);
+        if (tokens.size() >= 2 && tokens[0].word && tokens[1].text == "=" && !tokens[1].word)
+            laterLines_.emplace(tokens[0].text, number);
     }
 
     void Line(int number, const std::string& text) {
-        LineParser p(file_, number, Tokenize(text), static_cast<int>(text.size()) + 1);
+        LineParser p(file_, number, Tokenize(text, file_, number), static_cast<int>(text.size()) + 1);
         if (p.AtEnd()) return;
         const Token& first = p.Word("a channel name or a keyword");
-        if (first.text == "block" && !p.PeekIs("=")) {
+        const bool keyword = !first.quoted && !p.PeekIs("=");
+        if (keyword && first.text == "block") {
             const Token& value = p.Word("the block length");
             const long n = p.Integer(value, "the block length");
             if (n < 1) p.Fail(value, "the block length must be at least 1");
             plan_.block = static_cast<int>(n);
-        } else if (first.text == "rate" && !p.PeekIs("=")) {
+        } else if (keyword && first.text == "rate") {
             const Token& value = p.Word("the sample rate");
             plan_.rate = p.Number(value, "the sample rate");
             if (plan_.rate <= 0.0) p.Fail(value, "the sample rate must be positive");
-        } else if (first.text == "set" && !p.PeekIs("=")) {
+        } else if (keyword && first.text == "set") {
             Settings(p, number);
         } else {
             Channel(p, first, number);
@@ -194,16 +243,53 @@ public:
     Plan Finish() { return std::move(plan_); }
 
 private:
-    bool Known(const std::string& name) const {
-        for (const auto& k : known_)
-            if (k == name) return true;
-        return false;
+    // A channel by its quoted or plain name, or by its number in the recording.
+    ChannelRef Resolve(const LineParser& p, const Token& t) const {
+        if (!t.quoted && t.text.size() > 1 && t.text[0] == '#') {
+            char* end = nullptr;
+            const long number = std::strtol(t.text.c_str() + 1, &end, 10);
+            if (*end != '\0' || number < 1 || number > static_cast<long>(recorded_.size()))
+                p.Fail(t, "no channel " + t.text + ": the recording has channels #1 to #" + std::to_string(recorded_.size()));
+            return {recorded_[static_cast<std::size_t>(number - 1)], static_cast<int>(number - 1), -1};
+        }
+        for (std::size_t k = 0; k < plan_.channels.size(); ++k)
+            if (plan_.channels[k].name == t.text) return {t.text, -1, static_cast<int>(k)};
+        std::vector<std::string> numbers;
+        for (std::size_t k = 0; k < recorded_.size(); ++k)
+            if (recorded_[k] == t.text) numbers.push_back("#" + std::to_string(k + 1));
+        if (numbers.size() == 1) return {t.text, std::atoi(numbers[0].c_str() + 1) - 1, -1};
+        if (numbers.size() > 1) {
+            std::string list;
+            for (const auto& n : numbers) list += (list.empty() ? "" : ", ") + n;
+            p.Fail(t, "\"" + t.text + "\" names channels " + list + ": name one by its number");
+        }
+        if (auto later = laterLines_.find(t.text); later != laterLines_.end())
+            p.Fail(t, "channel \"" + t.text + "\" is computed on line " + std::to_string(later->second) +
+                          ", below its use: a channel must be computed before a line uses it");
+        p.Fail(t, "unknown channel \"" + t.text + "\"" + Closest(t.text));
+    }
+
+    // The three existing names nearest to an unknown one, for the message.
+    std::string Closest(const std::string& name) const {
+        std::vector<std::pair<std::size_t, std::string>> ranked;
+        for (std::size_t k = 0; k < recorded_.size(); ++k)
+            ranked.emplace_back(Distance(name, recorded_[k]), "\"" + recorded_[k] + "\" (#" + std::to_string(k + 1) + ")");
+        for (const PlanChannel& c : plan_.channels) ranked.emplace_back(Distance(name, c.name), "\"" + c.name + "\"");
+        std::stable_sort(ranked.begin(), ranked.end(),
+                         [](const auto& a, const auto& b) { return a.first < b.first; });
+        std::string text;
+        for (std::size_t k = 0; k < ranked.size() && k < 3; ++k) text += (k ? ", " : "; closest: ") + ranked[k].second;
+        return text;
+    }
+
+    bool Defined(const std::string& name) const {
+        return std::find(recorded_.begin(), recorded_.end(), name) != recorded_.end() ||
+               std::any_of(plan_.channels.begin(), plan_.channels.end(), [&](const PlanChannel& c) { return c.name == name; });
     }
 
     void Settings(LineParser& p, int number) {
         const Token& channel = p.Word("a channel name");
-        if (!Known(channel.text)) p.Fail(channel, "unknown channel \"" + channel.text + "\"");
-        RecordSettings settings{channel.text, {}, number};
+        RecordSettings settings{Resolve(p, channel), {}, number};
         while (!p.AtEnd()) {
             const Token& key = p.Word("a field name");
             const FieldLayout* layout = FindField(key.text);
@@ -215,7 +301,7 @@ private:
     }
 
     void Channel(LineParser& p, const Token& name, int number) {
-        if (Known(name.text)) p.Fail(name, "channel \"" + name.text + "\" is defined twice");
+        if (Defined(name.text)) p.Fail(name, "channel \"" + name.text + "\" is defined twice");
         PlanChannel c;
         c.name = name.text;
         c.label = name.text;
@@ -227,10 +313,15 @@ private:
         Arguments(p, c, exportName);
         if (p.PeekIs("from")) {
             p.Take();
-            while (!p.AtEnd() && p.Peek().word && !p.PeekIs("=", 1) && p.Peek().text != "plot") {
+            while (!p.AtEnd() && p.Peek().word && !p.PeekIs("=", 1) && (p.Peek().quoted || p.Peek().text != "plot")) {
                 const Token& source = p.Take();
-                if (!Known(source.text)) p.Fail(source, "unknown channel \"" + source.text + "\"");
-                c.sources.push_back(source.text);
+                c.sources.push_back(Resolve(p, source));
+                // Whole-record channels are computed after the block phase, too late for a block export.
+                const int k = c.sources.back().computed;
+                if (c.shape->kind == ExportKind::Block && k >= 0 &&
+                    plan_.channels[static_cast<std::size_t>(k)].shape->kind == ExportKind::WholeRecord)
+                    p.Fail(source, "\"" + source.text + "\" is a whole-record channel, computed after the block phase: "
+                                   "the block export " + c.shape->name + " cannot read it");
             }
         }
         CheckSourceCount(p, c, exportName);
@@ -243,7 +334,6 @@ private:
             p.Expect("=");
             Setting(p, c, key);
         }
-        known_.push_back(c.name);
         plan_.channels.push_back(std::move(c));
     }
 
@@ -264,14 +354,21 @@ private:
             const Token& t = *values[k];
             ArgumentValue v;
             v.type = a.type;
+            const bool window = a.name == "fftSize" || a.name == "windowSize";
+            if (const int cycles = Cycles(t.text); cycles > 0) {
+                if (!window) p.Fail(t, "cycles stand for a window length (fftSize, windowSize), not for " + a.name);
+                c.cycleArguments.push_back({k, cycles, t.column});
+                c.planArguments.push_back(v);
+                continue;
+            }
             if (a.type == 'i') v.i = static_cast<int32_t>(p.Integer(t, a.name.c_str()));
             else if (a.type == 'f') v.f = static_cast<float>(p.Number(t, a.name.c_str()));
             else v.d = p.Number(t, a.name.c_str());
-            // The library ends the process on such a window; the host refuses it first.
+            // The library ends the process on such a window, or reduces it
+            // with a stride that does not fit it; the host refuses it first.
             if (a.name == "fftSize") {
                 if (v.i < 4) p.Fail(t, "window length " + t.text + " is below 4");
-                if ((v.i <= 64 || c.shape->powerOfTwoAnySize) && !IsPowerOfTwo(v.i))
-                    p.Fail(t, "window length " + t.text + " is not a power of two");
+                if (!IsPowerOfTwo(v.i)) p.Fail(t, "window length " + t.text + " is not a power of two");
             }
             if (a.name == "windowSize" && v.i < 1) p.Fail(t, "window length " + t.text + " is below 1");
             c.planArguments.push_back(v);
@@ -287,11 +384,10 @@ private:
         if (c.shape->sources == 0 && c.shape->name != "GetPowerAvgSelf") {
             wanted = 2;
             if (given == 2) {
-                const auto& chans = plan_.channels;
-                const std::size_t n = chans.size();
-                if (n < 2 || chans[n - 2].name != c.sources[0] || chans[n - 1].name != c.sources[1])
+                const int n = static_cast<int>(plan_.channels.size());
+                if (n < 2 || c.sources[0].computed != n - 2 || c.sources[1].computed != n - 1)
                     p.Fail(exportName, exportName.text + " reads the two channels listed just before it: define " +
-                                           c.sources[0] + " and " + c.sources[1] + " on the two lines above");
+                                           c.sources[0].name + " and " + c.sources[1].name + " on the two lines above");
             }
         }
         if (wanted >= 0 && given != wanted)
@@ -302,6 +398,7 @@ private:
     void Setting(LineParser& p, PlanChannel& c, const Token& key) {
         if (const FieldLayout* layout = FindField(key.text)) {
             c.fields.push_back(ParseFieldValue(p, key, *layout));
+            c.fieldsSet.push_back(key.text);
             return;
         }
         for (const ExportArgument& a : c.shape->arguments)
@@ -332,9 +429,7 @@ private:
             else if (value.text == "last") c.statistic = Statistic::Last;
             else p.Fail(value, "expected mean, rms or last, found \"" + value.text + "\"");
         } else if (key.text == "of") {
-            const Token& value = p.Word("a channel name");
-            if (!Known(value.text)) p.Fail(value, "unknown channel \"" + value.text + "\"");
-            c.summaryOf = value.text;
+            c.summaryOf = Resolve(p, p.Word("a channel name"));
         } else if (key.text == "puParams") {
             for (const Token* t : p.List()) c.puParams.push_back(static_cast<float>(p.Number(*t, "puParams")));
         } else {
@@ -343,7 +438,8 @@ private:
     }
 
     std::string file_;
-    std::vector<std::string> known_;
+    std::vector<std::string> recorded_;
+    std::map<std::string, int> laterLines_;
     Plan plan_;
 };
 
@@ -351,13 +447,54 @@ private:
 
 Plan ParsePlan(const std::string& text, const std::string& file, const std::vector<std::string>& recorded) {
     PlanParser parser(file, recorded);
-    std::istringstream lines(text);
-    int number = 0;
-    for (std::string line; std::getline(lines, line);) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
-        parser.Line(++number, line);
+        lines.push_back(line);
     }
+    for (std::size_t k = 0; k < lines.size(); ++k) parser.CollectDefinition(static_cast<int>(k) + 1, lines[k]);
+    for (std::size_t k = 0; k < lines.size(); ++k) parser.Line(static_cast<int>(k) + 1, lines[k]);
     return parser.Finish();
+}
+
+std::vector<int> Plan::UsedRecorded() const {
+    std::vector<int> used;
+    auto Use = [&](const ChannelRef& r) {
+        if (r.recorded >= 0) used.push_back(r.recorded);
+    };
+    for (const PlanChannel& c : channels) {
+        for (const ChannelRef& r : c.sources) Use(r);
+        if (c.summaryOf) Use(*c.summaryOf);
+    }
+    for (const RecordSettings& s : settings) Use(s.channel);
+    std::sort(used.begin(), used.end());
+    used.erase(std::unique(used.begin(), used.end()), used.end());
+    return used;
+}
+
+void ResolveCycles(Plan& plan, double samplesPerCycle, double rate) {
+    for (PlanChannel& c : plan.channels) {
+        for (const CycleArgument& a : c.cycleArguments) {
+            const std::string written = (a.cycles == 1 ? "a cycle" : std::to_string(a.cycles) + " cycles");
+            auto Fail = [&](const std::string& message) { throw InputError(plan.file, c.line, a.column, message); };
+            if (samplesPerCycle <= 0.0) Fail("cycles need the line frequency: give --line-frequency HZ");
+            const double exact = a.cycles * samplesPerCycle;
+            std::ostringstream at;
+            at << std::setprecision(8) << written << " is " << exact << " samples at " << rate << " S/s";
+            if (std::fabs(exact - std::round(exact)) > 1e-6 * exact)
+                Fail(at.str() + ", not a whole number (--resample auto makes a cycle a power-of-two number of samples)");
+            // The per-sample exports average over windowSize / divisor samples: that is the length in cycles.
+            std::string name;
+            for (std::size_t k = 0, plan = 0; k < c.shape->arguments.size(); ++k)
+                if (c.shape->arguments[k].fromPlan && plan++ == a.argument) name = c.shape->arguments[k].name;
+            const long samples = std::lround(exact);
+            if (name == "fftSize" && !IsPowerOfTwo(samples))
+                Fail(at.str() + ", not a power of two: " + c.shape->name + " needs one (--resample auto makes it one)");
+            c.planArguments[a.argument].i = static_cast<int32_t>(
+                name == "windowSize" && c.shape->averageDivisor > 0 ? samples * c.shape->averageDivisor : samples);
+        }
+    }
 }
 
 Plan ReadPlanFile(const std::string& path, const std::vector<std::string>& recorded) {

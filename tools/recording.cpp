@@ -8,14 +8,19 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iomanip>
 #include <limits>
+#include <memory>
 #include <sstream>
 
 #include "input_error.h"
 
 namespace {
+
+// Positions handed to a sink at a time: a few megabytes of any data file.
+constexpr std::size_t kChunk = std::size_t(1) << 16;
 
 // One comma-separated field with the column it starts at (1-based).
 struct Field {
@@ -44,17 +49,24 @@ std::vector<Field> SplitFields(const std::string& line, char separator = ',') {
     return fields;
 }
 
-// A text file as lines, read whole; an unreadable file is an input error.
-std::vector<std::string> ReadLines(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw InputError(path, 0, 0, "cannot open the file");
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        lines.push_back(line);
+// A text file line by line, line ends of either kind.
+class LineReader {
+public:
+    explicit LineReader(const std::string& path) : in_(path, std::ios::binary) {
+        if (!in_) throw InputError(path, 0, 0, "cannot open the file");
     }
-    return lines;
-}
+    bool Next(std::string& line) {
+        if (!std::getline(in_, line)) return false;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        ++number_;
+        return true;
+    }
+    int Number() const { return number_; }  // of the last line read, from 1
+
+private:
+    std::ifstream in_;
+    int number_ = 0;
+};
 
 double ParseNumber(const std::string& file, int line, const Field& field, const char* what) {
     const char* text = field.text.c_str();
@@ -67,12 +79,12 @@ double ParseNumber(const std::string& file, int line, const Field& field, const 
     return value;
 }
 
-long ParseInteger(const std::string& file, int line, const Field& field, const char* what) {
+long long ParseInteger(const std::string& file, int line, const Field& field, const char* what) {
     const double value = ParseNumber(file, line, field, what);
-    if (value != std::floor(value) || std::fabs(value) > 2147483647.0)
+    if (value != std::floor(value) || std::fabs(value) > 9007199254740992.0)
         throw InputError(file, line, field.column, std::string("expected a whole number for ") + what + ": \"" +
                                                        field.text + "\"");
-    return static_cast<long>(value);
+    return static_cast<long long>(value);
 }
 
 // "12A" or "3D": the count before the letter.
@@ -81,7 +93,7 @@ long ParseCount(const std::string& file, int line, const Field& field, char lett
     if (text.empty() || std::toupper(static_cast<unsigned char>(text.back())) != letter)
         throw InputError(file, line, field.column, std::string("expected a channel count ending in ") + letter);
     text.pop_back();
-    return ParseInteger(file, line, {text, field.column}, "the channel count");
+    return static_cast<long>(ParseInteger(file, line, {text, field.column}, "the channel count"));
 }
 
 const Field& FieldAt(const std::string& file, int line, const std::vector<Field>& fields, std::size_t k,
@@ -107,11 +119,6 @@ bool EndsWithNoCase(const std::string& s, const std::string& suffix) {
     return true;
 }
 
-struct AnalogDefinition {
-    std::string name, unit;
-    double a = 1.0, b = 0.0, factor = 1.0;  // factor turns secondary into primary values
-};
-
 template <class T>
 T ReadLittle(const unsigned char* p) {
     T value;
@@ -119,183 +126,278 @@ T ReadLittle(const unsigned char* p) {
     return value;
 }
 
-}  // namespace
+// Collects the chosen channels' samples of consecutive positions and hands
+// them to the sink a chunk at a time.
+class ChunkWriter {
+public:
+    ChunkWriter(std::size_t channels, std::size_t first, const SampleSink& sink)
+        : columns_(channels, std::vector<float>(kChunk)), first_(first), sink_(sink) {}
+    void Set(std::size_t k, float v) { columns_[k][filled_] = v; }
+    void EndRow() {
+        if (++filled_ == kChunk) Flush();
+    }
+    void Flush() {
+        if (filled_ == 0) return;
+        std::vector<const float*> values;
+        for (const auto& c : columns_) values.push_back(c.data());
+        sink_(values, first_, filled_);
+        first_ += filled_;
+        filled_ = 0;
+    }
 
-const RecordedChannel* Recording::Find(const std::string& name) const {
-    for (const RecordedChannel& c : channels)
-        if (c.name == name) return &c;
-    return nullptr;
+private:
+    std::vector<std::vector<float>> columns_;
+    std::size_t first_, filled_ = 0;
+    const SampleSink& sink_;
+};
+
+float Scaled(const RecordedChannel& c, double raw) { return static_cast<float>((c.a * raw + c.b) * c.factor); }
+
+std::size_t BytesPerAnalog(ComtradeData type) { return type == ComtradeData::Binary ? 2 : 4; }
+
+std::size_t AnalogCount(const RecordingFile& f) {
+    return static_cast<std::size_t>(std::count_if(f.channels.begin(), f.channels.end(),
+                                                  [](const RecordedChannel& c) { return !c.digital; }));
 }
 
-Recording ReadRecording(const std::string& path, double rateOverride) {
-    if (EndsWithNoCase(path, ".cfg")) return ReadComtrade(path);
-    if (EndsWithNoCase(path, ".dat")) return ReadComtrade(ReplaceExtension(path, ".cfg"));
-    return ReadCsv(path, rateOverride);
+std::size_t RecordSize(const RecordingFile& f) {
+    const std::size_t analogs = AnalogCount(f), digitals = f.channels.size() - analogs;
+    return 8 + BytesPerAnalog(f.type) * analogs + 2 * ((digitals + 15) / 16);
 }
 
-Recording ReadComtrade(const std::string& cfgPath) {
-    const std::vector<std::string> lines = ReadLines(cfgPath);
-    std::size_t next = 0;
-    auto Line = [&](const char* what) -> std::vector<Field> {
-        if (next >= lines.size())
-            throw InputError(cfgPath, static_cast<int>(next + 1), 1, std::string("missing line: ") + what);
-        return SplitFields(lines[next++]);
-    };
-    auto Number = [&](const Field& f, const char* what) { return ParseNumber(cfgPath, static_cast<int>(next), f, what); };
-    auto Integer = [&](const Field& f, const char* what) { return ParseInteger(cfgPath, static_cast<int>(next), f, what); };
-    auto At = [&](const std::vector<Field>& f, std::size_t k, const char* what) -> const Field& {
-        return FieldAt(cfgPath, static_cast<int>(next), f, k, what);
-    };
+// ---- COMTRADE configuration ----
 
-    const auto station = Line("station and revision year");
-    int revision = 1991;
-    if (station.size() >= 3 && !station[2].text.empty())
-        revision = static_cast<int>(Integer(station[2], "the revision year"));
-    const auto counts = Line("channel counts");
-    const long total = Integer(At(counts, 0, "total channel count"), "the total channel count");
-    const long analogCount = ParseCount(cfgPath, static_cast<int>(next), At(counts, 1, "analog count"), 'A');
-    const long digitalCount = ParseCount(cfgPath, static_cast<int>(next), At(counts, 2, "digital count"), 'D');
-    if (analogCount + digitalCount != total || analogCount < 0 || digitalCount < 0)
-        throw InputError(cfgPath, static_cast<int>(next), counts[0].column,
-                         "the channel counts do not add up: " + std::to_string(total) + " is not " +
-                             std::to_string(analogCount) + " + " + std::to_string(digitalCount));
+// The configuration line by line, each failure naming its line and column.
+class CfgReader {
+public:
+    explicit CfgReader(const std::string& path) : path_(path), reader_(path) {}
+    std::vector<Field> Line(const char* what) {
+        std::string text;
+        if (!reader_.Next(text)) Fail(1, std::string("missing line: ") + what, 1);
+        return SplitFields(text);
+    }
+    [[noreturn]] void Fail(int column, const std::string& message, int lineOffset = 0) const {
+        throw InputError(path_, reader_.Number() + lineOffset, column, message);
+    }
+    double Number(const Field& f, const char* what) const { return ParseNumber(path_, reader_.Number(), f, what); }
+    long long Integer(const Field& f, const char* what) const { return ParseInteger(path_, reader_.Number(), f, what); }
+    const Field& At(const std::vector<Field>& f, std::size_t k, const char* what) const {
+        return FieldAt(path_, reader_.Number(), f, k, what);
+    }
+    int LineNumber() const { return reader_.Number(); }
+    const std::string& Path() const { return path_; }
 
-    std::vector<AnalogDefinition> analogs;
-    for (long k = 0; k < analogCount; ++k) {
-        const auto f = Line("analog channel");
-        AnalogDefinition d;
-        d.name = At(f, 1, "channel name").text;
-        d.unit = At(f, 4, "unit").text;
-        d.a = Number(At(f, 5, "multiplier a"), "the multiplier a");
-        d.b = Number(At(f, 6, "offset b"), "the offset b");
-        if (f.size() >= 13 && !f[12].text.empty()) {
-            const double primary = Number(f[10], "the primary factor");
-            const double secondary = Number(f[11], "the secondary factor");
-            const char ps = static_cast<char>(std::toupper(static_cast<unsigned char>(f[12].text[0])));
-            if (ps != 'P' && ps != 'S')
-                throw InputError(cfgPath, static_cast<int>(next), f[12].column, "expected P or S, not \"" + f[12].text + "\"");
-            if (ps == 'S') {
-                if (secondary == 0.0)
-                    throw InputError(cfgPath, static_cast<int>(next), f[11].column, "the secondary factor is zero");
-                d.factor = primary / secondary;
-            }
+private:
+    std::string path_;
+    LineReader reader_;
+};
+
+// A line's fields joined again as written (the times' "date,time").
+std::string JoinedFields(const std::vector<Field>& fields) {
+    std::string text;
+    for (const Field& f : fields) text += (text.empty() ? "" : ",") + f.text;
+    return text;
+}
+
+// "n,name,phase,circuit,unit,a,b,skew,min,max,primary,secondary,P|S"; a digital line ends after the circuit.
+RecordedChannel ChannelLine(CfgReader& cfg, bool digital) {
+    const auto f = cfg.Line(digital ? "digital channel" : "analog channel");
+    RecordedChannel d;
+    d.name = cfg.At(f, 1, "channel name").text;
+    d.phase = f.size() > 2 ? f[2].text : "";
+    d.circuit = f.size() > 3 ? f[3].text : "";
+    d.digital = digital;
+    if (digital) return d;
+    d.unit = cfg.At(f, 4, "unit").text;
+    d.a = cfg.Number(cfg.At(f, 5, "multiplier a"), "the multiplier a");
+    d.b = cfg.Number(cfg.At(f, 6, "offset b"), "the offset b");
+    if (f.size() >= 13 && !f[12].text.empty()) {
+        const double primary = cfg.Number(f[10], "the primary factor");
+        const double secondary = cfg.Number(f[11], "the secondary factor");
+        const char ps = static_cast<char>(std::toupper(static_cast<unsigned char>(f[12].text[0])));
+        if (ps != 'P' && ps != 'S') cfg.Fail(f[12].column, "expected P or S, not \"" + f[12].text + "\"");
+        if (ps == 'S') {
+            if (secondary == 0.0) cfg.Fail(f[11].column, "the secondary factor is zero");
+            d.factor = primary / secondary;
         }
-        analogs.push_back(d);
     }
-    std::vector<std::string> digitals;
-    for (long k = 0; k < digitalCount; ++k) {
-        const auto f = Line("digital channel");
-        digitals.push_back(At(f, 1, "channel name").text);
+    return d;
+}
+
+void ChannelLines(CfgReader& cfg, RecordingFile& file) {
+    const auto counts = cfg.Line("channel counts");
+    const long long total = cfg.Integer(cfg.At(counts, 0, "total channel count"), "the total channel count");
+    const long analogs = ParseCount(cfg.Path(), cfg.LineNumber(), cfg.At(counts, 1, "analog count"), 'A');
+    const long digitals = ParseCount(cfg.Path(), cfg.LineNumber(), cfg.At(counts, 2, "digital count"), 'D');
+    if (analogs + digitals != total || analogs < 0 || digitals < 0)
+        cfg.Fail(counts[0].column, "the channel counts do not add up: " + std::to_string(total) + " is not " +
+                                       std::to_string(analogs) + " + " + std::to_string(digitals));
+    for (long k = 0; k < analogs + digitals; ++k) file.channels.push_back(ChannelLine(cfg, k >= analogs));
+}
+
+// The rate lines; returns the last sample number the configuration announces.
+long long RateLines(CfgReader& cfg, RecordingFile& file) {
+    const auto frequency = cfg.Line("line frequency");
+    if (!frequency.empty() && !frequency[0].text.empty()) file.lineFrequency = cfg.Number(frequency[0], "the line frequency");
+    const long long rates = cfg.Integer(cfg.At(cfg.Line("number of sample rates"), 0, "number of sample rates"),
+                                        "the number of sample rates");
+    long long samples = 0;
+    for (long long k = 0; k < std::max(rates, 1LL); ++k) {
+        const auto f = cfg.Line("sample rate and last sample");
+        const double rate = cfg.Number(cfg.At(f, 0, "sample rate"), "the sample rate");
+        if (k > 0 && rate != file.sampleRate) cfg.Fail(f[0].column, "several sample rates in one recording are not supported");
+        file.sampleRate = rate;
+        samples = cfg.Integer(cfg.At(f, 1, "last sample number"), "the last sample number");
     }
-    Line("line frequency");
-    const auto rates = Line("number of sample rates");
-    const long nrates = Integer(At(rates, 0, "number of sample rates"), "the number of sample rates");
-    double rate = 0.0;
-    long samples = 0;
-    for (long k = 0; k < std::max(nrates, 1L); ++k) {
-        const auto f = Line("sample rate and last sample");
-        const double samp = Number(At(f, 0, "sample rate"), "the sample rate");
-        if (k > 0 && samp != rate)
-            throw InputError(cfgPath, static_cast<int>(next), f[0].column,
-                             "several sample rates in one recording are not supported");
-        rate = samp;
-        samples = Integer(At(f, 1, "last sample number"), "the last sample number");
-    }
-    Line("start time");
-    const std::string startTime = Trim(lines[next - 1]);  // kept as written, for the curves' record
-    Line("trigger time");
-    const std::string triggerTime = Trim(lines[next - 1]);
-    const auto typeLine = Line("data file type");
-    std::string type = At(typeLine, 0, "data file type").text;
+    // The times are kept as written, for the curves' record.
+    file.startTime = JoinedFields(cfg.Line("start time"));
+    file.triggerTime = JoinedFields(cfg.Line("trigger time"));
+    const auto typeLine = cfg.Line("data file type");
+    std::string type = cfg.At(typeLine, 0, "data file type").text;
     std::transform(type.begin(), type.end(), type.begin(), [](unsigned char c) { return std::toupper(c); });
-    ComtradeData dataType;
-    if (type == "ASCII") dataType = ComtradeData::Ascii;
-    else if (type == "BINARY") dataType = ComtradeData::Binary;
-    else if (type == "BINARY32") dataType = ComtradeData::Binary32;
-    else if (type == "FLOAT32") dataType = ComtradeData::Float32;
-    else throw InputError(cfgPath, static_cast<int>(next), typeLine[0].column, "unknown data file type \"" + typeLine[0].text + "\"");
-    (void)revision;
-    if (nrates < 1 || rate <= 0.0)
-        throw InputError(cfgPath, static_cast<int>(next), 1, "the recording states no sample rate");
-
-    Recording recording;
-    recording.sampleRate = rate;
-    recording.startTime = startTime;
-    recording.triggerTime = triggerTime;
-    for (const auto& d : analogs) recording.channels.push_back({d.name, d.unit, {}});
-    for (const auto& name : digitals) recording.channels.push_back({name, "", {}});
-    const std::string datPath = ReplaceExtension(cfgPath, dataType == ComtradeData::Ascii ? ".dat" : ".dat");
-    auto Store = [&](std::size_t k, double raw) {
-        const AnalogDefinition& d = analogs[k];
-        recording.channels[k].samples.push_back(static_cast<float>((d.a * raw + d.b) * d.factor));
-    };
-    auto StoreDigital = [&](std::size_t k, int bit) {
-        recording.channels[analogs.size() + k].samples.push_back(static_cast<float>(bit));
-    };
-
-    if (dataType == ComtradeData::Ascii) {
-        const std::vector<std::string> data = ReadLines(datPath);
-        for (std::size_t n = 0; n < data.size(); ++n) {
-            if (Trim(data[n]).empty()) continue;
-            const auto f = SplitFields(data[n]);
-            const int line = static_cast<int>(n + 1);
-            if (f.size() < static_cast<std::size_t>(2 + analogCount + digitalCount))
-                throw InputError(datPath, line, f.back().column,
-                                 "expected " + std::to_string(2 + analogCount + digitalCount) + " fields, found " +
-                                     std::to_string(f.size()));
-            for (long k = 0; k < analogCount; ++k)
-                Store(k, ParseNumber(datPath, line, f[2 + k], "an analog value"));
-            for (long k = 0; k < digitalCount; ++k)
-                StoreDigital(k, ParseInteger(datPath, line, f[2 + analogCount + k], "a digital value") != 0);
-        }
-    } else {
-        std::ifstream in(datPath, std::ios::binary);
-        if (!in) throw InputError(datPath, 0, 0, "cannot open the file");
-        const std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        const std::size_t analogWidth = dataType == ComtradeData::Binary ? 2 : 4;
-        const std::size_t digitalWords = static_cast<std::size_t>((digitalCount + 15) / 16);
-        const std::size_t recordSize = 8 + analogWidth * analogCount + 2 * digitalWords;
-        if (bytes.size() % recordSize != 0)
-            throw InputError(datPath, 0, 0, "the file size " + std::to_string(bytes.size()) +
-                                                " is not a whole number of " + std::to_string(recordSize) + "-byte samples");
-        for (std::size_t at = 0; at < bytes.size(); at += recordSize) {
-            const unsigned char* p = bytes.data() + at + 8;
-            for (long k = 0; k < analogCount; ++k, p += analogWidth) {
-                if (dataType == ComtradeData::Binary) Store(k, ReadLittle<int16_t>(p));
-                else if (dataType == ComtradeData::Binary32) Store(k, ReadLittle<int32_t>(p));
-                else Store(k, ReadLittle<float>(p));
-            }
-            for (long k = 0; k < digitalCount; ++k)
-                StoreDigital(k, (ReadLittle<uint16_t>(p + 2 * (k / 16)) >> (k % 16)) & 1);
-        }
-    }
-    if (!recording.channels.empty() && samples > 0 && recording.Length() < static_cast<std::size_t>(samples))
-        throw InputError(datPath, 0, 0, "the configuration announces " + std::to_string(samples) +
-                                            " samples, the data file holds " + std::to_string(recording.Length()));
-    for (auto& c : recording.channels) c.samples.resize(std::min<std::size_t>(c.samples.size(), samples > 0 ? samples : c.samples.size()));
-    return recording;
+    if (type == "ASCII") file.type = ComtradeData::Ascii;
+    else if (type == "BINARY") file.type = ComtradeData::Binary;
+    else if (type == "BINARY32") file.type = ComtradeData::Binary32;
+    else if (type == "FLOAT32") file.type = ComtradeData::Float32;
+    else cfg.Fail(typeLine[0].column, "unknown data file type \"" + typeLine[0].text + "\"");
+    if (rates < 1 || file.sampleRate <= 0.0) cfg.Fail(1, "the recording states no sample rate");
+    return samples;
 }
 
-Recording ReadCsv(const std::string& path, double rateOverride) {
-    const std::vector<std::string> lines = ReadLines(path);
-    Recording recording;
-    std::size_t n = 0;
-    double statedRate = 0.0;
-    // Leading comment lines; "# rate 12800" states the sample rate.
-    for (; n < lines.size() && (Trim(lines[n]).empty() || Trim(lines[n])[0] == '#'); ++n) {
-        std::istringstream words(Trim(lines[n]).substr(Trim(lines[n]).empty() ? 0 : 1));
-        std::string key;
-        if (words >> key && key == "rate") {
-            std::string value;
-            words >> value;
-            statedRate = ParseNumber(path, static_cast<int>(n + 1), {value, static_cast<int>(lines[n].find(value)) + 1}, "the rate");
-        }
+// The positions the data file holds: announced, and checked against its size.
+std::size_t DataLength(const RecordingFile& file, long long announced) {
+    long long samples = announced;
+    if (file.type != ComtradeData::Ascii) {
+        std::error_code error;
+        const unsigned long long bytes = std::filesystem::file_size(file.dataPath, error);
+        if (error) throw InputError(file.dataPath, 0, 0, "cannot open the file");
+        const std::size_t recordSize = RecordSize(file);
+        if (bytes % recordSize != 0)
+            throw InputError(file.dataPath, 0, 0, "the file size " + std::to_string(bytes) + " is not a whole number of " +
+                                                      std::to_string(recordSize) + "-byte samples");
+        const unsigned long long held = bytes / recordSize;
+        if (samples > 0 && held < static_cast<unsigned long long>(samples))
+            throw InputError(file.dataPath, 0, 0, "the configuration announces " + std::to_string(samples) +
+                                                      " samples, the data file holds " + std::to_string(held));
+        samples = samples > 0 ? samples : static_cast<long long>(held);
+    } else if (samples <= 0) {
+        LineReader data(file.dataPath);
+        for (std::string line; data.Next(line);) samples += Trim(line).empty() ? 0 : 1;
     }
-    if (n >= lines.size()) throw InputError(path, static_cast<int>(n + 1), 1, "missing header line of channel names");
-    const auto header = SplitFields(lines[n], ',');
-    const int headerLine = static_cast<int>(++n);
-    int timeColumn = -1;
-    std::vector<int> columns;
+    if (static_cast<unsigned long long>(samples) > std::numeric_limits<std::size_t>::max())
+        throw InputError(file.path, 0, 0, "the recording's " + std::to_string(samples) + " samples exceed this build's addresses");
+    return static_cast<std::size_t>(samples);
+}
+
+RecordingFile DescribeComtrade(const std::string& cfgPath) {
+    CfgReader cfg(cfgPath);
+    RecordingFile file;
+    file.path = cfgPath;
+    file.kind = RecordingFile::Kind::Comtrade;
+    cfg.Line("station and revision year");
+    ChannelLines(cfg, file);
+    const long long announced = RateLines(cfg, file);
+    file.dataPath = ReplaceExtension(cfgPath, ".dat");
+    file.length = DataLength(file, announced);
+    return file;
+}
+
+void StreamComtradeAscii(const RecordingFile& file, const std::vector<std::size_t>& chosen, std::size_t from,
+                         std::size_t to, const SampleSink& sink) {
+    const std::size_t fields = 2 + file.channels.size(), analogs = AnalogCount(file);
+    LineReader reader(file.dataPath);
+    ChunkWriter out(chosen.size(), from, sink);
+    std::size_t position = 0;
+    for (std::string line; position < to && reader.Next(line);) {
+        if (Trim(line).empty()) continue;
+        if (position++ < from) continue;
+        const auto f = SplitFields(line);
+        if (f.size() < fields)
+            throw InputError(file.dataPath, reader.Number(), f.back().column,
+                             "expected " + std::to_string(fields) + " fields, found " + std::to_string(f.size()));
+        for (std::size_t k = 0; k < chosen.size(); ++k) {
+            const RecordedChannel& c = file.channels[chosen[k]];
+            const Field& value = f[2 + chosen[k]];
+            if (chosen[k] < analogs) out.Set(k, Scaled(c, ParseNumber(file.dataPath, reader.Number(), value, "an analog value")));
+            else out.Set(k, ParseInteger(file.dataPath, reader.Number(), value, "a digital value") != 0 ? 1.0f : 0.0f);
+        }
+        out.EndRow();
+    }
+    if (position < to)
+        throw InputError(file.dataPath, 0, 0, "the configuration announces " + std::to_string(file.length) +
+                                                  " samples, the data file holds " + std::to_string(position));
+    out.Flush();
+}
+
+// Reads whole chunks of fixed-size samples and takes each chosen channel out
+// of them column by column.
+void StreamComtradeBinary(const RecordingFile& file, const std::vector<std::size_t>& chosen, std::size_t from,
+                          std::size_t to, const SampleSink& sink) {
+    std::unique_ptr<FILE, int (*)(FILE*)> in(std::fopen(file.dataPath.c_str(), "rb"), std::fclose);
+    if (!in) throw InputError(file.dataPath, 0, 0, "cannot open the file");
+    const std::size_t recordSize = RecordSize(file), analogs = AnalogCount(file);
+    const std::size_t width = BytesPerAnalog(file.type);
+    if (fseeko(in.get(), static_cast<off_t>(static_cast<unsigned long long>(from) * recordSize), SEEK_SET) != 0)
+        throw InputError(file.dataPath, 0, 0, "cannot read the file");
+    std::vector<unsigned char> bytes(kChunk * recordSize);
+    std::vector<std::vector<float>> columns(chosen.size(), std::vector<float>(kChunk));
+    std::vector<const float*> values;
+    for (const auto& c : columns) values.push_back(c.data());
+    for (std::size_t first = from; first < to;) {
+        const std::size_t count = std::min(kChunk, to - first);
+        if (std::fread(bytes.data(), recordSize, count, in.get()) != count)
+            throw InputError(file.dataPath, 0, 0, "the data file ends before sample " + std::to_string(first + count));
+        for (std::size_t k = 0; k < chosen.size(); ++k) {
+            const std::size_t channel = chosen[k];
+            float* column = columns[k].data();
+            if (channel >= analogs) {
+                const std::size_t bit = channel - analogs;
+                const unsigned char* p = bytes.data() + 8 + width * analogs + 2 * (bit / 16);
+                for (std::size_t i = 0; i < count; ++i, p += recordSize)
+                    column[i] = static_cast<float>((ReadLittle<uint16_t>(p) >> (bit % 16)) & 1);
+                continue;
+            }
+            const RecordedChannel& c = file.channels[channel];
+            const unsigned char* p = bytes.data() + 8 + width * channel;
+            switch (file.type) {
+                case ComtradeData::Binary:
+                    for (std::size_t i = 0; i < count; ++i, p += recordSize) column[i] = Scaled(c, ReadLittle<int16_t>(p));
+                    break;
+                case ComtradeData::Binary32:
+                    for (std::size_t i = 0; i < count; ++i, p += recordSize) column[i] = Scaled(c, ReadLittle<int32_t>(p));
+                    break;
+                default:
+                    for (std::size_t i = 0; i < count; ++i, p += recordSize) column[i] = Scaled(c, ReadLittle<float>(p));
+                    break;
+            }
+        }
+        sink(values, first, count);
+        first += count;
+    }
+}
+
+// ---- CSV ----
+
+RecordingFile DescribeCsv(const std::string& path, double rateOverride) {
+    RecordingFile file;
+    file.path = file.dataPath = path;
+    file.kind = RecordingFile::Kind::Csv;
+    LineReader reader(path);
+    std::string line;
+    double statedRate = 0.0;
+    // Leading comment lines; "# rate 12800" states the sample rate, "# line-frequency 50" the line frequency.
+    while (reader.Next(line) && (Trim(line).empty() || Trim(line)[0] == '#')) {
+        std::istringstream words(Trim(line).substr(Trim(line).empty() ? 0 : 1));
+        std::string key, value;
+        if (!(words >> key >> value)) continue;
+        const Field field{value, static_cast<int>(line.find(value)) + 1};
+        if (key == "rate") statedRate = ParseNumber(path, reader.Number(), field, "the rate");
+        if (key == "line-frequency") file.lineFrequency = ParseNumber(path, reader.Number(), field, "the line frequency");
+    }
+    if (Trim(line).empty() || Trim(line)[0] == '#')
+        throw InputError(path, reader.Number() + 1, 1, "missing header line of channel names");
+    const int headerLine = reader.Number();
+    const auto header = SplitFields(line, ',');
     for (std::size_t k = 0; k < header.size(); ++k) {
         std::string name = header[k].text, unit;
         if (const auto open = name.find('['); open != std::string::npos) {
@@ -309,51 +411,203 @@ Recording ReadCsv(const std::string& path, double rateOverride) {
         std::string lower = name;
         std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
         if (k == 0 && (lower == "time" || lower == "t")) {
-            timeColumn = 0;
+            file.timeColumns = 1;
             continue;
         }
-        for (const auto& c : recording.channels)
+        for (const auto& c : file.channels)
             if (c.name == name) throw InputError(path, headerLine, header[k].column, "channel \"" + name + "\" named twice");
-        recording.channels.push_back({name, unit, {}});
-        columns.push_back(static_cast<int>(k));
+        RecordedChannel c;
+        c.name = name;
+        c.unit = unit;
+        file.channels.push_back(c);
     }
+    file.firstDataLine = static_cast<std::size_t>(headerLine);
     std::vector<double> times;
-    for (; n < lines.size(); ++n) {
-        if (Trim(lines[n]).empty()) continue;
-        const auto f = SplitFields(lines[n], ',');
-        const int line = static_cast<int>(n + 1);
-        if (f.size() != header.size())
-            throw InputError(path, line, f.back().column, "expected " + std::to_string(header.size()) +
-                                                              " values, found " + std::to_string(f.size()));
-        if (timeColumn == 0) times.push_back(ParseNumber(path, line, f[0], "the time"));
-        for (std::size_t k = 0; k < columns.size(); ++k)
-            recording.channels[k].samples.push_back(
-                static_cast<float>(ParseNumber(path, line, f[columns[k]], "a sample")));
+    while (reader.Next(line)) {
+        if (Trim(line).empty()) continue;
+        ++file.length;
+        if (file.timeColumns == 1 && times.size() < 2)
+            times.push_back(ParseNumber(path, reader.Number(), SplitFields(line, ',')[0], "the time"));
     }
-    recording.sampleRate = rateOverride > 0.0 ? rateOverride : statedRate;
-    if (recording.sampleRate <= 0.0 && times.size() >= 2 && times[1] > times[0])
-        recording.sampleRate = 1.0 / (times[1] - times[0]);
-    if (recording.sampleRate <= 0.0)
+    file.sampleRate = rateOverride > 0.0 ? rateOverride : statedRate;
+    if (file.sampleRate <= 0.0 && times.size() == 2 && times[1] > times[0]) file.sampleRate = 1.0 / (times[1] - times[0]);
+    if (file.sampleRate <= 0.0)
         throw InputError(path, headerLine, 1, "no sample rate: add a line \"# rate N\", a time column, or --rate N");
-    if (recording.Length() == 0) throw InputError(path, headerLine, 1, "the recording has no samples");
+    if (file.length == 0) throw InputError(path, headerLine, 1, "the recording has no samples");
+    return file;
+}
+
+void StreamCsv(const RecordingFile& file, const std::vector<std::size_t>& chosen, std::size_t from, std::size_t to,
+               const SampleSink& sink) {
+    LineReader reader(file.path);
+    std::string line;
+    for (std::size_t k = 0; k < file.firstDataLine; ++k) reader.Next(line);
+    const std::size_t fields = file.channels.size() + static_cast<std::size_t>(file.timeColumns);
+    ChunkWriter out(chosen.size(), from, sink);
+    for (std::size_t position = 0; position < to && reader.Next(line);) {
+        if (Trim(line).empty()) continue;
+        if (position++ < from) continue;
+        const auto f = SplitFields(line, ',');
+        if (f.size() != fields)
+            throw InputError(file.path, reader.Number(), f.back().column,
+                             "expected " + std::to_string(fields) + " values, found " + std::to_string(f.size()));
+        for (std::size_t k = 0; k < chosen.size(); ++k)
+            out.Set(k, static_cast<float>(ParseNumber(file.path, reader.Number(),
+                                                      f[chosen[k] + static_cast<std::size_t>(file.timeColumns)], "a sample")));
+        out.EndRow();
+    }
+    out.Flush();
+}
+
+}  // namespace
+
+const RecordedChannel* Recording::Find(const std::string& name) const {
+    for (const RecordedChannel& c : channels)
+        if (c.name == name) return &c;
+    return nullptr;
+}
+
+std::vector<std::string> RecordingFile::Names() const {
+    std::vector<std::string> names;
+    for (const auto& c : channels) names.push_back(c.name);
+    return names;
+}
+
+RecordingFile OpenRecording(const std::string& path, double rateOverride) {
+    const bool cfg = EndsWithNoCase(path, ".cfg"), dat = EndsWithNoCase(path, ".dat");
+    if ((cfg || dat) && rateOverride > 0.0)
+        throw InputError("command line", 0, 0, "--rate is for CSV files: " + path + " states its own rate in its .cfg");
+    if (cfg) return DescribeComtrade(path);
+    if (dat) return DescribeComtrade(ReplaceExtension(path, ".cfg"));
+    return DescribeCsv(path, rateOverride);
+}
+
+RecordingFile DescribeRecording(const Recording& recording) {
+    RecordingFile file;
+    file.path = "(built-in)";
+    file.sampleRate = recording.sampleRate;
+    file.lineFrequency = recording.lineFrequency;
+    file.startTime = recording.startTime;
+    file.triggerTime = recording.triggerTime;
+    file.length = recording.Length();
+    for (const auto& c : recording.channels) {
+        RecordedChannel d = c;
+        d.samples.clear();
+        file.channels.push_back(d);
+    }
+    file.memory = &recording;
+    return file;
+}
+
+void StreamSamples(const RecordingFile& file, const std::vector<std::size_t>& channels, std::size_t from,
+                   std::size_t to, const SampleSink& sink) {
+    to = std::min(to, file.length);
+    if (from >= to) return;
+    switch (file.kind) {
+        case RecordingFile::Kind::Csv: return StreamCsv(file, channels, from, to, sink);
+        case RecordingFile::Kind::Comtrade:
+            if (file.type == ComtradeData::Ascii) return StreamComtradeAscii(file, channels, from, to, sink);
+            return StreamComtradeBinary(file, channels, from, to, sink);
+        case RecordingFile::Kind::Memory:
+            for (std::size_t first = from; first < to; first += kChunk) {
+                std::vector<const float*> values;
+                for (std::size_t k : channels) values.push_back(file.memory->channels[k].samples.data() + first);
+                sink(values, first, std::min(kChunk, to - first));
+            }
+            return;
+    }
+}
+
+Recording ReadRecording(const std::string& path, double rateOverride) {
+    const RecordingFile file = OpenRecording(path, rateOverride);
+    Recording recording;
+    recording.sampleRate = file.sampleRate;
+    recording.lineFrequency = file.lineFrequency;
+    recording.startTime = file.startTime;
+    recording.triggerTime = file.triggerTime;
+    recording.channels = file.channels;
+    std::vector<std::size_t> all(file.channels.size());
+    for (std::size_t k = 0; k < all.size(); ++k) {
+        all[k] = k;
+        recording.channels[k].samples.reserve(file.length);
+    }
+    StreamSamples(file, all, 0, file.length, [&](const std::vector<const float*>& values, std::size_t, std::size_t count) {
+        for (std::size_t k = 0; k < values.size(); ++k)
+            recording.channels[k].samples.insert(recording.channels[k].samples.end(), values[k], values[k] + count);
+    });
     return recording;
 }
 
 const char* const kNoStartTime = "01/01/1970,00:00:00.000000";
 
+Recording ReadCsv(const std::string& path, double rateOverride) {
+    if (EndsWithNoCase(path, ".cfg") || EndsWithNoCase(path, ".dat")) throw InputError(path, 0, 0, "not a CSV file");
+    return ReadRecording(path, rateOverride);
+}
+
+std::string FormatChannelList(const RecordingFile& file) {
+    std::ostringstream out;
+    out << std::setprecision(10) << file.path << ": " << file.channels.size() << " channels, " << file.length
+        << " samples at " << file.sampleRate << " S/s ("
+        << std::setprecision(6) << static_cast<double>(file.length) / file.sampleRate << " s)";
+    if (file.lineFrequency > 0.0)
+        out << ", line frequency " << file.lineFrequency << " Hz, " << std::setprecision(8)
+            << file.sampleRate / file.lineFrequency << " samples per cycle";
+    out << "\n\n";
+    std::vector<std::vector<std::string>> rows = {{"#", "name", "unit", "phase", "kind", "scaling"}};
+    for (std::size_t k = 0; k < file.channels.size(); ++k) {
+        const RecordedChannel& c = file.channels[k];
+        std::ostringstream scaling;
+        scaling << std::setprecision(9);
+        if (c.digital) scaling << "0/1";
+        else if (file.kind == RecordingFile::Kind::Comtrade) {
+            scaling << c.a << " x raw";
+            if (c.b != 0.0) scaling << (c.b < 0.0 ? " - " : " + ") << std::fabs(c.b);
+            if (c.factor != 1.0) scaling << ", secondary x " << c.factor;
+        } else scaling << "as written";
+        const std::string phase = Trim(c.phase + " " + c.circuit);
+        rows.push_back({"#" + std::to_string(k + 1), "\"" + c.name + "\"", c.unit.empty() ? "-" : c.unit,
+                        phase.empty() ? "-" : phase, c.digital ? "digital" : "analog", scaling.str()});
+    }
+    std::vector<std::size_t> widths(rows[0].size(), 0);
+    for (const auto& row : rows)
+        for (std::size_t k = 0; k < row.size(); ++k) widths[k] = std::max(widths[k], row[k].size());
+    for (const auto& row : rows) {
+        for (std::size_t k = 0; k < row.size(); ++k)
+            out << (k ? "  " : "") << std::left << std::setw(k + 1 == row.size() ? 0 : static_cast<int>(widths[k])) << row[k];
+        out << "\n";
+    }
+    return out.str();
+}
+
 namespace {
+
+// Analog channels first, then the digital ones, as the configuration lists them.
+std::vector<std::size_t> ComtradeOrder(const Recording& r) {
+    std::vector<std::size_t> order;
+    for (int digital = 0; digital < 2; ++digital)
+        for (std::size_t k = 0; k < r.channels.size(); ++k)
+            if (r.channels[k].digital == (digital == 1)) order.push_back(k);
+    return order;
+}
 
 std::string ComtradeConfig(const Recording& r, ComtradeData type, int revision, const std::vector<double>& a) {
     static const char* const kTypes[] = {"ASCII", "BINARY", "BINARY32", "FLOAT32"};
+    const std::vector<std::size_t> order = ComtradeOrder(r);
+    const auto digitals = static_cast<std::size_t>(
+        std::count_if(r.channels.begin(), r.channels.end(), [](const RecordedChannel& c) { return c.digital; }));
     std::ostringstream cfg;
     cfg << std::setprecision(9);
     cfg << "Ampora host,ampora-host," << revision << "\r\n";
-    cfg << r.channels.size() << "," << r.channels.size() << "A,0D\r\n";
-    for (std::size_t k = 0; k < r.channels.size(); ++k) {
-        const auto& c = r.channels[k];
-        cfg << k + 1 << "," << c.name << ",,," << c.unit << "," << a[k] << ",0,0,-2147483647,2147483647,1,1,P\r\n";
+    cfg << r.channels.size() << "," << r.channels.size() - digitals << "A," << digitals << "D\r\n";
+    for (std::size_t n = 0; n < order.size(); ++n) {
+        const auto& c = r.channels[order[n]];
+        const std::size_t number = c.digital ? n + 1 + digitals - r.channels.size() : n + 1;
+        cfg << number << "," << c.name << "," << c.phase << "," << c.circuit << ",";
+        if (c.digital) cfg << "0\r\n";
+        else cfg << c.unit << "," << a[order[n]] << ",0,0,-2147483647,2147483647,1,1,P\r\n";
     }
-    cfg << "50\r\n1\r\n" << r.sampleRate << "," << r.Length() << "\r\n";
+    cfg << r.lineFrequency << "\r\n1\r\n" << r.sampleRate << "," << r.Length() << "\r\n";
     cfg << (r.startTime.empty() ? kNoStartTime : r.startTime) << "\r\n"
         << (r.triggerTime.empty() ? kNoStartTime : r.triggerTime) << "\r\n";
     cfg << kTypes[static_cast<int>(type)] << "\r\n1\r\n";
@@ -368,6 +622,56 @@ void AppendLittle(std::string& out, T value) {
     out.append(bytes, sizeof(T));
 }
 
+// One sample of every channel in the data file's form.
+void AppendComtradeSample(std::string& data, const Recording& r, const std::vector<std::size_t>& order,
+                          ComtradeData type, const std::vector<double>& a, std::size_t n) {
+    const auto stamp = static_cast<uint32_t>(std::llround(static_cast<double>(n) * 1e6 / r.sampleRate));
+    if (type == ComtradeData::Ascii) data += std::to_string(n + 1) + "," + std::to_string(stamp);
+    else {
+        AppendLittle<uint32_t>(data, static_cast<uint32_t>(n + 1));
+        AppendLittle<uint32_t>(data, stamp);
+    }
+    uint16_t word = 0;
+    int bits = 0;
+    for (std::size_t k : order) {
+        const double v = r.channels[k].samples[n];
+        if (r.channels[k].digital) {
+            if (type == ComtradeData::Ascii) data += v != 0.0 ? ",1" : ",0";
+            word = static_cast<uint16_t>(word | (v != 0.0 ? 1u << bits : 0u));
+            if (++bits == 16 && type != ComtradeData::Ascii) AppendLittle<uint16_t>(data, word);
+            if (bits == 16) word = 0, bits = 0;
+            continue;
+        }
+        const long long x = std::llround(v / a[k]);
+        switch (type) {
+            case ComtradeData::Ascii: data += "," + std::to_string(x); break;
+            case ComtradeData::Binary: AppendLittle<int16_t>(data, static_cast<int16_t>(x)); break;
+            case ComtradeData::Binary32: AppendLittle<int32_t>(data, static_cast<int32_t>(x)); break;
+            case ComtradeData::Float32: AppendLittle<float>(data, static_cast<float>(v)); break;
+        }
+    }
+    if (bits > 0 && type != ComtradeData::Ascii) AppendLittle<uint16_t>(data, word);
+    if (type == ComtradeData::Ascii) data += "\r\n";
+}
+
+// Writes what produce() writes into a temporary file renamed into place.
+void WriteAtomically(const std::string& path, const std::function<void(std::ofstream&)>& produce) {
+    const std::string temporary = path + ".tmp" + std::to_string(getpid());
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        produce(out);
+        out.close();
+        if (!out) {
+            std::remove(temporary.c_str());
+            throw InputError(path, 0, 0, "cannot write the file");
+        }
+    }
+    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
+        std::remove(temporary.c_str());
+        throw InputError(path, 0, 0, std::string("cannot write the file (") + std::strerror(errno) + ")");
+    }
+}
+
 }  // namespace
 
 void WriteComtrade(const Recording& r, const std::string& path, ComtradeData type, int revision) {
@@ -380,36 +684,25 @@ void WriteComtrade(const Recording& r, const std::string& path, ComtradeData typ
         for (float v : c.samples) peak = std::max(peak, std::fabs(static_cast<double>(v)));
         a.push_back(type == ComtradeData::Float32 || peak == 0.0 ? 1.0 : peak / range);
     }
-    std::string data;
-    std::ostringstream ascii;
-    const double stepMicroseconds = 1e6 / r.sampleRate;
-    for (std::size_t n = 0; n < r.Length(); ++n) {
-        const auto stamp = static_cast<uint32_t>(std::llround(n * stepMicroseconds));
-        if (type == ComtradeData::Ascii) ascii << n + 1 << "," << stamp;
-        else {
-            AppendLittle<uint32_t>(data, static_cast<uint32_t>(n + 1));
-            AppendLittle<uint32_t>(data, stamp);
-        }
-        for (std::size_t k = 0; k < r.channels.size(); ++k) {
-            const double v = r.channels[k].samples[n];
-            const long long x = std::llround(v / a[k]);
-            switch (type) {
-                case ComtradeData::Ascii: ascii << "," << x; break;
-                case ComtradeData::Binary: AppendLittle<int16_t>(data, static_cast<int16_t>(x)); break;
-                case ComtradeData::Binary32: AppendLittle<int32_t>(data, static_cast<int32_t>(x)); break;
-                case ComtradeData::Float32: AppendLittle<float>(data, static_cast<float>(v)); break;
+    const std::vector<std::size_t> order = ComtradeOrder(r);
+    WriteAtomically(path + ".dat", [&](std::ofstream& out) {
+        std::string data;
+        for (std::size_t n = 0; n < r.Length(); ++n) {
+            AppendComtradeSample(data, r, order, type, a, n);
+            if (data.size() >= (std::size_t(1) << 20) || n + 1 == r.Length()) {
+                out.write(data.data(), static_cast<std::streamsize>(data.size()));
+                data.clear();
             }
         }
-        if (type == ComtradeData::Ascii) ascii << "\r\n";
-    }
-    if (type == ComtradeData::Ascii) data = ascii.str();
+    });
     WriteFileAtomically(path + ".cfg", ComtradeConfig(r, type, revision, a));
-    WriteFileAtomically(path + ".dat", data);
 }
 
 void WriteCsv(const Recording& r, const std::string& path) {
     std::ostringstream out;
-    out << std::setprecision(9) << "# rate " << r.sampleRate << "\ntime [s]";
+    out << std::setprecision(9) << "# rate " << r.sampleRate << "\n";
+    if (r.lineFrequency > 0.0) out << "# line-frequency " << r.lineFrequency << "\n";
+    out << "time [s]";
     for (const auto& c : r.channels) out << "," << c.name << (c.unit.empty() ? "" : " [" + c.unit + "]");
     out << "\n";
     for (std::size_t n = 0; n < r.Length(); ++n) {
@@ -421,18 +714,5 @@ void WriteCsv(const Recording& r, const std::string& path) {
 }
 
 void WriteFileAtomically(const std::string& path, const std::string& text) {
-    const std::string temporary = path + ".tmp" + std::to_string(getpid());
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out.write(text.data(), static_cast<std::streamsize>(text.size()));
-        out.close();
-        if (!out) {
-            std::remove(temporary.c_str());
-            throw InputError(path, 0, 0, "cannot write the file");
-        }
-    }
-    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-        std::remove(temporary.c_str());
-        throw InputError(path, 0, 0, std::string("cannot write the file (") + std::strerror(errno) + ")");
-    }
+    WriteAtomically(path, [&](std::ofstream& out) { out.write(text.data(), static_cast<std::streamsize>(text.size())); });
 }

@@ -53,6 +53,28 @@ ReportTable::Row TableRow(const ReportRow& r) {
     return row;
 }
 
+std::string Plain(double v, int precision = 6) {
+    std::ostringstream s;
+    s << std::setprecision(precision) << v;
+    return s.str();
+}
+
+// The report's lines on the rates, the resampling and the span.
+std::string RecordingLines(const RecordingSummary& r) {
+    if (r.file.empty()) return "";
+    const TimeBase& t = r.timeBase;
+    std::ostringstream out;
+    out << "recorded at " << Plain(r.recordedRate, 9) << " S/s, the library saw " << Plain(t.rate, 9) << " S/s: "
+        << t.reason << "\n";
+    if (r.measuredFrequency > 0.0)
+        out << "measured frequency " << Plain(r.measuredFrequency, 8) << " Hz (" << r.measuredOn << ")\n";
+    out << r.channelsLoaded << " of " << r.channelsInFile << " recorded channels loaded; block phase over "
+        << Plain(r.loadedFrom) << " to " << Plain(r.loadedTo) << " s";
+    if (r.span) out << "; span " << Plain(r.spanFrom) << " to " << Plain(r.spanTo) << " s";
+    out << "\n\n";
+    return out.str();
+}
+
 // Where the block curves are reported over, the summary and the notes:
 // paragraphs separated by blank lines.
 std::string Footer(const RunResult& result, const ReportTable& table) {
@@ -60,8 +82,9 @@ std::string Footer(const RunResult& result, const ReportTable& table) {
     std::vector<std::string> ends;
     for (const ReportRow& r : result.rows)
         if (!r.note.empty() && std::find(ends.begin(), ends.end(), r.note) == ends.end()) ends.push_back(r.note);
-    out << "Block curves: mean (rms where the plan says so) from a quarter into the recording, where ramps and\n"
-           "trackers have settled, to its end"
+    out << (result.recording.span ? "Block curves: mean (rms where the plan says so) over the span, to its end"
+                                  : "Block curves: mean (rms where the plan says so) from a quarter into the recording, "
+                                    "where ramps and\ntrackers have settled, to its end")
         << (ends.empty() ? ".\n"
                          : "; the curves below end earlier, at their last complete window or\n"
                            "tracked period (the values after it wait for samples after the recording's end):\n");
@@ -77,6 +100,8 @@ std::string Footer(const RunResult& result, const ReportTable& table) {
         }
         out << line << "\n";
     }
+    if (!result.warnings.empty()) out << "\nWarnings:\n";
+    for (const std::string& w : result.warnings) out << "  - " << w << "\n";
     out << "\n" << table.checked - table.failed << " of " << table.checked << " checked values within tolerance";
     if (table.absent) out << ", " << table.absent << " export" << (table.absent == 1 ? "" : "s") << " absent from the library";
     out << (table.failed ? " - SELF-CHECK FAILED\n" : "\n");
@@ -133,7 +158,7 @@ std::string FormatReport(const RunResult& result, const std::string& title) {
         }
         out << "\n";
     };
-    out << title << "\n\n";
+    out << title << "\n\n" << RecordingLines(result.recording);
     Print(table.header);
     std::size_t total = 0;
     for (std::size_t w : widths) total += w + 2;
@@ -145,14 +170,15 @@ std::string FormatReport(const RunResult& result, const std::string& title) {
 
 std::string ReportHtml(const RunResult& result, const std::string& title, const std::string& svg) {
     const ReportTable table = BuildReportTable(result);
-    const std::vector<std::string> titleLines = Lines(title);
+    const std::vector<std::string> titleLines = Lines(title + "\n" + RecordingLines(result.recording));
     const std::string heading = titleLines.empty() ? "Ampora report" : titleLines[0];
     std::ostringstream html;
     html << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE html>\n"
             "<html xmlns=\"http://www.w3.org/1999/xhtml\" lang=\"en\">\n<head>\n<meta charset=\"UTF-8\"/>\n<title>"
          << EscapeXml(heading) << "</title>\n<style>" << kStyle << "</style>\n</head>\n<body>\n<h1>" << EscapeXml(heading)
          << "</h1>\n<p>";
-    for (std::size_t k = 1; k < titleLines.size(); ++k) html << (k > 1 ? "<br/>" : "") << EscapeXml(titleLines[k]);
+    for (std::size_t k = 1; k < titleLines.size(); ++k)
+        if (!titleLines[k].empty()) html << (k > 1 ? "<br/>" : "") << EscapeXml(titleLines[k]);
     html << "</p>\n<table>\n<thead><tr>";
     for (const std::string& h : table.header) html << "<th>" << EscapeXml(h) << "</th>";
     html << "</tr></thead>\n<tbody>\n";

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <initializer_list>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,7 @@ public:
         std::memset(storage.get(), fill_, kHostRecordSize);
         auto* record = reinterpret_cast<ChannelInfo*>(storage.get());
         record->ChannelId = channelId;
+        std::lock_guard<std::mutex> lock(recordsMutex_);
         records_.push_back({std::move(storage), {}});
         if (listed) ListAddTail(&list_, record);
         return record;
@@ -106,6 +108,8 @@ private:
 
     void* Allocate(ChannelInfo* owner, std::size_t bytes) {
         void* data = memory_.Bytes(bytes, guarded_);
+        // Arrays may be made for different records from several threads.
+        std::lock_guard<std::mutex> lock(recordsMutex_);
         for (auto& r : records_)
             if (r.storage.get() == reinterpret_cast<unsigned char*>(owner)) r.arrays.push_back({data, bytes});
         return data;
@@ -118,6 +122,7 @@ private:
     bool guarded_;
     LowMemory memory_;
     CPtrList list_;
+    std::mutex recordsMutex_;
     std::vector<Record> records_;
 };
 

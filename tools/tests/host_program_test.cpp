@@ -67,7 +67,8 @@ std::vector<std::string> Names(const Recording& r) {
 
 // ---- Plan parser ----
 
-const std::vector<std::string> kRecorded = {"Ua", "Ub", "Uc", "U12", "U23", "U31", "Ia", "Ib", "Ic", "Key"};
+const std::vector<std::string> kRecorded = {"Ua", "Ub", "Uc", "U12", "U23", "U31", "Ia", "Ib", "Ic", "Key",
+                                            "LINE ULA", "LINE IA", "DI", "DI"};
 
 // The error a plan text gives, "" when it parses.
 std::string PlanError(const std::string& text) {
@@ -90,6 +91,8 @@ TEST(HostPlan, ErrorsNameLineAndColumn) {
         {"P = GetP(256, 4) from Ua Ia", "t.plan:1:15: ", "wrong argument count: GetP takes 1 (fftSize), given 2"},
         {"P = GetP() from Ua Ia", "t.plan:1:10: ", "wrong argument count: GetP takes 1 (fftSize), given 0"},
         {"P = GetP(48) from Ua Ia", "t.plan:1:10: ", "window length 48 is not a power of two"},
+        // Above 64 the library takes every (fftSize/64)-th sample: 100 would transform 64 of its samples.
+        {"P = GetP(100) from Ua Ia", "t.plan:1:10: ", "window length 100 is not a power of two"},
         {"H = GetHarmonicValue(300) from Ia", "t.plan:1:22: ", "window length 300 is not a power of two"},
         {"P = GetP(2) from Ua Ia", "t.plan:1:10: ", "window length 2 is below 4"},
         {"P = GetP(25a) from Ua Ia", "t.plan:1:10: ", "malformed number for fftSize: \"25a\""},
@@ -106,8 +109,18 @@ TEST(HostPlan, ErrorsNameLineAndColumn) {
         {"set Ua Phase=1", "t.plan:1:8: ", "unknown record field \"Phase\""},
         {"set Ux Scale=1", "t.plan:1:5: ", "unknown channel \"Ux\""},
         {km21, "t.plan:1:8: ", "KmTable holds 20 values, given 21"},
+        // Names with spaces are quoted; channels go by their number too; unknown names get the nearest.
+        {"P = GetP(256) from \"LINE ULA\" #99", "t.plan:1:31: ", "no channel #99: the recording has channels #1 to #14"},
+        {"P = GetP(256) from \"LINE UlB\" #12", "t.plan:1:20: ",
+         "unknown channel \"LINE UlB\"; closest: \"LINE ULA\" (#11), \"LINE IA\" (#12), "},
+        {"P = GetP(256) from \"LINE ULA #12", "t.plan:1:20: ", "name without a closing quote"},
+        {"P = GetCalculatMethod1() from DI", "t.plan:1:31: ", "\"DI\" names channels #13, #14: name one by its number"},
+        {"P = GetP(cycle, 2) from Ua Ia", "t.plan:1:17: ", "wrong argument count"},
+        {"N = GetGJ3Sum(cycle) from Ua Ia Ua Ia", "t.plan:1:15: ", "cycles stand for a window length (fftSize, windowSize), not for step"},
+        {"W = GetPSum(256) from Ua Ia\nP = GetP(256) from W Ia", "t.plan:2:20: ",
+         "\"W\" is a whole-record channel, computed after the block phase: the block export GetP cannot read it"},
         // A channel may use only the channels defined above it.
-        {"A = GetReduce() from Ua B\nB = GetReduce() from Ua Ub", "t.plan:1:25: ", "unknown channel \"B\""},
+        {"A = GetReduce() from Ua B\nB = GetReduce() from Ua Ub", "t.plan:1:25: ", "channel \"B\" is computed on line 2, below its use"},
         // The status exports read the two channels listed just before them.
         {"P = GetP(256) from Ua Ia\nQ = GetP(256) from Ua Ia CalcKind=2\nF = GetCosStatus() from Q P",
          "t.plan:3:5: ", "reads the two channels listed just before it"},
@@ -120,9 +133,8 @@ TEST(HostPlan, ErrorsNameLineAndColumn) {
         EXPECT_EQ(error.rfind(c.where, 0), 0u) << error;
         EXPECT_NE(error.find(c.message), std::string::npos) << error;
     }
-    // Long windows of the power exports are transformed as 64 points, so any
-    // length above 64 is accepted; CRLF line ends are plain line ends.
-    EXPECT_EQ(PlanError("P = GetP(300) from Ua Ia\r\nblock 10\r\n"), "");
+    // CRLF line ends are plain line ends.
+    EXPECT_EQ(PlanError("P = GetP(256) from Ua Ia\r\nblock 10\r\n"), "");
 }
 
 // What a well-formed plan says arrives in the plan as written.
@@ -139,7 +151,7 @@ TEST(HostPlan, SettingsArgumentsAndChecks) {
     EXPECT_EQ(plan.block, 512);
     EXPECT_EQ(plan.rate, 12800.0);
     ASSERT_EQ(plan.settings.size(), 1u);
-    EXPECT_EQ(plan.settings[0].channel, "Ua");
+    EXPECT_EQ(plan.settings[0].channel.name, "Ua");
     ASSERT_EQ(plan.settings[0].fields.size(), 2u);
     EXPECT_EQ(plan.settings[0].fields[1].field, "FullScale");
     EXPECT_EQ(plan.settings[0].fields[1].values, std::vector<double>{400.0});
@@ -147,7 +159,9 @@ TEST(HostPlan, SettingsArgumentsAndChecks) {
     ASSERT_EQ(plan.channels.size(), 4u);
     const PlanChannel& p = plan.channels[0];
     EXPECT_EQ(p.shape->name, "GetP");
-    EXPECT_EQ(p.sources, (std::vector<std::string>{"Ua", "Ia"}));
+    ASSERT_EQ(p.sources.size(), 2u);
+    EXPECT_EQ(p.sources[1].name, "Ia");
+    EXPECT_EQ(p.sources[1].recorded, 6);
     ASSERT_EQ(p.planArguments.size(), 1u);
     EXPECT_EQ(p.planArguments[0].i, 256);
     ASSERT_EQ(p.fields.size(), 2u);
@@ -165,7 +179,7 @@ TEST(HostPlan, SettingsArgumentsAndChecks) {
     EXPECT_EQ(n.hostArgumentOverrides.at("samplesPerMs"), 12.8);
     EXPECT_FALSE(n.tolerance.relative);
     EXPECT_EQ(n.tolerance.value, 5.0);
-    EXPECT_EQ(plan.channels[2].summaryOf, "P");
+    EXPECT_EQ(plan.channels[2].summaryOf->computed, 0);
     EXPECT_EQ(plan.channels[3].puParams, (std::vector<float>{230.0f, 10.0f, 0.5f}));
 }
 
@@ -373,6 +387,14 @@ TEST(HostRecording, CsvRoundTripAndRates) {
     EXPECT_EQ(timed.channels[0].unit, "kV");
     EXPECT_EQ(timed.channels[1].samples, (std::vector<float>{2, 4, 6}));
     EXPECT_EQ(ReadCsv(dir / "timed.csv", 500.0).sampleRate, 500.0);
+    // The line frequency travels in a comment line; a .cfg states its own rate, so --rate is refused there.
+    Recording nominal = r;
+    nominal.lineFrequency = 60.0;
+    WriteCsv(nominal, dir / "sixty.csv");
+    EXPECT_EQ(ReadCsv(dir / "sixty.csv").lineFrequency, 60.0);
+    WriteComtrade(nominal, dir / "sixty", ComtradeData::Float32);
+    EXPECT_EQ(OpenRecording(dir / "sixty.cfg").lineFrequency, 60.0);
+    EXPECT_THROW(OpenRecording(dir / "sixty.cfg", 1000.0), InputError);
 
     struct Case {
         std::string text, where;
@@ -478,8 +500,8 @@ TEST(HostReport, NumbersForTheTolerance) {
     for (const Case& c : cases) EXPECT_EQ(FormatQuantity(c.value, c.unit, LastDigit(c.value, c.tolerance)), c.text);
 
     RunResult result;
-    result.rows = {{"U_negative-seq", "GetFXPart", "V", 0.0203, false, 0.0, {0.01, false}, {}},
-                   {"P", "GetP", "W", 96582300.0, false, 96000000.0, {0.002, true}, {}}};
+    result.rows = {{"U_negative-seq", "GetFXPart", "V", 0.0203, false, 0.0, {0.01, false}, {}, {}},
+                   {"P", "GetP", "W", 96582300.0, false, 96000000.0, {0.002, true}, {}, {}}};
     const ReportTable table = BuildReportTable(result);
     EXPECT_EQ(table.rows[0].cells, (std::vector<std::string>{"U_negative-seq", "GetFXPart", "20", "mV", "0", "20.3",
                                                              "FAIL (> 10 mV)"}));
@@ -706,7 +728,7 @@ TEST_F(HostRun, RecordingAndPlanFromFiles) {
     for (const auto& entry : fs::directory_iterator(dir / "out")) files.push_back(entry.path().filename().string());
     std::sort(files.begin(), files.end());
     EXPECT_EQ(files, (std::vector<std::string>{"curves.cfg", "curves.csv", "curves.dat", "plot.svg", "report.html",
-                                               "report.txt"}));  // no temporary left behind
+                                               "report.json", "report.txt"}));  // no temporary left behind
     EXPECT_EQ(ReadText(dir / "out/report.txt"), FormatReport(fromFile, "title"));
     const Recording comtrade = ReadRecording(dir / "out/curves.cfg");
     const Recording csv = ReadCsv(dir / "out/curves.csv");
