@@ -1,0 +1,566 @@
+#!/usr/bin/python3
+"""The library against the fastest numpy formulation of the same outputs.
+
+Builds 10 s at 50 kS/s of six channels (U12, I1, U23, I2, U31, I3: 50 Hz drifting
+by +-0.2 Hz, 5th and 7th harmonics, noise), runs every case through the C driver
+ampora-compare (which calls the exports in host blocks and times only those
+calls) and through numpy, checks that both give the same curve, alternates the
+timed runs and prints the medians as a Markdown table.
+
+    bench/compare_numpy.py [--rounds 7] [--callgrind] [--driver build/native/bench/ampora-compare]
+
+numpy is Debian's python3-numpy (scripts/setup installs it); run with /usr/bin/python3.
+"""
+import argparse
+import datetime
+import os
+import platform
+import subprocess
+import sys
+import tempfile
+import time
+
+import numpy as np
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(HERE)
+
+# The recording.
+RATE = 50_000                 # samples per second
+SECONDS = 10
+MAINS_HZ = 50.0
+DRIFT_HZ = 0.2                # the frequency swings by this much either way ...
+DRIFT_PERIOD_S = 4.0          # ... over this period
+PHASE_RMS_V = 230.0
+PHASE_RMS_A = 10.0
+CURRENT_LAG = 0.5236          # radians, 30 degrees
+VOLTAGE_HARMONICS = ((5, 0.02, 0.0), (7, 0.01, 0.0))     # order, share of the fundamental, phase
+CURRENT_HARMONICS = ((5, 0.08, -1.0), (7, 0.05, -0.7))
+VOLTAGE_NOISE_V = 0.5
+CURRENT_NOISE_A = 0.02
+SEED = 22
+# Per-source PhaseShift (radians) of U12, I1, U23, I2, U31, I3: every phasor is turned.
+PHASE_SHIFT = (0.0, 0.002, 0.004, 0.006, 0.008, 0.010)
+SCALE = 1.0                   # every target's Scale; CalcKind 1 (active power)
+
+# The library's constants, as its exports use them.
+RMS_SCALE = 0.7071067932881648
+LINE_SCALE = 0.5773502795520422
+THIRTY_DEGREES = 0.5235987901687622
+REDUCED_POINTS = 64
+HIGHEST_HARMONIC = 21
+SEQUENCE_TURN = 0.8660253882408142
+SPACE_VECTOR_SCALE = 0.6666666865348816
+PRESENCE_SHARE = 0.009999999776482582
+FREQUENCY_FULL_SCALE = 1000.0        # the driver's FullScale of U12
+HOST_BLOCK = 8192                    # the driver's host block
+WINDOW_SIZE_W200 = 1200              # GetThreeLinePEx: W = windowSize / 6
+SKIP_AFTER_CROSSING = 9              # the tracker goes on 9 samples after a crossing it took
+SLOWEST_SPAN_MS = 1500.0             # three periods longer than this are written as 0
+
+# A truncated geometric series drops terms below this share of the values.
+SERIES_CUTOFF = 1e-12
+AGREEMENT = 1e-6
+TARGET_BATCH_S = 0.1                 # each timed batch runs at least this long
+
+F32 = np.float32
+
+
+# ---------------------------------------------------------------- the recording
+
+def build_signals():
+    """The six channels as a (6, N) float32 array, rows U12, I1, U23, I2, U31, I3."""
+    n = RATE * SECONDS
+    t = np.arange(n) / RATE
+    frequency = MAINS_HZ + DRIFT_HZ * np.sin(2 * np.pi * t / DRIFT_PERIOD_S)
+    angle = 2 * np.pi * np.cumsum(frequency) / RATE
+    rng = np.random.default_rng(SEED)
+
+    def wave(rms, phase, harmonics):
+        x = np.cos(phase)
+        for order, share, shift in harmonics:
+            x += share * np.cos(order * phase + shift)
+        return np.sqrt(2) * rms * x
+
+    phases = [angle - 2 * np.pi * k / 3 for k in range(3)]
+    u = [wave(PHASE_RMS_V, p, VOLTAGE_HARMONICS) for p in phases]
+    i = [wave(PHASE_RMS_A, p - CURRENT_LAG, CURRENT_HARMONICS) for p in phases]
+    x = np.empty((6, n), F32)
+    for k in range(3):
+        x[2 * k] = u[k] - u[(k + 1) % 3] + rng.normal(0.0, VOLTAGE_NOISE_V, n)
+        x[2 * k + 1] = i[k] + rng.normal(0.0, CURRENT_NOISE_A, n)
+    return x
+
+
+# ---------------------------------------------------------------- shared numpy steps
+
+def series_taps(a):
+    """Terms of a geometric series in a until they fall below SERIES_CUTOFF."""
+    return max(1, int(np.ceil(np.log(SERIES_CUTOFF) / np.log(a))))
+
+
+def anchors(values, a, first):
+    """e[m] = a*e[m-1] + (1-a)*values[m] with e[-1] = first: the entry each ramp
+    ends on, which the next ramp starts from. Solved as a convolution with the
+    geometric taps (1-a)*a^k, truncated where a^k drops below SERIES_CUTOFF."""
+    taps = (1.0 - a) * a ** np.arange(series_taps(a))
+    e = np.convolve(values, taps)[:len(values)]
+    e += first * a ** np.arange(1, len(values) + 1)
+    return e
+
+
+def write_ramps(body, start, values, step):
+    """body[j, k] = start[j] + (values[j] - start[j]) * step * k, in float32."""
+    slope = ((values - start) * step).astype(F32)
+    np.multiply(slope[:, None], np.arange(body.shape[1], dtype=F32), out=body)
+    body += start.astype(F32)[:, None]
+
+
+def window_bins(x, fft_size, orders, windows, offset=0, points=None, dtype=F32):
+    """Bins `orders` of the library's transform of the windows that begin at
+    offset + j*q (q = fftSize/4, j = 0 .. windows-1) of each row of x (its
+    64-point subsample of every (fftSize/64)-th sample above 64 points),
+    unscaled: shape (windows, rows, 2*len(orders)), real parts then imaginary.
+
+    A window is four quarter-window blocks and consecutive windows share three,
+    so every block is multiplied once (one matrix product, contiguous rows) with
+    the DFT row of each quarter it can stand in; a window adds its four blocks'
+    products."""
+    points = points or min(fft_size, REDUCED_POINTS)
+    stride = fft_size // points
+    quarter = fft_size // 4
+    block = points // 4
+    blocks = windows + 3
+    orders = np.asarray(orders)
+    width = 2 * len(orders)
+    y = x[:, offset:offset + blocks * quarter:stride].reshape(x.shape[0], blocks, block)
+    y = np.ascontiguousarray(y.transpose(1, 0, 2), dtype=dtype)
+    quarters = []
+    for b in range(4):
+        row = np.exp(-2j * np.pi * np.outer(np.arange(b * block, (b + 1) * block), orders) / points)
+        quarters += [row.real, row.imag]
+    products = y @ np.concatenate(quarters, axis=1).astype(dtype)
+    bins = products[0:windows, :, 0:width].copy()
+    for b in range(1, 4):
+        bins += products[b:b + windows, :, b * width:(b + 1) * width]
+    return bins
+
+
+def as_complex(bins):
+    """The bins of one order as complex values, shape (windows, rows)."""
+    return bins[..., 0].astype(np.float64) + 1j * bins[..., 1]
+
+
+def line_power(bins, orders, points):
+    """Window values of GetThreeLineP(All): the pair products of the three line
+    voltages with their currents, turned back by 30 degrees, summed over the orders."""
+    h = len(orders)
+    shift = np.asarray(PHASE_SHIFT)
+    phasor = 2.0 / points * RMS_SCALE
+    # Constant factor of pair p at order h: both phasor scales, the sources' turns
+    # -(PhaseShift*h) of voltage and (conjugated) current, the 30 degrees, Scale/sqrt(3).
+    turn = np.exp(-1j * (np.outer(shift[0::2] - shift[1::2], orders) + THIRTY_DEGREES))
+    weight = (turn * phasor * phasor * SCALE * LINE_SCALE).ravel()
+    u = bins[:, 0::2]
+    i = bins[:, 1::2]
+    ur, ui, ir, ii = u[..., :h], u[..., h:], i[..., :h], i[..., h:]
+    # Re(w * u * conj(i)) = Re(w) * (ur*ir + ui*ii) - Im(w) * (ui*ir - ur*ii)
+    same = (ur * ir + ui * ii).reshape(len(bins), -1)
+    cross = (ui * ir - ur * ii).reshape(len(bins), -1)
+    return same @ weight.real - cross @ weight.imag
+
+
+def trailing_curve(out, fft_size, first, values):
+    """The trailing window walk of one recording: the first window fills [0, fftSize);
+    window j >= 1 at position fftSize + j*q ramps over the quarter before it."""
+    q = fft_size // 4
+    out[:fft_size] = first
+    a = 1.0 - 4.0 * (q - 1) / fft_size
+    start = np.concatenate([[first], anchors(values, a, first)[:-1]])
+    write_ramps(out[fft_size:fft_size + len(values) * q].reshape(-1, q), start, values, 4.0 / fft_size)
+
+
+def leading_curve(out, fft_size, first, values):
+    """The leading walk: the first window fills [0, fftSize + q) (the first host
+    block reaches past fftSize); window j >= 1 at fftSize + j*q ramps over the quarter from it."""
+    q = fft_size // 4
+    out[:fft_size + q] = first
+    a = 1.0 - 4.0 * (q - 1) / fft_size
+    start = np.concatenate([[first], anchors(values, a, first)[:-1]])
+    write_ramps(out[fft_size + q:fft_size + q + len(values) * q].reshape(-1, q), start, values, 4.0 / fft_size)
+
+
+def trailing_windows(n, fft_size, inclusive):
+    """Windows after the first that a trailing walk over [0, n) visits."""
+    q = fft_size // 4
+    last = n if inclusive else n - 1
+    return (last - fft_size) // q
+
+
+# ---------------------------------------------------------------- the cases
+
+def three_line_p(orders):
+    def run(x, out, fft_size):
+        n = x.shape[1]
+        windows = trailing_windows(n, fft_size, inclusive=True) + 1
+        points = min(fft_size, REDUCED_POINTS)
+        v = line_power(window_bins(x, fft_size, orders, windows).astype(np.float64), orders, points)
+        trailing_curve(out, fft_size, v[0], v[1:])
+    return run
+
+
+def harmonic_value(order):
+    def run(x, out, fft_size):
+        n = x.shape[1]
+        windows = trailing_windows(n, fft_size, inclusive=False) + 1
+        bins = window_bins(x[0:1], fft_size, [order], windows, points=fft_size, dtype=np.float64)[:, 0]
+        v = np.hypot(bins[:, 0], bins[:, 1]) * (2.0 / fft_size * RMS_SCALE)
+        trailing_curve(out, fft_size, v[0], v[1:])
+        # The last block holds the last entry from the last window position to the end.
+        written = fft_size + (windows - 1) * (fft_size // 4)
+        out[written:n] = out[written - 1]
+    return run
+
+
+def get_p(x, out, fft_size):
+    """One pair (U12 with I1), the fundamental, no factor; leading ramps."""
+    n = x.shape[1]
+    q = fft_size // 4
+    windows = (n - 1 - fft_size) // q + 1
+    b = as_complex(window_bins(x[0:2], fft_size, [1], windows))
+    phasor = 2.0 / REDUCED_POINTS * RMS_SCALE
+    weight = np.exp(-1j * (PHASE_SHIFT[0] - PHASE_SHIFT[1])) * phasor * phasor * SCALE
+    v = (b[:, 0] * np.conj(b[:, 1]) * weight).real
+    leading_curve(out, fft_size, v[0], v[1:])
+
+
+def power_avg(x, out, fft_size):
+    """The bin-1 RMS of U12; the window of position p ends at p, so windows after
+    the first begin at j*q + 1."""
+    n = x.shape[1]
+    q = fft_size // 4
+    scale = 2.0 / REDUCED_POINTS * RMS_SCALE
+    first = np.abs(as_complex(window_bins(x[0:1], fft_size, [1], 1))[0, 0]) * scale
+    windows = (n - 1 - fft_size) // q
+    v = np.abs(as_complex(window_bins(x[0:1], fft_size, [1], windows, offset=q + 1))[:, 0]) * scale
+    leading_curve(out, fft_size, first, v)
+
+
+def zh_part(x, out, fft_size):
+    """Positive sequence of I1, I2, I3. Each host block ramps 1/fftSize of the way
+    per element from the entry before it; the first block (from position 0)
+    writes element 0 alone for its first window and leaves its last quarter to
+    the host's fill, from which the second block's ramps start."""
+    n = x.shape[1]
+    q = fft_size // 4
+    windows = n // q                    # window m at position m*q, every one with m*q + q <= n
+    offsets = n // q - 4                # distinct windows: those at positions up to fftSize share offset 0
+    b = as_complex(window_bins(x[1::2], fft_size, [1], offsets + 1)) * (2.0 / REDUCED_POINTS * RMS_SCALE)
+    turn = -0.5 + 1j * SEQUENCE_TURN
+    w = np.abs(b[:, 0] + turn * b[:, 1] + np.conj(turn) * b[:, 2]) / 3.0
+    v = w[np.maximum(np.arange(windows) - 4, 0)]
+    a = 1.0 - q / fft_size
+    per_block = HOST_BLOCK // q
+    # First host block: element 0; then elements 1 .. q-1; then q elements per window.
+    out[0] = v[0]
+    out[1:q] = v[0] + (v[1] - v[0]) * np.arange(1, q) / fft_size
+    e1 = float(out[q - 1])
+    chain = v[2:per_block]
+    start = np.concatenate([[e1], anchors(chain, a, e1)[:-1]])
+    ramp_from_one(out[q:q + len(chain) * q].reshape(-1, q), start, chain, fft_size)
+    # Later blocks: one chain, from the fill the first block left at HOST_BLOCK - 1.
+    fill = float(out[HOST_BLOCK - 1])
+    chain = v[per_block:]
+    start = np.concatenate([[fill], anchors(chain, a, fill)[:-1]])
+    ramp_from_one(out[HOST_BLOCK:HOST_BLOCK + len(chain) * q].reshape(-1, q), start, chain, fft_size)
+
+
+def ramp_from_one(body, start, values, fft_size):
+    """body[j, k] = start[j] + (values[j] - start[j]) * (k + 1) / fftSize, in float32."""
+    slope = ((values - start) / fft_size).astype(F32)
+    np.multiply(slope[:, None], np.arange(1, body.shape[1] + 1, dtype=F32), out=body)
+    body += start.astype(F32)[:, None]
+
+
+def three_line_p_ex(x, out, window_size):
+    """Space-vector line power with its moving average. The angle of the
+    (p', q') vector turned by 30 degrees and brought back with sin and cos is a
+    fixed bilinear form: pv = u^T M i, with the Clarke rows a and b."""
+    w = window_size // 6
+    a = np.array([1.0, -0.5, -0.5])
+    b = np.array([0.0, SEQUENCE_TURN, -SEQUENCE_TURN])
+    c1 = LINE_SCALE * SPACE_VECTOR_SCALE * np.cos(THIRTY_DEGREES)
+    c2 = LINE_SCALE * SPACE_VECTOR_SCALE * np.sin(THIRTY_DEGREES)
+    m = (c1 * (np.outer(a, a) + np.outer(b, b)) + c2 * (np.outer(b, a) - np.outer(a, b))) * SCALE
+    m = m.astype(F32)
+    u0, i0, u1, i1, u2, i2 = x
+    acc = u0 * (m[0, 0] * i0 + m[0, 1] * i1 + m[0, 2] * i2)
+    acc += u1 * (m[1, 0] * i0 + m[1, 1] * i1 + m[1, 2] * i2)
+    acc += u2 * (m[2, 0] * i0 + m[2, 1] * i1 + m[2, 2] * i2)
+    total = acc.astype(np.float64)
+    np.cumsum(total, out=total)
+    n = x.shape[1]
+    out[w:n] = (total[w:] - total[:-w]) * (1.0 / w)
+    out[:w] = total[w - 1] / w
+
+
+def frequency_status(x, out, _param):
+    """GetFrequenceStatus on U12: rising crossings of the level with np.diff and
+    np.nonzero, interpolated positions rounded to float32 as the tracker stores
+    them, glitch rejection over the look-back samples, the frequency over three
+    periods and its ramp over the oldest of them, the last value held to the end."""
+    s = x[0]
+    n = s.shape[0]
+    per_ms = RATE / 1000.0
+    per_20ms = int(RATE / MAINS_HZ)
+    level = F32((float(s.max()) + float(s.min())) * 0.5)
+    threshold = FREQUENCY_FULL_SCALE * PRESENCE_SHARE
+    look_back = int(per_ms * 0.5)
+    above = s >= level
+    i = np.flatnonzero(~above[:-1] & above[1:])
+    lo = s[i].astype(np.float64)
+    hi = s[i + 1].astype(np.float64)
+    t = ((i + 1) - (hi - float(level)) / (hi - lo)).astype(F32)
+    # A rising crossing counts only if no pair of the look-back samples before it falls.
+    k = t.astype(np.int64)
+    m = k[:, None] - np.arange(look_back)[None, :]
+    valid = m >= 1
+    mm = np.where(valid, m, 1)
+    before = s[mm - 1]
+    after = s[mm]
+    falls = ((before >= level) & (after < level)) | ((before > level) & (after <= level))
+    keep = ~np.any(falls & valid, axis=1)
+    i = i[keep]
+    t = t[keep].astype(np.float64)
+    if np.any(np.diff(i) < SKIP_AFTER_CROSSING):
+        raise RuntimeError('crossings closer than the tracker skips: not modelled here')
+    span = t[3:] - t[:-3]
+    if np.any(span > per_ms * SLOWEST_SPAN_MS):
+        raise RuntimeError('a period beyond the slowest the tracker measures: not modelled here')
+    # Presence: the largest and smallest sample over each three periods.
+    edges = t.astype(np.int64) + 1
+    high = np.maximum.reduceat(s, edges[:-1])
+    low = np.minimum.reduceat(s, edges[:-1])
+    high3 = np.maximum(np.maximum(high[:-2], high[1:-1]), high[2:])
+    low3 = np.minimum(np.minimum(low[:-2], low[1:-1]), low[2:])
+    present = (np.abs(high3) >= threshold) | (np.abs(low3) >= threshold)
+    f = np.where(present, per_20ms * 150.0 / span, 0.0)          # f[j] at crossing j + 3
+    # The fourth crossing fills from 0; each later one ramps over the oldest period.
+    first_end = int(t[1]) + 1
+    out[:first_end] = f[0]
+    prev = f[:-1]
+    value = f[1:]
+    slope = np.where(value == 0.0, 0.0, (value - prev) * 3.0 / span[1:])
+    origin = t[1:-3]
+    starts = origin.astype(np.int64) + 1
+    ends = t[2:-2].astype(np.int64) + 1
+    base = np.where(value == 0.0, 0.0, prev + slope * (starts - origin))
+    lengths = ends - starts
+    delta = np.repeat(slope, lengths)
+    heads = np.concatenate([[0], np.cumsum(lengths)[:-1]])
+    before_head = np.concatenate([[0.0], base[:-1] + slope[:-1] * (lengths[:-1] - 1)])
+    delta[heads] = base - before_head
+    np.cumsum(delta, out=delta)
+    out[starts[0]:ends[-1]] = delta
+    # Past the ramps only the host blocks' tails write: each block holds the
+    # value of its newest crossing from after the crossing before it to its end.
+    ramped = ends[-1]
+    for start in range(ramped // HOST_BLOCK * HOST_BLOCK, n, HOST_BLOCK):
+        end = min(start + HOST_BLOCK, n)
+        newest = np.searchsorted(i, end - 2, side='right') - 1     # scanned pairs end at end - 1
+        held = f[newest - 3] if newest >= 3 and start > 1 else 0.0
+        out[max(int(t[newest - 1]) + 1, ramped):end] = held
+
+
+def read_bound(x, out, _param):
+    """Not a numpy case: the driver's reference loop."""
+    return None
+
+
+# label -> (numpy function, its parameter, fill of the target before the agreement run, formulation)
+CASES = [
+    ('GetThreeLineP fftSize 1024', three_line_p([1]), 1024, np.nan,
+     'quarter-window blocks of the 64-point subsample (strided view) times the bin-1 row, four turned blocks per window'),
+    ('GetThreeLineP fftSize 256', three_line_p([1]), 256, np.nan, 'the same'),
+    ('GetThreeLinePAll fftSize 1024', three_line_p(range(1, HIGHEST_HARMONIC + 1)), 1024, np.nan,
+     'the same with a 21-column DFT matrix'),
+    ('GetThreeLinePAll fftSize 256', three_line_p(range(1, HIGHEST_HARMONIC + 1)), 256, np.nan, 'the same'),
+    ('GetThreeLinePAll fftSize 64', three_line_p(range(1, HIGHEST_HARMONIC + 1)), 64, np.nan, 'the same'),
+    ('GetThreeLinePEx W 200', three_line_p_ex, WINDOW_SIZE_W200, np.nan,
+     'algebraic: the space-vector power is a 3x3 bilinear form; cumsum moving average'),
+    ('GetFrequenceStatus', frequency_status, None, np.nan,
+     'np.diff/np.nonzero crossings, vectorised look-back, reduceat presence, cumsum ramps'),
+    ('GetHarmonicValue fftSize 1024 order 1', harmonic_value(1), 1024, np.nan,
+     'single bin: quarter-window blocks times the bin row (float64), four turned blocks'),
+    ('GetHarmonicValue fftSize 8192 order 8', harmonic_value(8), 8192, np.nan, 'the same'),
+    ('GetP fftSize 1024', get_p, 1024, np.nan, 'as GetThreeLineP, one pair, leading ramps'),
+    ('GetZHPart fftSize 1024', zh_part, 1024, 0.0,
+     'as GetThreeLineP on I1, I2, I3; the geometric ramps of each host block'),
+    ('GetPowerAvg fftSize 1024', power_avg, 1024, np.nan, 'as GetThreeLineP, one source, windows through the position'),
+]
+READ_BOUND = 'read bound: 24 bytes in, 4 out per position'
+
+
+# ---------------------------------------------------------------- driver, timing, agreement
+
+class Driver:
+    """ampora-compare serving commands over a pipe."""
+
+    def __init__(self, path, signals):
+        self.args = [path, '--signals', signals, '--rate', str(RATE),
+                     '--phase-shift', ','.join(repr(p) for p in PHASE_SHIFT), '--block', str(HOST_BLOCK)]
+        self.proc = subprocess.Popen(self.args, stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+
+    def ask(self, line):
+        self.proc.stdin.write(line + '\n')
+        self.proc.stdin.flush()
+        answer = self.proc.stdout.readline().strip()
+        if answer.startswith('error') or not answer:
+            raise RuntimeError(f'ampora-compare: {answer or "no answer"} to {line!r}')
+        return answer
+
+    def time(self, label, runs):
+        return float(self.ask(f'time {runs} {label}'))
+
+    def curve(self, label, fill, path):
+        self.ask(f'write {"nan" if np.isnan(fill) else fill} {path} {label}')
+        return np.fromfile(path, dtype=F32)
+
+    def labels(self):
+        listed = subprocess.run(self.args + ['--list'], capture_output=True, text=True, check=True).stdout
+        return [line.split('\t')[0] for line in listed.splitlines()]
+
+    def close(self):
+        self.proc.stdin.close()
+        self.proc.wait()
+
+
+def agreement(library, ours):
+    """The largest difference relative to the value (over the positions whose
+    value is at least 1 % of the curve's peak) and relative to the peak, where
+    the library wrote; and whether numpy wrote exactly the same positions."""
+    written = ~np.isnan(library)
+    same_positions = np.array_equal(written, ~np.isnan(ours))
+    a = library[written].astype(np.float64)
+    b = ours[written].astype(np.float64)
+    peak = np.max(np.abs(a))
+    large = np.abs(a) >= 0.01 * peak
+    difference = np.abs(a - b)
+    return float(np.max(difference[large] / np.abs(a[large]))), float(np.max(difference) / peak), same_positions
+
+
+def numpy_seconds(run, x, out, param, runs):
+    t0 = time.perf_counter()
+    for _ in range(runs):
+        run(x, out, param)
+    return time.perf_counter() - t0
+
+
+def measure(driver, x, label, run, param, rounds):
+    """Median seconds per pass of the library and of numpy, the batches alternating."""
+    n = x.shape[1]
+    out = np.zeros(n + HOST_BLOCK, F32)
+    single_lib = driver.time(label, 1)           # also the warm-up
+    runs_lib = max(1, int(np.ceil(TARGET_BATCH_S / max(single_lib, 1e-9))))
+    if run is None:
+        return np.median([driver.time(label, runs_lib) / runs_lib for _ in range(rounds)]), None
+    single_np = numpy_seconds(run, x, out, param, 1)
+    runs_np = max(1, int(np.ceil(TARGET_BATCH_S / max(single_np, 1e-9))))
+    lib, ours = [], []
+    for _ in range(rounds):
+        lib.append(driver.time(label, runs_lib) / runs_lib)
+        ours.append(numpy_seconds(run, x, out, param, runs_np) / runs_np)
+    return float(np.median(lib)), float(np.median(ours))
+
+
+def callgrind_counts(driver, positions):
+    """Instructions per position of each case from bench/callgrind.sh, on the
+    first `positions` positions of the recording."""
+    env = dict(os.environ, BENCH=' '.join(driver.args + ['--positions', str(positions)]))
+    listing = subprocess.run([os.path.join(HERE, 'callgrind.sh')], env=env, cwd=ROOT,
+                             capture_output=True, text=True, check=True).stdout
+    counts = {}
+    for line in listing.splitlines():
+        head, _, _ = line.rpartition(' instructions/position')
+        label, _, value = head.rstrip().rpartition(' ')
+        counts[label.strip()] = float(value)
+    return counts
+
+
+def machine():
+    model = platform.processor() or platform.machine()
+    try:
+        with open('/proc/cpuinfo') as info:
+            for line in info:
+                if line.startswith('model name'):
+                    model = line.split(':', 1)[1].strip()
+                    break
+    except OSError:
+        pass
+    return f'{model}, {os.cpu_count()} cores'
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument('--driver', default=os.path.join(ROOT, 'build/native/bench/ampora-compare'))
+    parser.add_argument('--rounds', type=int, default=7, help='alternating timed batches per side')
+    parser.add_argument('--callgrind', action='store_true', help='add instructions per position (slow)')
+    parser.add_argument('--callgrind-positions', type=int, default=100_000)
+    parser.add_argument('--case', default='', help='only the cases whose label contains this')
+    args = parser.parse_args()
+
+    x = build_signals()
+    n = x.shape[1]
+    with tempfile.TemporaryDirectory() as tmp:
+        signals = os.path.join(tmp, 'signals.f32')
+        x.tofile(signals)
+        driver = Driver(args.driver, signals)
+        known = driver.labels()
+        for label, *_ in CASES:
+            if label not in known:
+                sys.exit(f'ampora-compare has no case {label!r}')
+        load_before = os.getloadavg()
+        rows = []
+        for label, run, param, fill, how in CASES + [(READ_BOUND, None, None, None, 'C loop in the driver')]:
+            if args.case not in label:
+                continue
+            worst = None
+            if run is not None:
+                library = driver.curve(label, fill, os.path.join(tmp, 'curve.f32'))
+                ours = np.full(n + HOST_BLOCK, fill, F32)
+                run(x, ours, param)
+                worst = agreement(library, ours[:n])
+            lib, ours_s = measure(driver, x, label, run, param, args.rounds)
+            rows.append((label, lib, ours_s, worst, how))
+            print(f'{label}: library {n / lib / 1e6:.1f}, numpy '
+                  f'{"-" if ours_s is None else f"{n / ours_s / 1e6:.1f}"} M positions/s'
+                  f'{"" if worst is None else f", differences {worst[0]:.1e} of the value, {worst[1]:.1e} of the peak, same positions {worst[2]}"}',
+                  file=sys.stderr)
+        load_after = os.getloadavg()
+        counts = callgrind_counts(driver, args.callgrind_positions) if args.callgrind else {}
+        driver.close()
+
+    bound = next((n / lib for label, lib, *_ in rows if label == READ_BOUND), None)
+    print(f'Measured {datetime.date.today()} on {machine()}; numpy {np.__version__}; '
+          f'load average {load_before[0]:.2f} before, {load_after[0]:.2f} after; '
+          f'{args.rounds} alternating batches of at least {TARGET_BATCH_S} s per side, medians.')
+    print()
+    print('| Case | library M positions/s | best numpy M positions/s | ratio | instructions/position '
+          '| max difference / value | max difference / peak | numpy formulation |')
+    print('|---|---|---|---|---|---|---|---|')
+    for label, lib, ours_s, worst, how in rows:
+        lib_rate = n / lib / 1e6
+        np_rate = '–' if ours_s is None else f'{n / ours_s / 1e6:.1f}'
+        ratio = '–' if ours_s is None else f'{ours_s / lib:.2f}'
+        if label == 'GetThreeLineP fftSize 1024' and bound:
+            ratio += f' ({100 * n / lib / bound:.0f} % of the read bound)'
+        count = f'{counts[label]:.1f}' if label in counts else '–'
+        if worst is None:
+            diff = '– | –'
+        else:
+            diff = f'{worst[0]:.1e} | {worst[1]:.1e}' + ('' if worst[2] else ' (not the same positions!)')
+        print(f'| `{label}` | {lib_rate:.1f} | {np_rate} | {ratio} | {count} | {diff} | {how} |')
+
+
+if __name__ == '__main__':
+    main()
