@@ -20,7 +20,11 @@ import sys
 import tempfile
 import time
 
-import numpy as np
+# One thread in the matrix products, as the library runs one: the comparison is core for core.
+os.environ.setdefault('OPENBLAS_NUM_THREADS', '1')
+os.environ.setdefault('OMP_NUM_THREADS', '1')
+
+import numpy as np  # noqa: E402  (after the thread setting, which numpy reads when it loads)
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
@@ -62,6 +66,7 @@ SLOWEST_SPAN_MS = 1500.0             # three periods longer than this are writte
 SERIES_CUTOFF = 1e-12
 AGREEMENT = 1e-6
 TARGET_BATCH_S = 0.1                 # each timed batch runs at least this long
+CHUNK_BYTES = 1 << 20                # a chunk of windows' products fits the processor's L2 cache
 
 F32 = np.float32
 
@@ -120,34 +125,35 @@ def window_bins(x, fft_size, orders, windows, offset=0, points=None, dtype=F32):
     """Bins `orders` of the library's transform of the windows that begin at
     offset + j*q (q = fftSize/4, j = 0 .. windows-1) of each row of x (its
     64-point subsample of every (fftSize/64)-th sample above 64 points),
-    unscaled: shape (windows, rows, 2*len(orders)), real parts then imaginary.
+    unscaled: shape (rows, windows, 2*len(orders)), real parts then imaginary.
 
-    A window is four quarter-window blocks and consecutive windows share three,
-    so every block is multiplied once (one matrix product, contiguous rows) with
-    the DFT row of each quarter it can stand in; a window adds its four blocks'
-    products."""
+    A window is four quarter-window blocks and consecutive windows share three.
+    Each block is multiplied once, with the DFT row of the quarter its position
+    modulo four blocks gives it (one matrix product per row of x and quarter),
+    and a window adds its four blocks: a moving sum. Bin h of window j so
+    carries the factor (-i)^(h*j), the same for every row; the exports' pair
+    products and magnitudes do not see it."""
     points = points or min(fft_size, REDUCED_POINTS)
     stride = fft_size // points
     quarter = fft_size // 4
     block = points // 4
     blocks = windows + 3
-    orders = np.asarray(orders)
+    groups = -(-blocks // 4)
+    rows = x.shape[0]
     width = 2 * len(orders)
-    y = x[:, offset:offset + blocks * quarter:stride].reshape(x.shape[0], blocks, block)
-    y = np.ascontiguousarray(y.transpose(1, 0, 2), dtype=dtype)
-    quarters = []
-    for b in range(4):
-        row = np.exp(-2j * np.pi * np.outer(np.arange(b * block, (b + 1) * block), orders) / points)
-        quarters += [row.real, row.imag]
-    products = y @ np.concatenate(quarters, axis=1).astype(dtype)
-    bins = products[0:windows, :, 0:width].copy()
-    for b in range(1, 4):
-        bins += products[b:b + windows, :, b * width:(b + 1) * width]
-    return bins
+    y = np.zeros((rows, groups * 4, block), dtype)
+    y[:, :blocks] = x[:, offset:offset + blocks * quarter:stride].reshape(rows, blocks, block)
+    angle = -2 * np.pi * np.outer(np.arange(points), orders) / points
+    dft = np.concatenate([np.cos(angle), np.sin(angle)], axis=1).astype(dtype).reshape(4, block, width)
+    products = np.empty((rows, groups, 4, width), dtype)
+    np.matmul(y.reshape(rows, groups, 4, block).transpose(0, 2, 1, 3), dft, out=products.transpose(0, 2, 1, 3))
+    products = products.reshape(rows, groups * 4, width)
+    pairs = products[:, :-1] + products[:, 1:]
+    return pairs[:, :windows] + pairs[:, 2:windows + 2]
 
 
 def as_complex(bins):
-    """The bins of one order as complex values, shape (windows, rows)."""
+    """The bins of one order as complex values, shape (rows, windows)."""
     return bins[..., 0].astype(np.float64) + 1j * bins[..., 1]
 
 
@@ -160,14 +166,16 @@ def line_power(bins, orders, points):
     # Constant factor of pair p at order h: both phasor scales, the sources' turns
     # -(PhaseShift*h) of voltage and (conjugated) current, the 30 degrees, Scale/sqrt(3).
     turn = np.exp(-1j * (np.outer(shift[0::2] - shift[1::2], orders) + THIRTY_DEGREES))
-    weight = (turn * phasor * phasor * SCALE * LINE_SCALE).ravel()
-    u = bins[:, 0::2]
-    i = bins[:, 1::2]
+    weight = turn * phasor * phasor * SCALE * LINE_SCALE
+    u = bins[0::2]
+    i = bins[1::2]
     ur, ui, ir, ii = u[..., :h], u[..., h:], i[..., :h], i[..., h:]
     # Re(w * u * conj(i)) = Re(w) * (ur*ir + ui*ii) - Im(w) * (ui*ir - ur*ii)
-    same = (ur * ir + ui * ii).reshape(len(bins), -1)
-    cross = (ui * ir - ur * ii).reshape(len(bins), -1)
-    return same @ weight.real - cross @ weight.imag
+    same = ur * ir + ui * ii
+    cross = ui * ir - ur * ii
+    wr = weight.real.astype(bins.dtype)[:, :, None]
+    wi = weight.imag.astype(bins.dtype)[:, :, None]
+    return (np.matmul(same, wr) - np.matmul(cross, wi)).sum(axis=0)[:, 0]
 
 
 def trailing_curve(out, fft_size, first, values):
@@ -199,12 +207,22 @@ def trailing_windows(n, fft_size, inclusive):
 
 # ---------------------------------------------------------------- the cases
 
-def three_line_p(orders):
+def three_line_p(orders, dtype=F32):
+    """GetThreeLineP (one order) or GetThreeLinePAll (orders 1 to 21). The windows
+    go in chunks whose products stay in the processor's cache."""
+    per_window = 6 * 2 * len(orders) * np.dtype(dtype).itemsize
+    chunk = max(256, CHUNK_BYTES // per_window)
+
     def run(x, out, fft_size):
         n = x.shape[1]
         windows = trailing_windows(n, fft_size, inclusive=True) + 1
         points = min(fft_size, REDUCED_POINTS)
-        v = line_power(window_bins(x, fft_size, orders, windows).astype(np.float64), orders, points)
+        q = fft_size // 4
+        v = np.empty(windows)
+        for first in range(0, windows, chunk):
+            count = min(chunk, windows - first)
+            bins = window_bins(x, fft_size, orders, count, offset=first * q, dtype=dtype)
+            v[first:first + count] = line_power(bins, orders, points)
         trailing_curve(out, fft_size, v[0], v[1:])
     return run
 
@@ -213,7 +231,7 @@ def harmonic_value(order):
     def run(x, out, fft_size):
         n = x.shape[1]
         windows = trailing_windows(n, fft_size, inclusive=False) + 1
-        bins = window_bins(x[0:1], fft_size, [order], windows, points=fft_size, dtype=np.float64)[:, 0]
+        bins = window_bins(x[0:1], fft_size, [order], windows, points=fft_size, dtype=np.float64)[0]
         v = np.hypot(bins[:, 0], bins[:, 1]) * (2.0 / fft_size * RMS_SCALE)
         trailing_curve(out, fft_size, v[0], v[1:])
         # The last block holds the last entry from the last window position to the end.
@@ -230,7 +248,7 @@ def get_p(x, out, fft_size):
     b = as_complex(window_bins(x[0:2], fft_size, [1], windows))
     phasor = 2.0 / REDUCED_POINTS * RMS_SCALE
     weight = np.exp(-1j * (PHASE_SHIFT[0] - PHASE_SHIFT[1])) * phasor * phasor * SCALE
-    v = (b[:, 0] * np.conj(b[:, 1]) * weight).real
+    v = (b[0] * np.conj(b[1]) * weight).real
     leading_curve(out, fft_size, v[0], v[1:])
 
 
@@ -242,7 +260,7 @@ def power_avg(x, out, fft_size):
     scale = 2.0 / REDUCED_POINTS * RMS_SCALE
     first = np.abs(as_complex(window_bins(x[0:1], fft_size, [1], 1))[0, 0]) * scale
     windows = (n - 1 - fft_size) // q
-    v = np.abs(as_complex(window_bins(x[0:1], fft_size, [1], windows, offset=q + 1))[:, 0]) * scale
+    v = np.abs(as_complex(window_bins(x[0:1], fft_size, [1], windows, offset=q + 1))[0]) * scale
     leading_curve(out, fft_size, first, v)
 
 
@@ -257,7 +275,7 @@ def zh_part(x, out, fft_size):
     offsets = n // q - 4                # distinct windows: those at positions up to fftSize share offset 0
     b = as_complex(window_bins(x[1::2], fft_size, [1], offsets + 1)) * (2.0 / REDUCED_POINTS * RMS_SCALE)
     turn = -0.5 + 1j * SEQUENCE_TURN
-    w = np.abs(b[:, 0] + turn * b[:, 1] + np.conj(turn) * b[:, 2]) / 3.0
+    w = np.abs(b[0] + turn * b[1] + np.conj(turn) * b[2]) / 3.0
     v = w[np.maximum(np.arange(windows) - 4, 0)]
     a = 1.0 - q / fft_size
     per_block = HOST_BLOCK // q
@@ -379,9 +397,9 @@ def read_bound(x, out, _param):
 
 # label -> (numpy function, its parameter, fill of the target before the agreement run, formulation)
 CASES = [
-    ('GetThreeLineP fftSize 1024', three_line_p([1]), 1024, np.nan,
+    ('GetThreeLineP fftSize 1024', three_line_p([1], np.float64), 1024, np.nan,
      'quarter-window blocks of the 64-point subsample (strided view) times the bin-1 row, four turned blocks per window'),
-    ('GetThreeLineP fftSize 256', three_line_p([1]), 256, np.nan, 'the same'),
+    ('GetThreeLineP fftSize 256', three_line_p([1], np.float64), 256, np.nan, 'the same'),
     ('GetThreeLinePAll fftSize 1024', three_line_p(range(1, HIGHEST_HARMONIC + 1)), 1024, np.nan,
      'the same with a 21-column DFT matrix'),
     ('GetThreeLinePAll fftSize 256', three_line_p(range(1, HIGHEST_HARMONIC + 1)), 256, np.nan, 'the same'),
