@@ -114,10 +114,14 @@ def anchors(values, a, first):
     return e
 
 
-def write_ramps(body, start, values, step):
-    """body[j, k] = start[j] + (values[j] - start[j]) * step * k, in float32."""
+def ramp_walk(body, anchor, values, step, first_k=0):
+    """The ramps of consecutive windows, in float32: window j writes
+    body[j, k] = s + (values[j] - s) * step * (first_k + k) from its start s,
+    the first from anchor and each next from the entry the previous one ended on."""
+    q = body.shape[1]
+    start = np.concatenate([[anchor], anchors(values, 1.0 - step * (first_k + q - 1), anchor)[:-1]])
     slope = ((values - start) * step).astype(F32)
-    np.multiply(slope[:, None], np.arange(body.shape[1], dtype=F32), out=body)
+    np.multiply(slope[:, None], np.arange(first_k, first_k + q, dtype=F32), out=body)
     body += start.astype(F32)[:, None]
 
 
@@ -179,13 +183,11 @@ def line_power(bins, orders, points):
 
 
 def trailing_curve(out, fft_size, first, values):
-    """The trailing window walk of one recording: the first window fills [0, fftSize);
+    """The trailing walk of one recording: the first window fills [0, fftSize);
     window j >= 1 at position fftSize + j*q ramps over the quarter before it."""
     q = fft_size // 4
     out[:fft_size] = first
-    a = 1.0 - 4.0 * (q - 1) / fft_size
-    start = np.concatenate([[first], anchors(values, a, first)[:-1]])
-    write_ramps(out[fft_size:fft_size + len(values) * q].reshape(-1, q), start, values, 4.0 / fft_size)
+    ramp_walk(out[fft_size:fft_size + len(values) * q].reshape(-1, q), first, values, 4.0 / fft_size)
 
 
 def leading_curve(out, fft_size, first, values):
@@ -193,9 +195,7 @@ def leading_curve(out, fft_size, first, values):
     block reaches past fftSize); window j >= 1 at fftSize + j*q ramps over the quarter from it."""
     q = fft_size // 4
     out[:fft_size + q] = first
-    a = 1.0 - 4.0 * (q - 1) / fft_size
-    start = np.concatenate([[first], anchors(values, a, first)[:-1]])
-    write_ramps(out[fft_size + q:fft_size + q + len(values) * q].reshape(-1, q), start, values, 4.0 / fft_size)
+    ramp_walk(out[fft_size + q:fft_size + q + len(values) * q].reshape(-1, q), first, values, 4.0 / fft_size)
 
 
 def trailing_windows(n, fft_size, inclusive):
@@ -245,7 +245,7 @@ def get_p(x, out, fft_size):
     n = x.shape[1]
     q = fft_size // 4
     windows = (n - 1 - fft_size) // q + 1
-    b = as_complex(window_bins(x[0:2], fft_size, [1], windows))
+    b = as_complex(window_bins(x[0:2], fft_size, [1], windows, dtype=np.float64))
     phasor = 2.0 / REDUCED_POINTS * RMS_SCALE
     weight = np.exp(-1j * (PHASE_SHIFT[0] - PHASE_SHIFT[1])) * phasor * phasor * SCALE
     v = (b[0] * np.conj(b[1]) * weight).real
@@ -258,9 +258,9 @@ def power_avg(x, out, fft_size):
     n = x.shape[1]
     q = fft_size // 4
     scale = 2.0 / REDUCED_POINTS * RMS_SCALE
-    first = np.abs(as_complex(window_bins(x[0:1], fft_size, [1], 1))[0, 0]) * scale
+    first = np.abs(as_complex(window_bins(x[0:1], fft_size, [1], 1, dtype=np.float64))[0, 0]) * scale
     windows = (n - 1 - fft_size) // q
-    v = np.abs(as_complex(window_bins(x[0:1], fft_size, [1], windows, offset=q + 1))[0]) * scale
+    v = np.abs(as_complex(window_bins(x[0:1], fft_size, [1], windows, offset=q + 1, dtype=np.float64))[0]) * scale
     leading_curve(out, fft_size, first, v)
 
 
@@ -273,31 +273,20 @@ def zh_part(x, out, fft_size):
     q = fft_size // 4
     windows = n // q                    # window m at position m*q, every one with m*q + q <= n
     offsets = n // q - 4                # distinct windows: those at positions up to fftSize share offset 0
-    b = as_complex(window_bins(x[1::2], fft_size, [1], offsets + 1)) * (2.0 / REDUCED_POINTS * RMS_SCALE)
+    b = as_complex(window_bins(x[1::2], fft_size, [1], offsets + 1, dtype=np.float64)) * (2.0 / REDUCED_POINTS * RMS_SCALE)
     turn = -0.5 + 1j * SEQUENCE_TURN
     w = np.abs(b[0] + turn * b[1] + np.conj(turn) * b[2]) / 3.0
     v = w[np.maximum(np.arange(windows) - 4, 0)]
-    a = 1.0 - q / fft_size
     per_block = HOST_BLOCK // q
     # First host block: element 0; then elements 1 .. q-1; then q elements per window.
     out[0] = v[0]
     out[1:q] = v[0] + (v[1] - v[0]) * np.arange(1, q) / fft_size
-    e1 = float(out[q - 1])
     chain = v[2:per_block]
-    start = np.concatenate([[e1], anchors(chain, a, e1)[:-1]])
-    ramp_from_one(out[q:q + len(chain) * q].reshape(-1, q), start, chain, fft_size)
-    # Later blocks: one chain, from the fill the first block left at HOST_BLOCK - 1.
-    fill = float(out[HOST_BLOCK - 1])
+    ramp_walk(out[q:q + len(chain) * q].reshape(-1, q), float(out[q - 1]), chain, 1.0 / fft_size, first_k=1)
+    # Later blocks: one walk, from the fill the first block left at HOST_BLOCK - 1.
     chain = v[per_block:]
-    start = np.concatenate([[fill], anchors(chain, a, fill)[:-1]])
-    ramp_from_one(out[HOST_BLOCK:HOST_BLOCK + len(chain) * q].reshape(-1, q), start, chain, fft_size)
-
-
-def ramp_from_one(body, start, values, fft_size):
-    """body[j, k] = start[j] + (values[j] - start[j]) * (k + 1) / fftSize, in float32."""
-    slope = ((values - start) / fft_size).astype(F32)
-    np.multiply(slope[:, None], np.arange(1, body.shape[1] + 1, dtype=F32), out=body)
-    body += start.astype(F32)[:, None]
+    ramp_walk(out[HOST_BLOCK:HOST_BLOCK + len(chain) * q].reshape(-1, q), float(out[HOST_BLOCK - 1]), chain,
+              1.0 / fft_size, first_k=1)
 
 
 def three_line_p_ex(x, out, window_size):
@@ -322,7 +311,13 @@ def three_line_p_ex(x, out, window_size):
     out[:w] = total[w - 1] / w
 
 
-def frequency_status(x, out, _param):
+def record_level(x):
+    """The crossing level the tracker takes from U12's record: halfway between the
+    extremes the host keeps in SampleMax and SampleMin, as a float32."""
+    return F32((float(x[0].max()) + float(x[0].min())) * 0.5)
+
+
+def frequency_status(x, out, level):
     """GetFrequenceStatus on U12: rising crossings of the level with np.diff and
     np.nonzero, interpolated positions rounded to float32 as the tracker stores
     them, glitch rejection over the look-back samples, the frequency over three
@@ -331,7 +326,6 @@ def frequency_status(x, out, _param):
     n = s.shape[0]
     per_ms = RATE / 1000.0
     per_20ms = int(RATE / MAINS_HZ)
-    level = F32((float(s.max()) + float(s.min())) * 0.5)
     threshold = FREQUENCY_FULL_SCALE * PRESENCE_SHARE
     look_back = int(per_ms * 0.5)
     above = s >= level
@@ -390,31 +384,36 @@ def frequency_status(x, out, _param):
         out[max(int(t[newest - 1]) + 1, ramped):end] = held
 
 
-def read_bound(x, out, _param):
-    """Not a numpy case: the driver's reference loop."""
-    return None
-
-
-# label -> (numpy function, its parameter, fill of the target before the agreement run, formulation)
+# label, numpy function, its parameter (or a function of the recording giving it),
+# the target's fill before the agreement run, and how numpy computes it.
 CASES = [
     ('GetThreeLineP fftSize 1024', three_line_p([1], np.float64), 1024, np.nan,
-     'quarter-window blocks of the 64-point subsample (strided view) times the bin-1 row, four turned blocks per window'),
+     'the 64-point subsample as a strided view in quarter-window blocks; one matrix product of the blocks '
+     'with the bin-1 rows of the four quarters; each window the moving sum of four blocks (float64); '
+     'ramps broadcast over the quarter from anchors by a truncated geometric series (np.convolve)'),
     ('GetThreeLineP fftSize 256', three_line_p([1], np.float64), 256, np.nan, 'the same'),
     ('GetThreeLinePAll fftSize 1024', three_line_p(range(1, HIGHEST_HARMONIC + 1)), 1024, np.nan,
-     'the same with a 21-column DFT matrix'),
+     'the same with the rows of orders 1 to 21 (float32), windows in chunks that stay in the cache'),
     ('GetThreeLinePAll fftSize 256', three_line_p(range(1, HIGHEST_HARMONIC + 1)), 256, np.nan, 'the same'),
     ('GetThreeLinePAll fftSize 64', three_line_p(range(1, HIGHEST_HARMONIC + 1)), 64, np.nan, 'the same'),
     ('GetThreeLinePEx W 200', three_line_p_ex, WINDOW_SIZE_W200, np.nan,
-     'algebraic: the space-vector power is a 3x3 bilinear form; cumsum moving average'),
-    ('GetFrequenceStatus', frequency_status, None, np.nan,
-     'np.diff/np.nonzero crossings, vectorised look-back, reduceat presence, cumsum ramps'),
+     'algebraic: the space-vector power turned by 30 degrees is a fixed 3x3 bilinear form of the six '
+     'samples (float32); the moving average from a float64 cumsum'),
+    ('GetFrequenceStatus', frequency_status, record_level, np.nan,
+     'rising crossings by comparison and np.flatnonzero, positions rounded to float32 as the tracker '
+     'keeps them; the look-back test on a gathered (crossings x 25) array; presence by maximum/minimum.reduceat; '
+     'the ramps as a cumsum of per-period slopes'),
     ('GetHarmonicValue fftSize 1024 order 1', harmonic_value(1), 1024, np.nan,
-     'single bin: quarter-window blocks times the bin row (float64), four turned blocks'),
+     'the single bin: quarter-window blocks (a reshape) times the bin row of each quarter in float64, '
+     'windows as moving sums; magnitude by np.hypot'),
     ('GetHarmonicValue fftSize 8192 order 8', harmonic_value(8), 8192, np.nan, 'the same'),
-    ('GetP fftSize 1024', get_p, 1024, np.nan, 'as GetThreeLineP, one pair, leading ramps'),
+    ('GetP fftSize 1024', get_p, 1024, np.nan, 'as GetThreeLineP on U12 and I1, leading ramps'),
     ('GetZHPart fftSize 1024', zh_part, 1024, 0.0,
-     'as GetThreeLineP on I1, I2, I3; the geometric ramps of each host block'),
-    ('GetPowerAvg fftSize 1024', power_avg, 1024, np.nan, 'as GetThreeLineP, one source, windows through the position'),
+     'as GetThreeLineP on I1, I2, I3, then the magnitude of P1 + a P2 + a^2 P3 over 3; each host block\'s '
+     'geometric ramps '
+     'from anchors by a truncated geometric series'),
+    ('GetPowerAvg fftSize 1024', power_avg, 1024, np.nan,
+     'as GetThreeLineP on U12, windows through their position; leading ramps'),
 ]
 READ_BOUND = 'read bound: 24 bytes in, 4 out per position'
 
@@ -539,9 +538,11 @@ def main():
                 sys.exit(f'ampora-compare has no case {label!r}')
         load_before = os.getloadavg()
         rows = []
-        for label, run, param, fill, how in CASES + [(READ_BOUND, None, None, None, 'C loop in the driver')]:
+        for label, run, param, fill, how in CASES + [(READ_BOUND, None, None, None, 'a C loop in the driver')]:
             if args.case not in label:
                 continue
+            if callable(param):
+                param = param(x)
             worst = None
             if run is not None:
                 library = driver.curve(label, fill, os.path.join(tmp, 'curve.f32'))
@@ -559,26 +560,30 @@ def main():
         driver.close()
 
     bound = next((n / lib for label, lib, *_ in rows if label == READ_BOUND), None)
-    print(f'Measured {datetime.date.today()} on {machine()}; numpy {np.__version__}; '
+    print(f'Measured {datetime.date.today()} on {machine()}; numpy {np.__version__} on OpenBLAS, one thread; '
           f'load average {load_before[0]:.2f} before, {load_after[0]:.2f} after; '
           f'{args.rounds} alternating batches of at least {TARGET_BATCH_S} s per side, medians.')
     print()
-    print('| Case | library M positions/s | best numpy M positions/s | ratio | instructions/position '
-          '| max difference / value | max difference / peak | numpy formulation |')
+    print('| Case | library M positions/s | best numpy M positions/s | ratio | share of the read bound '
+          '| instructions/position | max difference / value | max difference / peak |')
     print('|---|---|---|---|---|---|---|---|')
-    for label, lib, ours_s, worst, how in rows:
+    for label, lib, ours_s, worst, _ in rows:
         lib_rate = n / lib / 1e6
         np_rate = '–' if ours_s is None else f'{n / ours_s / 1e6:.1f}'
         ratio = '–' if ours_s is None else f'{ours_s / lib:.2f}'
-        if label == 'GetThreeLineP fftSize 1024' and bound:
-            ratio += f' ({100 * n / lib / bound:.0f} % of the read bound)'
+        # The transforms of the six sources at fftSize 1024 or below touch every cache line of them.
+        share = f'{100 * n / lib / bound:.0f} %' if bound and label.startswith('GetThreeLineP') else '–'
         count = f'{counts[label]:.1f}' if label in counts else '–'
         if worst is None:
             diff = '– | –'
         else:
             diff = f'{worst[0]:.1e} | {worst[1]:.1e}' + ('' if worst[2] else ' (not the same positions!)')
-        print(f'| `{label}` | {lib_rate:.1f} | {np_rate} | {ratio} | {count} | {diff} | {how} |')
-
+        print(f'| `{label}` | {lib_rate:.1f} | {np_rate} | {ratio} | {share} | {count} | {diff} |')
+    print()
+    print('The numpy formulations:')
+    for label, _, _, _, how in rows:
+        if how != 'the same':
+            print(f'- `{label}`: {how}.')
 
 if __name__ == '__main__':
     main()
