@@ -307,7 +307,7 @@ def three_line_p_ex(x, out, window_size):
     total = acc.astype(np.float64)
     np.cumsum(total, out=total)
     n = x.shape[1]
-    out[w:n] = (total[w:] - total[:-w]) * (1.0 / w)
+    np.multiply(total[w:] - total[:-w], 1.0 / w, out=out[w:n], casting='same_kind')
     out[:w] = total[w - 1] / w
 
 
@@ -318,10 +318,12 @@ def record_level(x):
 
 
 def frequency_status(x, out, level):
-    """GetFrequenceStatus on U12: rising crossings of the level with np.diff and
-    np.nonzero, interpolated positions rounded to float32 as the tracker stores
-    them, glitch rejection over the look-back samples, the frequency over three
-    periods and its ramp over the oldest of them, the last value held to the end."""
+    """GetFrequenceStatus on U12: rising crossings of the level from a shifted
+    comparison and np.flatnonzero, interpolated positions rounded to float32 as
+    the tracker stores them, the look-back test, the frequency over three
+    periods and its ramp over the oldest of them, and the host blocks' tails.
+    Crossings closer than the tracker's skip, and periods beyond its slowest,
+    are not modelled (this recording has neither; the function says so if one has)."""
     s = x[0]
     n = s.shape[0]
     per_ms = RATE / 1000.0
@@ -368,12 +370,10 @@ def frequency_status(x, out, level):
     ends = t[2:-2].astype(np.int64) + 1
     base = np.where(value == 0.0, 0.0, prev + slope * (starts - origin))
     lengths = ends - starts
-    delta = np.repeat(slope, lengths)
-    heads = np.concatenate([[0], np.cumsum(lengths)[:-1]])
-    before_head = np.concatenate([[0.0], base[:-1] + slope[:-1] * (lengths[:-1] - 1)])
-    delta[heads] = base - before_head
-    np.cumsum(delta, out=delta)
-    out[starts[0]:ends[-1]] = delta
+    # The periods differ by a few samples: ramps as rows of the longest, the rows' ends dropped.
+    k = np.arange(lengths.max(), dtype=F32)
+    rows = base.astype(F32)[:, None] + slope.astype(F32)[:, None] * k[None, :]
+    out[starts[0]:ends[-1]] = rows[k[None, :] < lengths[:, None]]
     # Past the ramps only the host blocks' tails write: each block holds the
     # value of its newest crossing from after the crossing before it to its end.
     ramped = ends[-1]
@@ -400,9 +400,10 @@ CASES = [
      'algebraic: the space-vector power turned by 30 degrees is a fixed 3x3 bilinear form of the six '
      'samples (float32); the moving average from a float64 cumsum'),
     ('GetFrequenceStatus', frequency_status, record_level, np.nan,
-     'rising crossings by comparison and np.flatnonzero, positions rounded to float32 as the tracker '
-     'keeps them; the look-back test on a gathered (crossings x 25) array; presence by maximum/minimum.reduceat; '
-     'the ramps as a cumsum of per-period slopes'),
+     'rising crossings from a shifted comparison and np.flatnonzero, positions rounded to float32 as the '
+     'tracker keeps them; the look-back test on a gathered (crossings x 25) array; presence by '
+     'maximum/minimum.reduceat; the ramps as rows of the longest period, broadcast, the rows\' ends dropped '
+     'by a mask; the host blocks\' tails'),
     ('GetHarmonicValue fftSize 1024 order 1', harmonic_value(1), 1024, np.nan,
      'the single bin: quarter-window blocks (a reshape) times the bin row of each quarter in float64, '
      'windows as moving sums; magnitude by np.hypot'),
