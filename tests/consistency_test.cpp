@@ -56,7 +56,7 @@ TEST(SameNumbers, ConcurrentTargetsGiveTheSequentialResults) {
             const auto& calls = AllExportCalls();
             for (std::size_t k = 0; k < calls.size(); ++k) {
                 const ExportCall& call = calls[(k + t * 7) % calls.size()];
-                if (call.writesSources) continue;
+                if (call.WritesSources()) continue;
                 ChannelInfo* target = nullptr;
                 const double result = call.run(shared, &target);
                 seen[t][call.name] = DigestOf(shared, target, result);

@@ -57,6 +57,18 @@ TEST(SourceResolution, ByIndexIsZeroBasedAndNullPastTheEnd) {
     HostChannels empty;
     EXPECT_EQ(FindChannelByIndex(empty.List(), 0), nullptr);
     EXPECT_EQ(FindChannelById(empty.List(), 0), nullptr);
+    // At most count nodes are walked: a chain looping back ends, and the
+    // nodes past the count are not in the list.
+    CPtrList* list = l.host.List();
+    list->tail->next = list->head;
+    EXPECT_EQ(FindChannelById(list, 8), nullptr);
+    EXPECT_EQ(FindChannelById(list, 9), l.b);
+    list->count = 1;
+    EXPECT_EQ(FindChannelById(list, 9), nullptr);
+    EXPECT_EQ(FindChannelByIndex(list, 1), nullptr);
+    list->count = -3;
+    EXPECT_EQ(FindChannelById(list, 7), nullptr);
+    list->tail->next = nullptr, list->count = 3;
 }
 
 TEST(SourceResolution, RecordSettingChoosesIdOrPosition) {

@@ -159,9 +159,10 @@ TEST(InstantaneousPower, OtherCalcKindAveragesNothing) {
     }
 }
 
-// Drifting samples, blocks of several lengths: each call writes its block only
-// (and the first window's entries once W - 1 is reached, and RunningSum where
-// it averages), and the blocks give the curve of one call bit for bit.
+// Drifting samples, blocks of several lengths, the first from -5: each call
+// writes its block's positions from 0 on only (and the first window's entries
+// once W - 1 is reached, and RunningSum where it averages), and the blocks
+// give the curve of one call bit for bit.
 TEST(InstantaneousPower, BlocksJoinAndTouchOnlyTheirPositions) {
     const int n = 200, window = 48;
     for (const ExExport& e : kExExports) {
@@ -174,9 +175,9 @@ TEST(InstantaneousPower, BlocksJoinAndTouchOnlyTheirPositions) {
             const int w = window / (!e.power ? 2 : e.wiring == kLine ? 6 : 3);
             Rig whole(s, plain, 2), pieces(s, plain, 2);
             e.call(whole.List(), whole.target, 0, n, window);
-            for (int start = 0, len = 5; start < n; start += len, len = len * 3 % 37 + 1) {
+            for (int start = -5, len = 10; start < n; start += len, len = len * 3 % 37 + 1) {
                 const int count = std::min(len, n - start);
-                const int first = start < w && w <= start + count ? 0 : start;
+                const int first = start < w && w <= start + count ? 0 : std::max(start, 0);
                 ByteWatch watch(pieces.host);
                 watch.AllowFloats(pieces.out, first, start + count - first);
                 if (!plain) AMPORA_ALLOW_FIELD(watch, pieces.target, RunningSum);
@@ -217,6 +218,9 @@ TEST(InstantaneousPower, RecordMeans) {
         EXPECT_NEAR(c.call(rig.List(), rig.target, 0, n), -2.0 * c.expected, 2e-4 * std::fabs(c.expected) + 1e-9)
             << c.name << " scaled";
         EXPECT_EQ(c.call(rig.List(), rig.target, 0, 0), 0.0) << c.name << " empty";
+        // Positions before 0 add nothing; the sum is still divided by count.
+        EXPECT_NEAR(c.call(rig.List(), rig.target, -5, n + 5), -2.0 * c.expected * n / (n + 5),
+                    2e-4 * std::fabs(c.expected) + 1e-9) << c.name << " from -5";
         EXPECT_EQ(scaled.Violations(), "") << c.name;
     }
 }

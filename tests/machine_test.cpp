@@ -7,6 +7,7 @@
 
 #include "ampora.h"
 #include "machine/angle_fold.h"
+#include "machine/machine_common.h"
 #include "support/integrity.h"
 
 namespace {
@@ -134,6 +135,19 @@ TEST(MachineAngle, DifferenceOfStoredAnglesUnderBothNames) {
     EXPECT_EQ(GetGJ4Sum(host.List(), target, 0, 10, 1), 0.0) << "the fifth record must exist";
 }
 
+// The float mean of a repeated angle stops adding once its sum can no longer
+// change: the same bits as adding every term (a count of INT_MAX then takes
+// about 2^24 additions, not 2^31).
+TEST(MachineAngle, RepeatedMeanStopsWhenTheFloatSumCannotChange) {
+    const int count = 1 << 25;
+    for (const double value : {0.37, -1e-3, std::nan("")}) {
+        float sum = 0.0f;
+        for (int j = 0; j < count; ++j) sum = static_cast<float>(sum + value);
+        const double mean = RepeatedMean<float>(value, count, 1), every = static_cast<double>(sum) / count;
+        EXPECT_TRUE(mean == every || (std::isnan(mean) && std::isnan(every))) << value;
+    }
+}
+
 TEST(MachineAngle, SecondSummarySlot) {
     HostChannels host;
     ChannelInfo* s = host.Add(3 + 36);
@@ -200,6 +214,12 @@ TEST(MachineMeasuredAngle, SeveralVoltagePeriodsPerRevolution) {
     ByteWatch watch(m.host);
     EXPECT_NEAR(GetGJ5Sum(m.host.List(), m.target, 0, MeasuredAngle::kSamples, 10.0, 400), 192.0, 0.5);
     EXPECT_EQ(watch.Violations(), "");
+    // A voltage stride longer than the record (from 1.37e10 samples per
+    // millisecond on it overflowed) finds no crossing; no rate, no measurement.
+    for (const double rate : {1.4e10, 0.0, std::nan("")}) {
+        EXPECT_EQ(GetGJ5Sum(m.host.List(), m.target, 0, MeasuredAngle::kSamples, rate, 400), 0.0) << rate;
+        EXPECT_EQ(GetGJSum(m.host.List(), m.target, 0, MeasuredAngle::kSamples, rate, MeasuredAngle::kSamples), 0.0);
+    }
     m.v->RatedSpeed = 0.0;
     EXPECT_EQ(GetGJ5Sum(m.host.List(), m.target, 0, MeasuredAngle::kSamples, 10.0, 400), 0.0);
     EXPECT_EQ(GetGJSum(m.host.List(), m.target, 0, 0, 10.0, MeasuredAngle::kSamples), 0.0);

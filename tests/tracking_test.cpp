@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <vector>
 
@@ -118,15 +119,21 @@ void AllowTrackerState(ByteWatch& w, ChannelInfo* t) {
 }
 
 // A 50 Hz sine at 10 kS/s reads 50 Hz (3000 rev/min) once the tracker runs,
-// in blocks of 1000 and of 4096 alike, touching only the curve and the state.
+// in blocks of 1000 and of 4096 alike, touching only the curve and the state:
+// also with an offset (the per-period tracker's positions aim at zero, 5.3
+// samples after the level, the period unchanged) and from slots a longer
+// recording left (positions past this one, or before its start, are none).
 TEST(Frequency, SteadySineInBlocks) {
     const int n = 20000;
-    struct Case { Tracker which; double expected; bool touchesRunState; } cases[] = {
-        {Tracker::Three, 50.0, false}, {Tracker::PerPeriod, 50.0, true}, {Tracker::Rpm, 3000.0, false}};
+    struct Case { Tracker which; double expected, offset, stale; } cases[] = {
+        {Tracker::Three, 50.0, 0.0, 0.0},      {Tracker::PerPeriod, 50.0, 0.0, 0.0}, {Tracker::Rpm, 3000.0, 0.0, 0.0},
+        {Tracker::PerPeriod, 50.0, -0.5, 0.0}, {Tracker::Three, 50.0, 0.0, 32013.6}, {Tracker::Rpm, 3000.0, 0.0, -3.5},
+        {Tracker::PerPeriod, 50.0, 0.0, 32013.6}};
     for (const Case& c : cases) {
         std::vector<std::vector<float>> curves;
         for (int block : {1000, 4096}) {
-            Rig g(Sine(n, 50.0, 10000.0, 3.0));
+            Rig g(Sine(n, 50.0, 10000.0, 3.0, c.offset));
+            for (double& slot : g.t->TrackState) slot = c.stale;
             ByteWatch watch(g.host);
             watch.AllowFloats(g.r, 0, n);
             AllowTrackerState(watch, g.t);
@@ -187,6 +194,8 @@ TEST(Speed, SquareWaveAndLevelTouch) {
         GetRPM(g.host.List(), g.t, 0, 4000, 200, 10.0, 4000, 0);
         EXPECT_NEAR(g.r[2000], 3000.0, 1e-3);
         EXPECT_NEAR(GetRPMSum(g.host.List(), g.t, 0, 4000, 200), 3000.0, 1e-9);
+        EXPECT_EQ(GetRPMSum(g.host.List(), g.t, -5, 4005, 200), GetRPMSum(g.host.List(), g.t, 0, 4000, 200))
+            << "nothing before position 0";
     }
     std::vector<float> touching(4000);
     for (int i = 0; i < 4000; ++i) touching[i] = (i % 200) < 100 ? 2.0f : 1.0f;
@@ -234,6 +243,11 @@ TEST(Frequency, WholeRecordMean) {
     EXPECT_EQ(watch.Violations(), "");
     EXPECT_NEAR(g.r[5000], 50.0, 1e-3);
     EXPECT_GT(mean, 40.0);
+    // A tail margin of INT_MIN holds no tail; at 1e9 samples per millisecond
+    // the scan's step outruns the record and every position holds position 0's value.
+    EXPECT_EQ(GetFrequenceStatusSum(g.host.List(), g.t, 0, n, 10.0, INT_MIN, n), mean);
+    EXPECT_NEAR(GetFrequenceStatusSum(g.host.List(), g.t, 0, n, 1e9, 0, n), g.r[0], 1e-2);
+    EXPECT_EQ(g.r[n - 1], g.r[0]);
 
     // Own data: the target's curve is measured and left as it was.
     Rig own(std::vector<float>(n, 0.0f));

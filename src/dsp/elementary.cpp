@@ -162,13 +162,50 @@ double Atan(double x) {
     return negative ? -result : result;
 }
 
+// The arc cosine by the half-angle identities, each branch a rational
+// approximation R(z) of (asin(sqrt z) - sqrt z) / sqrt z on z <= 1/4:
+//   |x| < 1/2:  acos x = pi/2 - asin x, asin x = x + x R(x²)
+//   x > 1/2:    acos x = 2 asin(s), s = sqrt((1 - x)/2), with s split into a
+//               head of 26 bits (its square exact) and a correction
+//   x < -1/2:   acos x = pi - 2 asin(s), s = sqrt((1 + x)/2)
+// pi/2 is carried in two parts so the sums keep its last bits. (The arc
+// tangent of sqrt(1 - x²)/x loses up to two units near |x| = 1.)
 double Acos(double x) {
-    constexpr double kPi = 3.141592653589793;
-    constexpr double kHalfPi = 1.5707963267948966;
-    if (!(std::fabs(x) <= 1.0)) return std::numeric_limits<double>::quiet_NaN();
-    if (x == 0.0) return kHalfPi;
-    // (1 - x)(1 + x) keeps its precision near both ends, where 1 - x² would not.
-    const double opposite = std::sqrt((1.0 - x) * (1.0 + x));
-    const double angle = Atan(opposite / x);
-    return x > 0.0 ? angle : angle + kPi;
+    constexpr double kPi = 3.14159265358979311600e+00;
+    constexpr double kHalfPiHigh = 1.57079632679489655800e+00;
+    constexpr double kHalfPiLow = 6.12323399573676603587e-17;
+    constexpr uint32_t kTinyHigh = 0x3c600000;   // |x| below 2^-57: acos x rounds to pi/2
+    const double absolute = std::fabs(x);
+    if (!(absolute <= 1.0)) return std::numeric_limits<double>::quiet_NaN();
+    if (absolute == 1.0) return x > 0.0 ? 0.0 : kPi + 2.0 * kHalfPiLow;
+    // R(z) = p(z) / q(z), with p carrying the factor z.
+    const auto ratio = [](double z) {
+        constexpr double p0 = 1.66666666666666657415e-01, p1 = -3.25565818622400915405e-01,
+                         p2 = 2.01212532134862925881e-01, p3 = -4.00555345006794114027e-02,
+                         p4 = 7.91534994289814532176e-04, p5 = 3.47933107596021167570e-05;
+        constexpr double q1 = -2.40339491173441421878e+00, q2 = 2.02094576023350569471e+00,
+                         q3 = -6.88283971605453293030e-01, q4 = 7.70381505559019352791e-02;
+        const double p = z * (p0 + z * (p1 + z * (p2 + z * (p3 + z * (p4 + z * p5)))));
+        const double q = 1.0 + z * (q1 + z * (q2 + z * (q3 + z * q4)));
+        return p / q;
+    };
+    if (absolute < 0.5) {
+        if (HighWord(absolute) <= kTinyHigh) return kHalfPiHigh + kHalfPiLow;
+        return kHalfPiHigh - (x - (kHalfPiLow - x * ratio(x * x)));
+    }
+    if (x < 0.0) {
+        const double z = (1.0 + x) * 0.5;
+        const double s = std::sqrt(z);
+        const double w = ratio(z) * s - kHalfPiLow;
+        return kPi - 2.0 * (s + w);
+    }
+    const double z = (1.0 - x) * 0.5;
+    const double s = std::sqrt(z);
+    uint64_t bits;
+    std::memcpy(&bits, &s, sizeof bits);
+    bits &= 0xffffffff00000000ull;   // the head: s with its low 32 bits cleared
+    double head;
+    std::memcpy(&head, &bits, sizeof head);
+    const double correction = (z - head * head) / (s + head);
+    return 2.0 * (head + (ratio(z) * s + correction));
 }

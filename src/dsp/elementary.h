@@ -10,6 +10,6 @@
 double Sin(double x);
 double Cos(double x);
 double Atan(double x);
-// The arc cosine in [0, pi] from the arc tangent of sqrt(1 - x²) / x; NaN
-// outside [-1, 1].
+// The arc cosine in [0, pi] by half-angle reduction and a rational
+// approximation; NaN outside [-1, 1].
 double Acos(double x);

@@ -27,12 +27,21 @@ struct CPtrList {
 static_assert(offsetof(CPtrList, head) == sizeof(void*), "list head follows the object header");
 static_assert(offsetof(CNode, data) == 2 * sizeof(void*), "node data after next and previous");
 
+// The one walk of the list the library makes: from the head, at most count
+// nodes, so a chain that loops back on itself or runs past its count still
+// ends. Returns the first node for which stop(node, position) holds, or null.
+template <typename Stop>
+inline CNode* WalkList(const CPtrList* list, Stop&& stop) {
+    CNode* node = list->head;
+    for (int position = 0; position < list->count && node != nullptr; ++position, node = node->next)
+        if (stop(node, position)) return node;
+    return nullptr;
+}
+
 // The node at a 0-based position, or null outside the list (the framework's FindIndex).
 inline CNode* ListFindIndex(const CPtrList* list, int index) {
     if (index < 0 || index >= list->count) return nullptr;
-    CNode* node = list->head;
-    while (index-- > 0 && node != nullptr) node = node->next;
-    return node;
+    return WalkList(list, [index](const CNode*, int position) { return position == index; });
 }
 
 // Host side: an empty list, appending at the tail, and releasing the nodes.

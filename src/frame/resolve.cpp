@@ -6,11 +6,11 @@ constexpr uint32_t kSummaryIdOffset = 36;
 
 ChannelInfo* FindChannelById(const CPtrList* channels, uint32_t reference) {
     if (channels == nullptr || channels->count == 0) return nullptr;
-    for (const CNode* node = channels->head; node != nullptr; node = node->next) {
-        auto* record = static_cast<ChannelInfo*>(node->data);
-        if (record != nullptr && record->ChannelId == reference) return record;
-    }
-    return nullptr;
+    const CNode* node = WalkList(channels, [reference](const CNode* n, int) {
+        const auto* record = static_cast<const ChannelInfo*>(n->data);
+        return record != nullptr && record->ChannelId == reference;
+    });
+    return node != nullptr ? static_cast<ChannelInfo*>(node->data) : nullptr;
 }
 
 ChannelInfo* FindChannelByIndex(const CPtrList* channels, uint32_t reference) {

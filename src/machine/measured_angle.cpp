@@ -5,6 +5,7 @@
 
 #include "ampora.h"
 #include "dsp/window_extremes.h"
+#include "frame/arguments.h"
 #include "frame/resolve.h"
 #include "machine/angle_fold.h"
 #include "tracking/crossing.h"
@@ -35,10 +36,11 @@ bool Resolve(CPtrList* channels, ChannelInfo* target, const char* name, MeasureR
     return true;
 }
 
-// The voltage scan's stride: every sample up to 6.4 kS/s, fewer above.
-int VoltageStride(double samplesPerMs) {
+// The voltage scan's stride: every sample up to 6.4 kS/s, fewer above; a
+// stride past the scanned positions (end) finds no pair, as any longer one.
+int VoltageStride(double samplesPerMs, int end) {
     const double rate = samplesPerMs * kSamplesPerMsToPerSecond;
-    return rate <= kStepwiseRateLimit ? 1 : static_cast<int>(samplesPerMs * kStrideFactor);
+    return rate <= kStepwiseRateLimit ? 1 : TruncWithin(samplesPerMs * kStrideFactor, 1, std::max(end, 1));
 }
 
 // How the key pulses of one call are measured.
@@ -69,7 +71,7 @@ double MeanDelay(const MeasureRecords& r, const KeyScan& scan) {
         if (scan.restartPerPulse) lastCrossing = 0.0;
         int accepted = 0;
         int resume = -1;
-        for (int m = i + 1; m + scan.stride < scan.end; m += scan.stride) {
+        for (int m = i + 1; scan.stride < scan.end - m; m += scan.stride) {
             const double v0 = r.v[m], v1 = r.v[m + scan.stride];
             if (!RisesThrough(v0, v1, 0.0)) continue;
             const double crossing = CrossingPosition(m + scan.stride, v0, v1, 0.0, scan.stride);
@@ -102,7 +104,7 @@ double GetGJSum(CPtrList* channels, ChannelInfo* target, int32_t, int32_t count,
     if (!Resolve(channels, target, "GetGJSum", r)) return 0.0;
     // Scans stay inside the arrays: at most count positions, none at or past totalSamples.
     const int end = std::min(count, totalSamples);
-    if (end < 1 || !(samplesPerMs > 0.0) || !std::isfinite(samplesPerMs)) return 0.0;
+    if (end < 1 || !UsableRate(samplesPerMs)) return 0.0;
     if (r.voltage->KeyLevel == 0.0) {
         const double high = WindowMax(r.k, count, 0, 1, totalSamples);
         const double low = WindowMin(r.k, count, 0, 1, totalSamples);
@@ -112,7 +114,7 @@ double GetGJSum(CPtrList* channels, ChannelInfo* target, int32_t, int32_t count,
     // key pulse lies one period back, so keeping it lets the 45-55 Hz test check
     // the period between two measurements (a 60 Hz voltage is measured once only).
     const KeyScan scan{r.voltage->KeyLevel, end, samplesPerMs * kSamplesPerMsToPerSecond,
-                       VoltageStride(samplesPerMs), 1, true, false};
+                       VoltageStride(samplesPerMs, end), 1, true, false};
     return FoldedAngle(MeanDelay(r, scan), r.voltage);
 }
 
@@ -120,7 +122,7 @@ double GetGJ5Sum(CPtrList* channels, ChannelInfo* target, int32_t, int32_t count
                  int32_t levelSamples) {
     MeasureRecords r;
     if (!Resolve(channels, target, "GetGJ5Sum", r)) return 0.0;
-    if (count < 1 || !(samplesPerMs > 0.0) || !std::isfinite(samplesPerMs)) return 0.0;
+    if (count < 1 || !UsableRate(samplesPerMs)) return 0.0;
     const double periods = kOnePeriodPerRevolutionSpeed / r.voltage->RatedSpeed;
     if (!(periods >= 1.0 && periods < 1.0e6)) return 0.0;   // no whole period per revolution to count
     // The key level is the mean over the first levelSamples positions, read
@@ -133,7 +135,7 @@ double GetGJ5Sum(CPtrList* channels, ChannelInfo* target, int32_t, int32_t count
     // previous key pulse is a whole revolution back and would always fail the
     // 45-55 Hz test, so each key pulse starts its count afresh; every key pulse
     // of a steady machine is then measured.
-    const KeyScan scan{sum / levelEnd, count, samplesPerMs * kSamplesPerMsToPerSecond, VoltageStride(samplesPerMs),
+    const KeyScan scan{sum / levelEnd, count, samplesPerMs * kSamplesPerMsToPerSecond, VoltageStride(samplesPerMs, count),
                        static_cast<int>(periods), false, true};
     return FoldedAngle(MeanDelay(r, scan), r.voltage);
 }

@@ -83,6 +83,7 @@ double GetUTSum(CPtrList* channels, ChannelInfo* target, int32_t start, int32_t 
     const float* pu = puParams;
     const double cs = Cos(kLineAngle), sn = Sin(kLineAngle);
     WindowPhasors<2> phasors(sources, fftSize);
+    if (!phasors.scratch.Held()) return 0.0;
     float sum = 0.0f;
     int windows = 0;
     WalkRecord(start, count, fftSize, fftSize, RecordWindow::BeginsAtPosition, [&](int, int offset) {
@@ -124,12 +125,14 @@ double GetUX2Sum(CPtrList* channels, ChannelInfo* target, int32_t start, int32_t
                  float* puParams) {
     ChannelInfo* sources[3];
     if (!ResolveSources(channels, target, LookupFor("GetUX2Sum"), sources) || puParams == nullptr) return 0.0;
-    if (NoWindow(fftSize)) return 0.0;
+    // A window beginning before position 0 lies outside the record.
+    if (NoWindow(fftSize) || start < 0) return 0.0;
     ChannelInfo* a = sources[0];
     ChannelInfo* b = sources[1];
     ChannelInfo* d = sources[2];
     const float* pu = puParams;
     WindowPhasors<3> phasors(sources, fftSize);
+    if (!phasors.scratch.Held()) return 0.0;
     phasors.Compute(start, fftSize);
     const Phasor ap = phasors.At(0), bp = phasors.At(1), dp = phasors.At(2);
     a->SummaryAux[0] = ap.re / pu[kTerminalVoltageBase];

@@ -3,8 +3,10 @@
 // target's own samples.
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "ampora.h"
+#include "frame/arguments.h"
 #include "frame/resolve.h"
 #include "power/period_rms.h"
 #include "tracking/crossing.h"
@@ -29,12 +31,14 @@ double Squared(float x) { return std::pow(static_cast<double>(x), 2.0); }
 // The 20 ms sliding rms of the curve over [from, to): the float sum of squares
 // of the W samples before each position, kept by adding the newest square and
 // dropping the oldest. Before the first full window the positions take the
-// rms of the first window.
-void SlidingFill(const float* s, float* r, int32_t from, int32_t to, int32_t window) {
+// rms of the first window, of its samples before the block's end (blockEnd):
+// no sample past the block is read.
+void SlidingFill(const float* s, float* r, int32_t from, int32_t to, int32_t window, int32_t blockEnd) {
     if (from >= to || window <= 0) return;
     float squares = 0.0f;
     const int32_t first = from >= window ? from - window : 0;
-    for (int32_t k = first; k < first + window; ++k) squares = static_cast<float>(squares + Squared(s[k]));
+    const int32_t firstEnd = ClampedSum(first, window) < blockEnd ? first + window : blockEnd;
+    for (int32_t k = first; k < firstEnd; ++k) squares = static_cast<float>(squares + Squared(s[k]));
     for (int32_t k = from; k < to; ++k) {
         if (k >= window) squares = static_cast<float>(squares + Squared(s[k]) - Squared(s[k - window]));
         const float stored = static_cast<float>(std::sqrt(squares / static_cast<double>(window)));
@@ -58,29 +62,36 @@ void GetPowerAvgExtra(CPtrList* channels, ChannelInfo* target, int32_t start, in
     if (channels == nullptr) return;
     ChannelInfo* sources[1];
     if (!ResolveSources(channels, target, LookupFor("GetPowerAvgExtra"), sources)) return;
+    if (!UsableRate(samplesPerMs)) return;
     const float* s = SampleArray(sources[0]);
     float* r = ResultArray(target);
     const double threshold = sources[0]->RatedValue * kPresenceShare;
     const double rate = samplesPerMs * kMsPerSecond;
-    const int32_t step = rate <= kSourceScanRate ? 1 : std::max(Trunc(samplesPerMs * kSourceStepPerMs), 1);
-    const int32_t window = Trunc(samplesPerMs * kSlidingWindowMs);
-    const int32_t quietLimit = Trunc(samplesPerMs * kQuietLimitMs);
+    // The call knows the record up to its block's end: no position past it is
+    // read or written, and a step reaching beyond it examines no pair.
+    const int32_t end = EndOfBlock(start, count);
+    const int32_t step =
+        rate <= kSourceScanRate ? 1 : TruncWithin(samplesPerMs * kSourceStepPerMs, 1, std::max(end, 1));
+    const int32_t window = TruncWithin(samplesPerMs * kSlidingWindowMs, 0, std::numeric_limits<int32_t>::max());
+    const int32_t quietLimit = TruncWithin(samplesPerMs * kQuietLimitMs, 0, std::numeric_limits<int32_t>::max());
 
-    double t0 = target->TrackState[0], t1 = target->TrackState[1], f = target->PeriodFrequency;
-    int32_t periodEnd = static_cast<int32_t>(target->PeriodEndIndex);
+    // Crossings left from a longer recording (or not numbers) are empty, and
+    // an end of the written curve past this block's end starts it afresh.
+    double t0 = InRecordOrNone(target->TrackState[0], end), t1 = InRecordOrNone(target->TrackState[1], end);
+    double f = target->PeriodFrequency;
+    int32_t periodEnd = target->PeriodEndIndex <= static_cast<uint32_t>(end) ? static_cast<int32_t>(target->PeriodEndIndex) : 0;
     uint32_t quiet = target->QuietCount;
 
-    const int32_t end = start + count;
     // A pair reaches step positions back: the scan begins where it stays
     // inside the array (the record's first block, or any block starting
-    // that early).
-    for (int32_t n = std::max(start, step); n < end;) {
+    // that early). In 64 bits: a resume position past a long step must not overflow.
+    for (int64_t n = std::max(start, step); n < end;) {
         const double p = s[n - step], q = s[n];
         if (RisesThrough(p, q, 0.0)) {
             const double t = CrossingPosition(n, p, q, 0.0, step);
             if (t0 == 0.0) {
                 t0 = t;
-                n = Trunc(t) + 2 + step;
+                n = int64_t{Trunc(t)} + 2 + step;
                 continue;
             }
             t1 = t;
@@ -91,14 +102,14 @@ void GetPowerAvgExtra(CPtrList* channels, ChannelInfo* target, int32_t start, in
             const double d = t1 - t0;
             if (d < samplesPerMs * kSpuriousPeriodMs) {
                 t1 = 0.0, f = 0.0, quiet = 0;
-                n = Trunc(t) + 2 + step;
+                n = int64_t{Trunc(t)} + 2 + step;
                 continue;
             }
             if (d > samplesPerMs * kLongestPeriodMs) {
-                SlidingFill(s, r, periodEnd, Trunc(t1), window);
+                SlidingFill(s, r, periodEnd, Trunc(t1), window, end);
                 periodEnd = Trunc(t1);
                 t0 = t1, t1 = 0.0, f = 0.0;
-                n = Trunc(t0) + step + 2;
+                n = int64_t{Trunc(t0)} + step + 2;
                 continue;
             }
             const float rms = CrossingPeriodRms(s, t0, t1);
@@ -112,22 +123,22 @@ void GetPowerAvgExtra(CPtrList* channels, ChannelInfo* target, int32_t start, in
             f = present ? rate / (t1 - t0) : 0.0;
             periodEnd = Trunc(t1);
             t0 = t1, t1 = 0.0, quiet = 0;
-            n = Trunc(t0) + 1 + 2 * step;
+            n = int64_t{Trunc(t0)} + 1 + 2 * int64_t{step};
             continue;
         }
         if (std::fabs(q) > threshold) {
             // The signal returns after quiet samples with no running period:
             // the tracker restarts at this sample.
             if (quiet > 0 && f == 0.0) {
-                t0 = n, t1 = 0.0;
-                SlidingFill(s, r, periodEnd, n, window);
+                t0 = static_cast<double>(n), t1 = 0.0;
+                SlidingFill(s, r, periodEnd, static_cast<int32_t>(n), window, end);
                 f = 0.0;
-                periodEnd = n;
+                periodEnd = static_cast<int32_t>(n);
             }
             quiet = 0;
         } else if (n - std::max(Trunc(t0), periodEnd) > quietLimit) {
-            SlidingFill(s, r, periodEnd, n, window);
-            periodEnd = n;
+            SlidingFill(s, r, periodEnd, static_cast<int32_t>(n), window, end);
+            periodEnd = static_cast<int32_t>(n);
             f = 0.0, t0 = t1 = 0.0, quiet = 0;
         } else {
             ++quiet;
@@ -156,7 +167,7 @@ constexpr double kSelfStepPerMs = 0.3125;
 constexpr double kPresenceWindowMs = 5.0;
 constexpr double kSecondaryPresenceWindowMs = 200.0;
 constexpr double kQuietShare = 0.002;
-constexpr double kCycleSkipMs = -1.5;       // truncated negated: rounds 1.5 ms up
+constexpr double kCycleSkipMs = 1.5;
 constexpr double kFirstCrossingSkipMs = 4.0;
 constexpr double kShortCycleMs = 4.0;
 constexpr double kFlickerMs = 0.5;          // a short DataKind-2 cycle below this holds the last value
@@ -182,7 +193,7 @@ struct SelfCycle {
     // samples; false when they do not fit the record and the block.
     bool CycleRms(double t1, double t2, double* rms) const {
         const double f = rate / std::fabs(t1 - t2);
-        const int32_t length = Trunc(rate / f);
+        const int32_t length = TruncWithin(rate / f, 0, std::numeric_limits<int32_t>::max());
         const int32_t first = PeriodFirstSample(Trunc(t1), Trunc(t2), length, blockEnd);
         if (first < 0 || length <= 0) return false;
         *rms = RmsOver(x, first, length);
@@ -194,37 +205,42 @@ struct SelfCycle {
 
 void GetPowerAvgSelf(CPtrList* channels, ChannelInfo* target, int32_t start, int32_t count, int32_t /*reserved*/,
                      double samplesPerMs, int32_t totalSamples, int32_t fillEnd, int32_t holdMode) {
-    if (channels == nullptr) return;
+    if (channels == nullptr || !UsableRate(samplesPerMs)) return;
     const bool secondary = target->DataKind == kSecondaryKind;
+    const int32_t total = RecordLength(totalSamples);
+    const int32_t end = EndOfBlock(start, count);
     const SelfCycle c{secondary ? SecondaryArray(target) : SampleArray(target), ResultArray(target),
-                      RangeOf(target), samplesPerMs * kMsPerSecond, start + count};
+                      RangeOf(target), samplesPerMs * kMsPerSecond, end};
     const float* x = c.x;
     float* r = c.r;
-    const int32_t step = c.rate <= kSelfScanRate ? 1 : std::max(Trunc(samplesPerMs * kSelfStepPerMs), 1);
-    const int32_t win = Trunc(samplesPerMs * (secondary ? kSecondaryPresenceWindowMs : kPresenceWindowMs));
-    const int32_t skip = -Trunc(samplesPerMs * kCycleSkipMs);
-    const int32_t firstSkip = std::max(Trunc(samplesPerMs * kFirstCrossingSkipMs), 1);
+    // Lengths from the rate reach at most across the record.
+    const int32_t step = c.rate <= kSelfScanRate ? 1 : TruncWithin(samplesPerMs * kSelfStepPerMs, 1, std::max(total, 1));
+    const int32_t win = TruncWithin(samplesPerMs * (secondary ? kSecondaryPresenceWindowMs : kPresenceWindowMs), 0, total);
+    const int32_t skip = TruncWithin(samplesPerMs * kCycleSkipMs, 0, total);
+    const int32_t firstSkip = TruncWithin(samplesPerMs * kFirstCrossingSkipMs, 1, std::max(total, 1));
     const double shortCycle = samplesPerMs * kShortCycleMs;
     const double quietLevel = c.range * kQuietShare;
     const double shortThreshold = target->RatedValue * kPresenceShare;
 
-    double t1 = target->CycleStart, t2 = 0.0, f = target->PeriodFrequency;
-    int32_t lastEnd = static_cast<int32_t>(target->LastBlockEnd);
+    // A cycle start left from a longer recording (or not a number) is none, and
+    // a last final position past the record starts the curve afresh.
+    double t1 = InRecordOrNone(target->CycleStart, total), t2 = 0.0, f = target->PeriodFrequency;
+    int32_t lastEnd = target->LastBlockEnd <= static_cast<uint32_t>(total) ? static_cast<int32_t>(target->LastBlockEnd) : 0;
     // Every rule that sets the next position moves forward: a rule landing
     // at or before the current one (the block's last position) steps on.
-    auto next = [](int32_t position, int32_t n) { return std::max(position, n + 1); };
+    // Positions in 64 bits: a skip as long as the record must not overflow.
+    auto next = [](int64_t position, int64_t n) { return std::max(position, n + 1); };
 
-    int32_t n = std::max(start, step);
-    while (n < start + count && n + 1 < totalSamples) {
-        const int32_t j = n - start;
-        const int32_t span = std::min(win, count - j);
+    int64_t n = std::max(start, step);
+    while (n < end && n + 1 < total) {
+        const int64_t span = std::min<int64_t>(win, end - n);
         float peak = 0.0f;
-        int32_t k = n;
-        for (; k < n + span && k < totalSamples; ++k) peak = std::max(peak, std::fabs(x[k]));
+        int64_t k = n;
+        for (; k < n + span && k < total; ++k) peak = std::max(peak, std::fabs(x[k]));
         if (k > n && peak < quietLevel) {
-            c.QuietCopy(lastEnd, k);
+            c.QuietCopy(lastEnd, static_cast<int32_t>(k));
             f = 0.0, target->CycleStart = 0.0, t1 = t2 = 0.0;
-            lastEnd = k;
+            lastEnd = static_cast<int32_t>(k);
             n = next(k - 1, n);
             continue;
         }
@@ -255,7 +271,7 @@ void GetPowerAvgSelf(CPtrList* channels, ChannelInfo* target, int32_t start, int
                         c.QuietCopy(m, m + 1);
                 }
                 f = 0.0, t1 = t2, t2 = 0.0;
-                n = next(Trunc(t1) + skip + 1, n);
+                n = next(int64_t{Trunc(t1)} + skip + 1, n);
                 continue;
             }
             const double cycleF = c.rate / std::fabs(t1 - t2);
@@ -285,7 +301,7 @@ void GetPowerAvgSelf(CPtrList* channels, ChannelInfo* target, int32_t start, int
             f = cycleF;
             target->CycleStart = t2;
             t1 = t2, t2 = 0.0;
-            n = next(std::min(b + skip + 1, start + count - 1), n);
+            n = next(std::min<int64_t>(int64_t{b} + skip + 1, end - 1), n);
             continue;
         }
 
@@ -296,9 +312,9 @@ void GetPowerAvgSelf(CPtrList* channels, ChannelInfo* target, int32_t start, int
             n += step;
             continue;
         }
-        int32_t scan = n;
+        int64_t scan = n;
         for (int32_t i = 0; i < step; ++i) {
-            const int32_t m = scan - step + i;
+            const int64_t m = scan - step + i;
             if (!RisesOffLevel(x[m], x[m + 1], 0.0)) continue;
             const double t = CrossingPosition(m + 1, x[m], x[m + 1], 0.0);
             if (t1 == 0.0) {
@@ -325,7 +341,7 @@ void GetPowerAvgSelf(CPtrList* channels, ChannelInfo* target, int32_t start, int
             f = c.rate / std::fabs(t1 - t2);
             target->CycleStart = t2;
             t1 = t2, t2 = 0.0;
-            n = next(std::min(b + skip + 1, start + count - 1), scan);
+            n = next(std::min<int64_t>(int64_t{b} + skip + 1, end - 1), scan);
             continue;
         }
         // A short cycle is written up to its end without advancing the last
@@ -342,12 +358,12 @@ void GetPowerAvgSelf(CPtrList* channels, ChannelInfo* target, int32_t start, int
             r[m] = stored;
         }
         f = 0.0, t1 = t2, t2 = 0.0;
-        n = next(Trunc(t1) + skip + 1, scan);
+        n = next(int64_t{Trunc(t1)} + skip + 1, scan);
     }
 
     if (holdMode == 0) {
-        const float held = lastEnd > 0 ? r[lastEnd - 1] : x[0];
-        for (int32_t m = lastEnd; m < start + count; ++m) r[m] = held;
+        const float held = lastEnd > 0 ? r[lastEnd - 1] : total > 0 ? x[0] : 0.0f;
+        for (int32_t m = lastEnd; m < end; ++m) r[m] = held;
     } else if (totalSamples == fillEnd) {
         const float held = r[std::max(lastEnd - 1, 0)];
         for (int32_t m = lastEnd; m < totalSamples; ++m) r[m] = held;

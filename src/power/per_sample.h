@@ -9,6 +9,7 @@
 #include <memory>
 #include <new>
 
+#include "frame/arguments.h"
 #include "frame/channel_info.h"
 #include "power/space_vector.h"
 
@@ -39,8 +40,8 @@ struct SampleValue {
 template <typename Value>
 void MovingAverageBlock(ChannelInfo* target, int start, int count, int w, Value value) {
     if (w < 1 || count <= 0) return;
-    const int first = std::max(start, 0);
-    const int end = start + count;
+    const int first = FirstInRecord(start);
+    const int end = EndOfBlock(start, count);
     if (first >= end) return;
     // The leaving value of a position this call has formed is the same number
     // formed again from the same samples, so the last w of them are kept
@@ -92,11 +93,11 @@ template <typename Active, typename Reactive>
 void PlainPowerBlock(ChannelInfo* target, int start, int count, Active active, Reactive reactive) {
     float* out = ResultArray(target);
     const double scale = target->Scale;
-    const int end = start + count;
+    const int end = EndOfBlock(start, count);
     if (target->CalcKind == kActivePower) {
-        for (int k = start; k < end; ++k) out[k] = static_cast<float>(active(k) * scale);
+        for (int k = FirstInRecord(start); k < end; ++k) out[k] = static_cast<float>(active(k) * scale);
     } else if (target->CalcKind == kReactivePower) {
-        for (int k = start; k < end; ++k) {
+        for (int k = FirstInRecord(start); k < end; ++k) {
             const float q = static_cast<float>(reactive(k));
             out[k] = static_cast<float>(q * scale);
         }
@@ -104,16 +105,17 @@ void PlainPowerBlock(ChannelInfo* target, int start, int count, Active active, R
 }
 
 // Mean of a per-sample formula over start .. start + count - 1, times Scale;
-// 0.0 for an empty stretch. Other CalcKind values add nothing.
+// 0.0 for an empty stretch. Other CalcKind values add nothing, and so do
+// positions before 0 (the sum is still divided by count).
 template <typename Active, typename Reactive>
 double PerSampleMean(const ChannelInfo* target, int start, int count, Active active, Reactive reactive) {
     if (count <= 0) return 0.0;
     double sum = 0.0;
-    const int end = start + count;
+    const int end = EndOfBlock(start, count);
     if (target->CalcKind == kActivePower) {
-        for (int k = start; k < end; ++k) sum += active(k);
+        for (int k = FirstInRecord(start); k < end; ++k) sum += active(k);
     } else if (target->CalcKind == kReactivePower) {
-        for (int k = start; k < end; ++k) sum += reactive(k);
+        for (int k = FirstInRecord(start); k < end; ++k) sum += reactive(k);
     }
     return sum / count * target->Scale;
 }

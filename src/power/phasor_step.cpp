@@ -210,12 +210,28 @@ int TransformLowBins(const float* window, int fftSize, Spectrum s, int lastBin) 
     return kReducedPoints;
 }
 
+namespace {
+
+// One part of bin h of a P-point transform as a part of the RMS phasor.
+double RmsPart(float binPart, int points) { return static_cast<double>(binPart) * 2.0 / points * kRmsScale; }
+
+// The phasor (a, b) turned by turn, each part rounded to float.
+Phasor Turned(PhaseTurn turn, double a, double b) {
+    return {static_cast<float>(turn.cosine * a - turn.sine * b), static_cast<float>(turn.sine * a + turn.cosine * b)};
+}
+
+Phasor StoreBack(Spectrum s, int h, Phasor p) {
+    s.re[h] = p.re;
+    s.im[h] = p.im;
+    return p;
+}
+
+}  // namespace
+
 Phasor StoreRmsPhasor(Spectrum s, int h, int points) {
-    const float a = static_cast<float>(static_cast<double>(s.re[h]) * 2.0 / points * kRmsScale);
-    const float b = static_cast<float>(static_cast<double>(s.im[h]) * 2.0 / points * kRmsScale);
-    s.re[h] = a;
-    s.im[h] = b;
-    return {a, b};
+    const float a = static_cast<float>(RmsPart(s.re[h], points));
+    const float b = static_cast<float>(RmsPart(s.im[h], points));
+    return StoreBack(s, h, {a, b});
 }
 
 double BinRms(Spectrum s, int h, int points, ScaledParts parts) {
@@ -232,14 +248,10 @@ double BinRms(Spectrum s, int h, int points, ScaledParts parts) {
     return std::sqrt(x * x + y * y) * kRmsScale;
 }
 
-Phasor StoreTurnedPhasor(Spectrum s, int h, PhaseTurn turn) {
-    const double a = s.re[h];
-    const double b = s.im[h];
-    const float re = static_cast<float>(turn.cosine * a - turn.sine * b);
-    const float im = static_cast<float>(turn.sine * a + turn.cosine * b);
-    s.re[h] = re;
-    s.im[h] = im;
-    return {re, im};
+Phasor StoreTurnedPhasor(Spectrum s, int h, PhaseTurn turn) { return StoreBack(s, h, Turned(turn, s.re[h], s.im[h])); }
+
+Phasor StoreTurnedRmsPhasor(Spectrum s, int h, int points, PhaseTurn turn) {
+    return StoreBack(s, h, Turned(turn, RmsPart(s.re[h], points), RmsPart(s.im[h], points)));
 }
 
 void HarmonicPhasorStep(const float* window, int fftSize, Spectrum s, HarmonicSet set,

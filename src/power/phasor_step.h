@@ -11,6 +11,7 @@
 //   StoreRmsPhasor      bin h scaled to an RMS phasor, stored back (no turn).
 //   BinRms              the RMS magnitude of bin h (harmonic-magnitude exports).
 //   StoreTurnedPhasor   stored phasor of bin h turned by a PhaseTurn, stored back.
+//   StoreTurnedRmsPhasor  the two above in double, only the turned phasor stored.
 //   HarmonicPhasorStep  the three above for one source and a set of harmonics.
 //   PhasorSources<N>    N sources of one export: value arrays, spectra, turns.
 //   PhasorsOfWindow     the step for all N sources at one window offset, in order.
@@ -19,7 +20,9 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <memory>
+#include <new>
 
 #include "dsp/fft.h"
 #include "frame/channel_info.h"
@@ -105,6 +108,10 @@ double BinRms(Spectrum s, int h, int points, ScaledParts parts);
 // The stored phasor of bin h turned by turn, stored back.
 Phasor StoreTurnedPhasor(Spectrum s, int h, PhaseTurn turn);
 
+// Bin h as the RMS phasor turned by turn, both steps in double and only the
+// turned phasor stored (the whole-record fundamental power rounds once).
+Phasor StoreTurnedRmsPhasor(Spectrum s, int h, int points, PhaseTurn turn);
+
 // Whether a spectrum must hold the whole transform (the caller's work buffers,
 // which the host may read) or only the bins the export uses (the call's own).
 enum class SpectrumUse { WholeSpectrum, UsedBinsOnly };
@@ -144,11 +151,13 @@ void PhasorsOfWindow(PhasorSources<N>& s, int offset, int fftSize, HarmonicSet s
 }
 
 // The call's own spectra: two float arrays of fftSize elements per source, held
-// for the duration of one call (one allocation, released on return).
+// for the duration of one call (one allocation, released on return). A window
+// too long for the memory (or for the address space) leaves it empty: Held()
+// is false and the export returns as on a missing source, no exception.
 class SpectrumScratch {
 public:
-    SpectrumScratch(int sources, int fftSize)
-        : fftSize_(fftSize), data_(new float[2 * static_cast<std::size_t>(sources) * fftSize]) {}
+    SpectrumScratch(int sources, int fftSize) : fftSize_(fftSize), data_(Allocate(sources, fftSize)) {}
+    bool Held() const { return data_ != nullptr; }
     Spectrum Of(int k) const {
         float* re = data_.get() + 2 * static_cast<std::size_t>(k) * fftSize_;
         return {re, re + fftSize_};
@@ -159,6 +168,11 @@ public:
     }
 
 private:
+    static float* Allocate(int sources, int fftSize) {
+        const uint64_t elements = 2 * static_cast<uint64_t>(sources) * static_cast<uint64_t>(fftSize);
+        if (fftSize < 1 || elements > std::numeric_limits<std::size_t>::max() / sizeof(float)) return nullptr;
+        return new (std::nothrow) float[static_cast<std::size_t>(elements)];
+    }
     int fftSize_;
     std::unique_ptr<float[]> data_;
 };
@@ -172,11 +186,13 @@ struct ScratchSources {
 
     ScratchSources(ChannelInfo* const (&records)[N], Reads reads, int fftSize, HarmonicSet set)
         : scratch(N, fftSize) {
+        if (!scratch.Held()) return;
         Spectrum spectra[N];
         scratch.All(spectra);
         sources = PrepareSources(records, reads, spectra, set);
         sources.use = SpectrumUse::UsedBinsOnly;
     }
+    bool Held() const { return scratch.Held(); }
 };
 
 // Sums term(h) over a set in extended precision from 0.0. A set of one harmonic

@@ -89,6 +89,7 @@ void RunPositiveSequence(CPtrList* channels, ChannelInfo* target, SourceLookup l
     if (!ResolveSources(channels, target, lookup, records)) return;
     if (!UsableWindow(fftSize, kMinimumBlockWindow, Transform::Reduced)) return;
     ScratchSources<6> own(records, Reads::Samples, fftSize, kFundamentalOnly);
+    if (!own.Held()) return;
     const Complex a = kRotation;
     const Complex a2 = a * a;   // formed at run time, close to (-0.5, +sqrt(3)/2)
     const uint32_t calcKind = target->CalcKind;

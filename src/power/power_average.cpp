@@ -1,9 +1,12 @@
 // Averages of a channel's fundamental content: the bin-1 rms over sliding
 // windows (block by block and over a whole record), the fundamental power of a
 // voltage/current pair over whole windows, and the rms over detected periods.
+#include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "ampora.h"
+#include "frame/arguments.h"
 #include "frame/resolve.h"
 #include "power/period_rms.h"
 #include "power/phasor_step.h"
@@ -13,8 +16,10 @@
 namespace {
 
 // The block walk of the bin-1 rms: each window ends at its position and the
-// ramp leads from it, as in the block power exports.
-constexpr BlockWalk kAverageWalk{RampPlacement::Leading, BlockEnd::Exclusive, WindowPlacement::ThroughPosition};
+// ramp leads from it, as in the block power exports; a first call that ends
+// with its first window writes exactly that window's positions.
+constexpr BlockWalk kAverageWalk{RampPlacement::Leading, BlockEnd::Exclusive, WindowPlacement::ThroughPosition,
+                                 FirstGap::FilledWhenWalkGoesOn};
 
 constexpr double kMsPerSecond = 1000.0;
 constexpr double kShortestPeriodMs = 2.0;   // periods above 500 Hz are not measured
@@ -33,18 +38,20 @@ void GetPowerAvg(CPtrList* channels, ChannelInfo* target, int32_t start, int32_t
     const float* s = SampleArray(sources[0]);
     float* r = ResultArray(target);
     const Spectrum spectrum{spec0Re, spec0Im};
-    // The positions between the first window and the next window position
-    // hold the first window's value (the walk's first-window fill), as in the
-    // block power exports: the next ramp then starts from that value.
     const int pos = WalkBlock(r, start, count, fftSize, kAverageWalk, [&](int offset) {
         const int points = TransformWindow(s + offset, fftSize, spectrum, Transform::Reduced);
         const float stored = static_cast<float>(
             FundamentalRms(kBinScale * spectrum.re[1] / points, kBinScale * spectrum.im[1] / points));
         return static_cast<double>(stored);
     });
-    // The record's last block holds its last value up to the end of the curve.
-    if (start + count == recordEnd && pos > 0)
-        for (int k = pos; k < resultLength; ++k) r[k] = r[pos - 1];
+    // The record's last block holds its last value up to the end of the
+    // curve, from the last position written: a first window that ended the
+    // walk left its gap [fftSize, fftSize + q) open, so the hold starts at fftSize.
+    const int end = EndOfBlock(start, count);
+    const bool gapOpen = start == 0 && pos > 0 && end <= fftSize + fftSize / 4;
+    const int held = gapOpen ? fftSize : pos;
+    if (end == recordEnd && pos > 0)
+        for (int k = held; k < resultLength; ++k) r[k] = r[held - 1];
 }
 
 double GetPowerAvgSum(CPtrList* channels, ChannelInfo* target, int32_t start, int32_t count, int32_t fftSize,
@@ -79,14 +86,21 @@ double GetPSum(CPtrList* channels, ChannelInfo* target, int32_t start, int32_t c
     ChannelInfo* records[2];  // voltage, current
     if (!ResolveSources(channels, target, LookupFor("GetPSum"), records)) return 0.0;
     const Spectrum spectra[2] = {{spec0Re, spec0Im}, {spec1Re, spec1Im}};
-    PhasorSources<2> sources = PrepareSources(records, Reads::Results, spectra, kFundamentalOnly);
+    const float* values[2] = {ResultArray(records[0]), ResultArray(records[1])};
+    const PhaseTurn turns[2] = {TurnAt(records[0]->PhaseShift, 1), TurnAt(records[1]->PhaseShift, 1)};
     float* r = ResultArray(target);
     const uint32_t kind = target->CalcKind;
     const double scale = target->Scale;
     FloatMean mean;
     WalkRecord(start, count, fftSize, fftSize, RecordWindow::BeginsAtPosition, [&](int position, int offset) {
-        PhasorsOfWindow(sources, offset, fftSize, kFundamentalOnly);
-        const Phasor u = PhasorAt(spectra[0], 1), i = PhasorAt(spectra[1], 1);
+        // Each source's bin 1 is scaled and turned in double; the turned phasor
+        // is stored in the work buffers, and the product takes the stored floats.
+        Phasor p[2];
+        for (int k = 0; k < 2; ++k) {
+            const int points = TransformWindow(values[k] + offset, fftSize, spectra[k], Transform::Reduced);
+            p[k] = StoreTurnedRmsPhasor(spectra[k], 1, points, turns[k]);
+        }
+        const Phasor u = p[0], i = p[1];
         float value = 0.0f;   // a kind other than active or reactive power has none
         if (kind == 1 || kind == 2) {
             const double product = kind == 1 ? static_cast<double>(u.re) * i.re + static_cast<double>(u.im) * i.im
@@ -105,21 +119,26 @@ double GetPowerAvgSumExtra(CPtrList* channels, ChannelInfo* target, int32_t star
     if (channels == nullptr) return 0.0;
     ChannelInfo* sources[1];
     if (!ResolveSources(channels, target, LookupFor("GetPowerAvgSumExtra"), sources)) return 0.0;
+    if (!UsableRate(samplesPerMs)) return 0.0;
     const float* s = ResultArray(sources[0]);
     const double rate = samplesPerMs * kMsPerSecond;
     const double shortest = kShortestPeriodMs * samplesPerMs;
+    const int32_t total = RecordLength(totalSamples);
+    const int32_t end = EndOfBlock(start, count);
+    // The last position a period may start from, in 64 bits: a margin of any size.
+    const int64_t lastStart = int64_t{count} - 2 * int64_t{margin} - 1;
     float sum = 0.0f;
     int periods = 0;
-    for (int32_t j = 0; j < count;) {
-        const int32_t n = start + j;
-        if (n > count - 2 * margin - 1) break;
+    // Positions before 0 are not in the record: the scan starts at 0 at the earliest.
+    for (int32_t n = std::max(start, 0); n < end;) {
+        if (n > lastStart) break;
         // Past the recorded samples no later position scans anything either.
-        if (totalSamples - n <= 0) break;
+        if (n >= total) break;
         // The first rising zero crossing after n, then the first one more
         // than the shortest period after it.
         double a = 0.0, b = 0.0;
         bool haveA = false, havePair = false;
-        for (int32_t m = n + 1; m <= totalSamples - 1 && !havePair; ++m) {
+        for (int32_t m = n + 1; m < total && !havePair; ++m) {
             const double before = s[m - 1], after = s[m];
             if (!RisesThrough(before, after, 0.0)) continue;
             const double t = CrossingPosition(m, before, after, 0.0);
@@ -135,14 +154,15 @@ double GetPowerAvgSumExtra(CPtrList* channels, ChannelInfo* target, int32_t star
         // single-crossing tail costs one scan, not one per position).
         if (!havePair) break;
         const double f = rate / std::fabs(a - b);
-        const int32_t length = Trunc(rate / f);   // the period in whole samples
+        // The period in whole samples (none when the rate per second overflows to infinity).
+        const int32_t length = TruncWithin(rate / f, 0, std::numeric_limits<int32_t>::max());
         const int32_t last = Trunc(b);
-        const int32_t first = PeriodFirstSample(Trunc(a), last, length, start + count);
+        const int32_t first = PeriodFirstSample(Trunc(a), last, length, end);
         if (first >= 0 && length > 0) {
             sum = static_cast<float>(sum + RmsOver(s, first, length));
             ++periods;
         }
-        j = std::max(last, n + 1) - start;
+        n = std::max(last, n + 1);
     }
     if (periods == 0) return 0.0;
     const float mean = static_cast<float>(static_cast<double>(sum) / periods);

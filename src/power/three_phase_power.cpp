@@ -46,16 +46,20 @@ struct MultiPairCall {
 };
 
 // Resolves the N sources, checks the window length, allocates the spectra and
-// runs body(call); nothing happens when a source is missing or the window is
-// too short. Returns body's result, or 0.0.
+// runs body(call); nothing happens when a source is missing, the window is
+// too short, there is no window to compute (anyWindow false: checked before
+// the spectra are allocated) or the spectra cannot be had. Returns body's
+// result, or 0.0.
 template <int N, typename Body>
 double WithSources(CPtrList* channels, ChannelInfo* target, SourceLookup lookup, Wiring wiring, HarmonicSet set,
-                   PowerKind (*kindOf)(uint32_t), Reads reads, int fftSize, int minimumWindow, Body&& body) {
+                   PowerKind (*kindOf)(uint32_t), Reads reads, int fftSize, int minimumWindow, bool anyWindow,
+                   Body&& body) {
     ChannelInfo* records[N];
     if (!ResolveSources(channels, target, lookup, records)) return 0.0;
     const int minimum = set.last > 1 ? kMinimumAllHarmonicsWindow : minimumWindow;
-    if (!UsableWindow(fftSize, minimum, Transform::Reduced)) return 0.0;
+    if (!UsableWindow(fftSize, minimum, Transform::Reduced) || !anyWindow) return 0.0;
     ScratchSources<N> own(records, reads, fftSize, set);
+    if (!own.Held()) return 0.0;
     MultiPairCall<N> call{wiring, set, kindOf(target->CalcKind), target->Scale, LineTurnOf(), fftSize, own};
     return body(call);
 }
@@ -64,7 +68,7 @@ double WithSources(CPtrList* channels, ChannelInfo* target, SourceLookup lookup,
 template <int N, typename Value>
 void RunBlock(CPtrList* channels, ChannelInfo* target, SourceLookup lookup, Wiring wiring, HarmonicSet set,
               PowerKind (*kindOf)(uint32_t), int start, int count, int fftSize, Value&& value) {
-    WithSources<N>(channels, target, lookup, wiring, set, kindOf, Reads::Samples, fftSize, kMinimumBlockWindow,
+    WithSources<N>(channels, target, lookup, wiring, set, kindOf, Reads::Samples, fftSize, kMinimumBlockWindow, true,
                    [&](MultiPairCall<N>& call) {
                        WalkBlock(ResultArray(target), start, count, fftSize, kTrailingWalk, [&](int offset) {
                            call.PhasorsAt(offset);
@@ -79,7 +83,7 @@ void RunBlock(CPtrList* channels, ChannelInfo* target, SourceLookup lookup, Wiri
 template <int N, typename Store>
 double RunRecord(CPtrList* channels, ChannelInfo* target, SourceLookup lookup, Wiring wiring, HarmonicSet set,
                  PowerKind (*kindOf)(uint32_t), int start, int count, int fftSize, Store&& store) {
-    return WithSources<N>(channels, target, lookup, wiring, set, kindOf, Reads::Results, fftSize, 0,
+    return WithSources<N>(channels, target, lookup, wiring, set, kindOf, Reads::Results, fftSize, 0, count >= fftSize,
                           [&](MultiPairCall<N>& call) {
                               float* result = ResultArray(target);
                               FloatMean mean;

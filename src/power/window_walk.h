@@ -39,10 +39,18 @@ enum class WindowPlacement {
     ThroughPosition,   // [pos - fftSize + 1, pos] once pos >= fftSize, else [0, fftSize)
 };
 
+// What a leading walk writes in the gap [fftSize, fftSize + q) between the
+// first window and the next window position.
+enum class FirstGap {
+    Filled,             // the first window's value, as far as the block reaches (end + q)
+    FilledWhenWalkGoesOn,   // the same, only when the call goes on to the next window
+};
+
 struct BlockWalk {
     RampPlacement ramp;
     BlockEnd end;
     WindowPlacement window;
+    FirstGap gap = FirstGap::Filled;
 };
 constexpr BlockWalk kTrailingWalk{RampPlacement::Trailing, BlockEnd::Inclusive, WindowPlacement::EndsAtPosition};
 constexpr BlockWalk kLeadingWalk{RampPlacement::Leading, BlockEnd::Exclusive, WindowPlacement::EndsAtPosition};
@@ -81,11 +89,16 @@ inline void LeadingRamp(float* result, int pos, int q, int fftSize, double v) {
 // The first window of a recording: [0, fftSize) takes its value. With the
 // leading placement the next ramp starts at fftSize + q and anchors on entry
 // fftSize + q - 1, so the gap [fftSize, fftSize + q) holds the first window's
-// value too, as far as the target is sized (max(fftSize, end + q)).
-inline void FillFirstWindow(float* result, int fftSize, int q, int end, RampPlacement ramp, double v) {
+// value too: as far as the target is sized (max(fftSize, end + q)), or, where
+// a call ending with its first window writes exactly [0, fftSize), only when
+// the walk goes on to the next window (fftSize + q < end).
+inline void FillFirstWindow(float* result, int fftSize, int q, int end, const BlockWalk& walk, double v) {
     const float stored = static_cast<float>(v);
     int fillEnd = fftSize;
-    if (ramp == RampPlacement::Leading) fillEnd = std::max(fftSize, std::min(fftSize + q, end + q));
+    if (walk.ramp == RampPlacement::Leading && walk.gap == FirstGap::Filled)
+        fillEnd = std::max(fftSize, std::min(fftSize + q, end + q));
+    if (walk.ramp == RampPlacement::Leading && walk.gap == FirstGap::FilledWhenWalkGoesOn && fftSize + q < end)
+        fillEnd = fftSize + q;
     std::fill(result, result + fillEnd, stored);
 }
 
@@ -101,7 +114,7 @@ int WalkBlock(float* result, int start, int count, int fftSize, const BlockWalk&
         const double v = valueAt(WindowOffset(walk.window, pos, fftSize));
         if (q < 1) return pos;   // only reached if the transform accepted such a window
         if (pos == 0) {
-            FillFirstWindow(result, fftSize, q, end, walk.ramp, v);
+            FillFirstWindow(result, fftSize, q, end, walk, v);
             pos = fftSize;
         } else if (walk.ramp == RampPlacement::Trailing) {
             TrailingRamp(result, pos, q, fftSize, v);
@@ -133,7 +146,7 @@ struct GeometricRamp {
         const double anchor = result[anchorIndex];
         for (int i = 1; i <= n; ++i) {
             const float stored = static_cast<float>((v - anchor) / fftSize * i + anchor);
-            result[next] = stored;
+            if (next >= 0) result[next] = stored;   // a block from before 0 writes from 0 on
             ++next;
         }
     }
@@ -147,12 +160,17 @@ enum class RecordWindow {
 
 // Visits the windows of a whole record: for k = 0, step, 2·step, ... while
 // k <= length - fftSize, visit(position, offset) with position start + k and
-// offset the first index of its window. Nothing when length < fftSize.
+// offset the first index of its window. Nothing when length < fftSize; a
+// position before 0 is not in the record and is not visited.
 template <typename Visit>
 void WalkRecord(int start, int length, int fftSize, int step, RecordWindow placement, Visit&& visit) {
     if (length < fftSize) return;
     for (int k = 0; k <= length - fftSize; k += step) {
         const int position = start + k;
+        if (position < 0) {
+            if (step < 1) return;
+            continue;
+        }
         const int offset = placement == RecordWindow::BeginsAtPosition
                                ? position
                                : WindowOffset(WindowPlacement::EndsAtPosition, position, fftSize);
@@ -182,11 +200,17 @@ struct FloatMean {
 template <typename Sum>
 double RepeatedMean(double value, int count, int step) {
     if (step < 1 || count < step) return 0.0;
+    const int terms = (count - step) / step + 1;
     Sum sum = 0;
-    int terms = 0;
-    for (int j = 0; j <= count - step; j += step) {
-        sum = static_cast<Sum>(sum + value);
-        ++terms;
+    for (int j = 0; j < terms; ++j) {
+        const Sum next = static_cast<Sum>(sum + value);
+        // Once an addition leaves the sum as it is (or not a number), every
+        // later one does too: the sum is final, whatever the count.
+        if (next == sum || next != next) {
+            sum = next;
+            break;
+        }
+        sum = next;
     }
     return static_cast<double>(sum) / terms;
 }

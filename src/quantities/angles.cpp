@@ -1,9 +1,13 @@
 // The angle of two whole-record values, and the fundamental RMS of a line
 // signal formed from two of three phases.
+#include <algorithm>
+#include <cstdint>
 #include <memory>
+#include <new>
 
 #include "ampora.h"
 #include "dsp/phase_angle.h"
+#include "frame/arguments.h"
 #include "frame/resolve.h"
 #include "power/phasor_step.h"
 #include "power/window_walk.h"
@@ -25,9 +29,10 @@ LinePair SelectPair(ChannelInfo* const (&phases)[3], int pair, Reads reads) {
     return {ValuesOf(phases[first], reads), ValuesOf(phases[second], reads)};
 }
 
-// Writes line[i] = from[first + i] - minus[first + i] for i = 0 .. n-1.
+// Writes line[i] = from[first + i] - minus[first + i] for i = 0 .. n-1; the
+// entries before position 0 are left as they are (nothing there is read).
 void FormLine(float* line, LinePair p, int first, int n) {
-    for (int i = 0; i < n; ++i) {
+    for (int64_t i = FirstInRecord(first) - int64_t{first}; i < n; ++i) {
         const float stored = static_cast<float>(static_cast<double>(p.from[first + i]) - p.minus[first + i]);
         line[i] = stored;
     }
@@ -66,7 +71,8 @@ void GetAngleToLine(CPtrList* channels, ChannelInfo* target, int32_t start, int3
     ChannelInfo* phases[3];
     if (!ResolveSources(channels, target, LookupFor("GetAngleToLine"), phases)) return;
     if (!UsableWindow(fftSize, kMinimumBlockWindow, Transform::Reduced) || count < fftSize) return;
-    std::unique_ptr<float[]> line(new float[count]());
+    std::unique_ptr<float[]> line(new (std::nothrow) float[count]());
+    if (line == nullptr) return;   // no room for the block's line signal: as a missing source
     FormLine(line.get(), SelectPair(phases, pair, Reads::Samples), start, count);
     float* result = ResultArray(target);
     const int q = fftSize / 4;
@@ -87,7 +93,9 @@ double GetAngleToLineSum(CPtrList* channels, ChannelInfo* target, int32_t start,
     if (!ResolveSources(channels, target, LookupFor("GetAngleToLineSum"), phases)) return 0.0;
     if (!UsableWindow(fftSize, kMinimumBlockWindow, Transform::Reduced)) return 0.0;   // as the block form
     float* result = ResultArray(target);
-    FormLine(result + start, SelectPair(phases, pair, Reads::Results), start, length);
+    const int first = FirstInRecord(start);   // the line is not written before position 0
+    const int64_t rest = length - (int64_t{first} - start);
+    FormLine(result + first, SelectPair(phases, pair, Reads::Results), first, static_cast<int>(std::max<int64_t>(rest, 0)));
     double sum = 0.0;
     int n = 0;
     WalkRecord(start, length, fftSize, fftSize, RecordWindow::BeginsAtPosition, [&](int, int offset) {

@@ -2,6 +2,7 @@
 #include <algorithm>
 
 #include "ampora.h"
+#include "frame/arguments.h"
 #include "frame/resolve.h"
 #include "power/phasor_step.h"
 #include "power/window_walk.h"
@@ -20,7 +21,7 @@ void AverageBlock(CPtrList* channels, ChannelInfo* target, int start, int count,
     const float* s1 = ValuesOf(sources[1], reads);
     const float* s2 = ValuesOf(sources[2], reads);
     float* result = ResultArray(target);
-    for (int i = start; i < start + count; ++i) {
+    for (int i = FirstInRecord(start); i < EndOfBlock(start, count); ++i) {
         const float stored = static_cast<float>((static_cast<double>(s0[i]) + s2[i] + s1[i]) * kThird);
         result[i] = stored;
     }

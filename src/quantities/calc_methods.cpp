@@ -1,6 +1,7 @@
 // Calculation methods: three linear per-position formulas with coefficients
 // from the target record, each keeping the running extremes of what it stores.
 #include "ampora.h"
+#include "frame/arguments.h"
 #include "frame/resolve.h"
 
 namespace {
@@ -25,7 +26,8 @@ double RunMethod(CPtrList* channels, ChannelInfo* target, int start, int count, 
     const float* s0 = ValuesOf(sources[0], reads);
     const float* s1 = Sources > 1 ? ValuesOf(sources[Sources - 1], reads) : nullptr;
     double sum = 0.0;
-    for (int i = start; i < start + count; ++i) sum += StoreTracked(target, i, formula(target, s0, s1, i));
+    for (int i = FirstInRecord(start); i < EndOfBlock(start, count); ++i)
+        sum += StoreTracked(target, i, formula(target, s0, s1, i));
     return sum / count;
 }
 

@@ -69,6 +69,7 @@ void ComponentBlock(CPtrList* channels, ChannelInfo* target, int start, int coun
     const int q = fftSize / 4;
     if (count - q < 0) return;
     const Phases phases(records, Reads::Samples, fftSize);
+    if (!phases.scratch.Held()) return;
     float* result = ResultArray(target);
     GeometricRamp ramp{start};
     for (int j = 0; j <= count - q; j += q) {
@@ -83,8 +84,10 @@ double ComponentSum(CPtrList* channels, ChannelInfo* target, int start, int coun
                     const char* exportName) {
     ChannelInfo* records[3];
     if (!ResolveSources(channels, target, LookupFor(exportName), records)) return 0.0;
-    if (!UsableWindow(fftSize, kMinimumBlockWindow, Transform::Reduced)) return 0.0;
+    // No window fits a record shorter than one: nothing to allocate for.
+    if (!UsableWindow(fftSize, kMinimumBlockWindow, Transform::Reduced) || count < fftSize) return 0.0;
     const Phases phases(records, Reads::Results, fftSize);
+    if (!phases.scratch.Held()) return 0.0;
     float* result = ResultArray(target);
     FloatMean mean;
     WalkRecord(start, count, fftSize, fftSize, RecordWindow::BeginsAtPosition, [&](int position, int offset) {

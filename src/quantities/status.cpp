@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "ampora.h"
+#include "frame/arguments.h"
 #include "frame/resolve.h"
 
 namespace {
@@ -32,7 +33,7 @@ void StatusBlock(CPtrList* channels, ChannelInfo* target, int start, int count, 
     // The last position is found first, so the loop itself has no exit and
     // the compiler can run it on several positions at once.
     const long long end = std::min<long long>(static_cast<long long>(start) + count - 1, lastPosition);
-    for (long long j = start; j <= end; ++j) {
+    for (long long j = FirstInRecord(start); j <= end; ++j) {
         const float stored = static_cast<float>(StatusOf<status>(p[j], q[j]));
         result[j] = stored;
     }

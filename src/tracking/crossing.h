@@ -66,5 +66,13 @@ inline float MidLevel(float high, float low) {
 }
 
 // Truncation toward zero of a crossing position or a span, as the trackers
-// index arrays with it.
+// index arrays with it (every position it gets lies in the record, below).
 inline int32_t Trunc(double x) { return static_cast<int32_t>(x); }
+
+// A crossing position, fresh or from a state slot, that is not finite or lies
+// outside the record (after sample 0, at or before sample totalSamples - 1) is
+// none: 0.0, the empty slot. So a slot left from a longer recording, or an
+// interpolation that aims far past its pair, never indexes an array.
+inline double InRecordOrNone(double position, int64_t totalSamples) {
+    return position > 0.0 && position <= static_cast<double>(totalSamples - 1) ? position : 0.0;
+}

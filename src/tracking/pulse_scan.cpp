@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "dsp/window_extremes.h"
+#include "frame/arguments.h"
 #include "frame/resolve.h"
 #include "tracking/presence.h"
 
@@ -41,21 +42,27 @@ void RunThreeSlotTracker(const PulseSource& source, ChannelInfo* target, const T
     const float* s = source.s;
     float* r = ResultArray(target);
     double* slot = target->TrackState;
-    double started = slot[1], x1 = slot[2], lastValue = slot[3], x2 = slot[4], x3 = slot[5];
+    const int32_t total = RecordLength(call.totalSamples);
+    // Slots left from a longer recording (or not numbers) are empty.
+    double x1 = InRecordOrNone(slot[2], total), x2 = InRecordOrNone(slot[4], total),
+           x3 = InRecordOrNone(slot[5], total);
+    double started = slot[1], lastValue = slot[3];
     double held = target->HeldValue;
     float lastF = 0.0f;  // the call's last value, what a too-slow span carries on
 
     const int32_t i0 = call.start > 0 ? call.start - 1 : 0;
-    const int32_t end = call.start + call.count;
+    const int32_t end = EndOfBlock(call.start, call.count);
     // The pair (i, i + 1) must lie inside the record.
-    const int32_t limit = std::min(end - 1, call.totalSamples - 1);
+    const int32_t limit = std::min(end - 1, total - 1);
     const double slowSpan = call.samplesPerMs * rule.slowLimitMs;
 
     for (int32_t i = i0; i < limit;) {
         i = NextRise<Rises>(s, source.level, i, limit);
         if (i >= limit) break;
-        const float t = static_cast<float>(CrossingPosition(i + 1, s[i], s[i + 1], source.level));
-        if (rule.lookBack > 0 && IsGlitch(s, source.level, t, rule.lookBack)) {
+        // Rounded to a float, a position past 2^24 may leave its pair and the record.
+        const float t = static_cast<float>(
+            InRecordOrNone(static_cast<float>(CrossingPosition(i + 1, s[i], s[i + 1], source.level)), total));
+        if (t == 0.0f || (rule.lookBack > 0 && IsGlitch(s, source.level, t, rule.lookBack))) {
             ++i;
             continue;
         }
@@ -81,7 +88,9 @@ void RunThreeSlotTracker(const PulseSource& source, ChannelInfo* target, const T
             continue;
         }
         float high = 0.0f, low = 0.0f;
-        WindowMinMax(s, Trunc(span), Trunc(x1) + 1, 1, call.totalSamples, &high, &low);
+        // Slots of an earlier recording may be out of order: the swing is
+        // measured from a sample inside the record whatever they hold.
+        WindowMinMax(s, Trunc(span), std::min(Trunc(x1) + 1, total - 1), 1, total, &high, &low);
         const double f = BothBelow(high, low, source.threshold) ? 0.0 : call.samplesPer20ms * rule.valueFactor / span;
         lastF = static_cast<float>(f);
         if (started == 0.0) {
@@ -119,9 +128,10 @@ void TrackThreeSlots(CPtrList* channels, ChannelInfo* target, const char* export
                      int32_t refreshExtremes, const ThreeSlotCall& call) {
     ChannelInfo* sources[1];
     if (!ResolveSources(channels, target, LookupFor(exportName), sources)) return;
+    if (!UsableRate(call.samplesPerMs)) return;
     PulseSource source;
     if (!PreparePulseSource(sources[0], call.totalSamples, refreshExtremes, &source)) return;
-    rule.lookBack = Trunc(call.samplesPerMs * 0.5);
+    rule.lookBack = TruncWithin(call.samplesPerMs * 0.5, 0, RecordLength(call.totalSamples));
     RunThreeSlotTracker<Rises>(source, target, rule, call);
 }
 template void TrackThreeSlots<RisesOntoLevel>(CPtrList*, ChannelInfo*, const char*, ThreeSlotRule, int32_t,

@@ -3,9 +3,11 @@
 // (crossings kept in the record's queue), and the whole-block half-period mean.
 // A period of N samples is 3000 * samplesPer20ms / N rev/min.
 #include <algorithm>
+#include <limits>
 
 #include "ampora.h"
 #include "dsp/window_extremes.h"
+#include "frame/arguments.h"
 #include "frame/resolve.h"
 #include "tracking/crossing_queue.h"
 #include "tracking/presence.h"
@@ -39,9 +41,10 @@ void GetBSCLRPM(CPtrList* channels, ChannelInfo* target, int32_t start, int32_t 
     if (!ResolveSources(channels, target, LookupFor("GetBSCLRPM"), sources)) return;
     // A revolution is measured from q[0] to q[P]: the host's queue must hold
     // P + 1 entries or more, else there is nothing to measure with.
-    const int32_t pulses = Trunc(target->PulsesPerRev);
+    const int32_t pulses = TruncWithin(target->PulsesPerRev, 0, std::numeric_limits<int32_t>::max() - 1);
     CrossingQueueView q = CrossingQueueView::Load(target);
     if (pulses < 1 || !q.Usable() || q.count < static_cast<uint32_t>(pulses) + 1) return;
+    if (!UsableRate(samplesPerMs)) return;
     PulseSource source;
     if (!PreparePulseSource(sources[0], totalSamples, refreshExtremes, &source)) return;
 
@@ -49,38 +52,42 @@ void GetBSCLRPM(CPtrList* channels, ChannelInfo* target, int32_t start, int32_t 
     float* r = ResultArray(target);
     double started = target->TrackState[1], lastValue = target->TrackState[3];
     float held = static_cast<float>(target->HeldValue);
-    const int32_t lookBack = Trunc(samplesPerMs * kOnePercent);
+    const int32_t total = RecordLength(totalSamples);
+    const int32_t lookBack = TruncWithin(samplesPerMs * kOnePercent, 0, total);
     const int32_t i0 = start > 0 ? start - 1 : 0;
-    const int32_t end = start + count;
-    const int32_t limit = std::min(end - 1, totalSamples - 1);
+    const int32_t end = EndOfBlock(start, count);
+    const int32_t limit = std::min(end - 1, total - 1);
+    // The queue's entries of an earlier recording (or not numbers) are empty.
+    auto entry = [&q, total](uint32_t k) { return InRecordOrNone(q.At(k), total); };
     const double slowRevolution = samplesPerMs * kRevolutionLimitMs;
 
     for (int32_t i = i0; i < limit;) {
         i = NextRise<RisesThrough>(s, source.level, i, limit);
         if (i >= limit) break;
-        const float t = static_cast<float>(CrossingPosition(i + 1, s[i], s[i + 1], source.level));
-        if (lookBack > 0 && IsGlitch(s, source.level, t, lookBack)) {
+        const float t = static_cast<float>(
+            InRecordOrNone(static_cast<float>(CrossingPosition(i + 1, s[i], s[i + 1], source.level)), total));
+        if (t == 0.0f || (lookBack > 0 && IsGlitch(s, source.level, t, lookBack))) {
             ++i;
             continue;
         }
         q.PushBack(t);
         q.PopFront();
-        const double front = q.At(0);
-        if (front <= 0.0) {  // the initial zeros have not all left yet
+        const double front = entry(0);
+        const double back = entry(static_cast<uint32_t>(pulses));
+        if (front <= 0.0 || back <= 0.0) {  // the initial zeros have not all left yet
             i += kSkipAfterCrossing;
             continue;
         }
-        const double back = q.At(static_cast<uint32_t>(pulses));
         const double revolution = back - front;
         if (revolution > slowRevolution) {
-            Fill(r, Trunc(front), Trunc(q.At(1)), 0.0f);
+            Fill(r, Trunc(front), Trunc(entry(1)), 0.0f);
             lastValue = 0.0;
             held = 0.0f;
             ++i;
             continue;
         }
         float high = 0.0f, low = 0.0f;
-        WindowMinMax(s, Trunc(revolution), Trunc(front), 1, totalSamples, &high, &low);
+        WindowMinMax(s, Trunc(revolution), Trunc(front), 1, total, &high, &low);
         const float v = BothBelow(high, low, source.threshold)
                             ? 0.0f
                             : static_cast<float>(samplesPer20ms * kRevPerMinPer20msSample / revolution);
@@ -99,7 +106,7 @@ void GetBSCLRPM(CPtrList* channels, ChannelInfo* target, int32_t start, int32_t 
         i += kSkipAfterCrossing;
     }
 
-    Fill(r, Trunc(q.At(static_cast<uint32_t>(pulses))), end, i0 != 0 ? held : 0.0f);
+    Fill(r, Trunc(entry(static_cast<uint32_t>(pulses))), end, i0 != 0 ? held : 0.0f);
     q.Store(target);
     target->TrackState[1] = started;
     target->TrackState[3] = lastValue;
@@ -113,17 +120,18 @@ void GetBSCLRPM(CPtrList* channels, ChannelInfo* target, int32_t start, int32_t 
 double GetRPMSum(CPtrList* channels, ChannelInfo* target, int32_t start, int32_t count, int32_t samplesPer20ms) {
     ChannelInfo* sources[1];
     if (!ResolveSources(channels, target, LookupFor("GetRPMSum"), sources)) return 0.0;
-    if (count < 2) return 0.0;  // no pair of samples, no crossing
+    const int32_t first = std::max(start, 0);   // no position before 0 is read
+    const int32_t end = EndOfBlock(start, count);
+    if (end - first < 2) return 0.0;  // no pair of samples, no crossing
     const float* s = ResultArray(sources[0]);
-    const int32_t end = start + count;
     float high = 0.0f, low = 0.0f;
-    WindowMinMax(s, count, start, 1, end, &high, &low);
+    WindowMinMax(s, end - first, first, 1, end, &high, &low);
     const float level = MidLevel(high, low);
 
     float prev = -1.0f;  // no crossing yet
     double sum = 0.0;
     int32_t intervals = 0;
-    for (int32_t n = start; n < end - 1; ++n) {
+    for (int32_t n = first; n < end - 1; ++n) {
         double t;
         if (RisesOntoLevel(s[n], s[n + 1], level)) t = CrossingPosition(n + 1, s[n], s[n + 1], level);
         else if (FallsOffLevel(s[n], s[n + 1], level)) t = CrossingPositionFromBefore(n, s[n], s[n + 1], level);

@@ -11,13 +11,37 @@
 
 #include "support/recording.h"
 
+// A record field an export's contract lets it write: in its target (record
+// kTargetRecord) or in its source k.
+constexpr int kTargetRecord = -1;
+struct FieldWrite {
+    int record;
+    std::size_t offset, size;
+};
+
+// The target's result positions an export's contract lets it write as it is run
+// here: none; the blocks [0, 8000); those and the quarter window after them
+// (leading ramps); the first position of every whole window (or of every
+// quarter-window hop) of the record; the whole record [0, 8192).
+enum class ResultSpan { None, Blocks, BlocksAndHop, Windows, Hops, Record };
+
 struct ExportCall {
     std::string name;
-    bool writesSources;   // the export writes a source record, so it cannot share one
+    ResultSpan span;
+    std::vector<FieldWrite> fields;
     // Runs the export on a target of the recording; returns the result (block
     // exports: 0.0) and leaves the target in *target.
     std::function<double(Recording&, ChannelInfo** target)> run;
+    // A call that writes a source record cannot share one.
+    bool WritesSources() const {
+        for (const FieldWrite& f : fields)
+            if (f.record != kTargetRecord) return true;
+        return false;
+    }
 };
+
+// Whether position k of the target's results lies in the span.
+bool InSpan(ResultSpan span, int k);
 
 const std::vector<ExportCall>& AllExportCalls();
 

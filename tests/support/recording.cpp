@@ -38,6 +38,7 @@ Recording::Recording(bool guardedArrays, GuardSide side) : host(0x00, guardedArr
         ChannelInfo* c = host.Add(id);
         host.Samples(c, waves[id - 1]);
         host.Results(c, waves[id - 1]);
+        if (id <= 3 || (id >= 7 && id <= 9)) host.Secondary(c, waves[id - 1]);   // for the plain-formula paths
         host.SetUnit(c, id <= 3 || id >= 7 ? "V" : "A");
         c->PhaseShift = 0.001 * id;
         c->SummaryValue = summaries[id - 1];   // for the exports that read their sources' own
@@ -62,7 +63,8 @@ Recording::Recording(bool guardedArrays, GuardSide side) : host(0x00, guardedArr
     std::copy(std::begin(pu), std::end(pu), puParams);
 }
 
-ChannelInfo* Recording::Target(const std::vector<uint8_t>& sources, uint32_t calcKind) {
+ChannelInfo* Recording::Target(const std::vector<uint8_t>& sources, uint32_t calcKind,
+                               const std::function<void(ChannelInfo*)>& prepare) {
     std::lock_guard<std::mutex> lock(targetsMutex);
     ChannelInfo* t = host.Add(200, false);
     std::vector<uint8_t> ids = sources.empty() ? std::vector<uint8_t>{1} : sources;
@@ -76,6 +78,7 @@ ChannelInfo* Recording::Target(const std::vector<uint8_t>& sources, uint32_t cal
     t->CalcCoefC = 3.0;
     t->ResultMax = -1e300;
     t->ResultMin = 1e300;
+    if (prepare) prepare(t);
     if (onTarget) onTarget(t);
     return t;
 }

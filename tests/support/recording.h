@@ -32,7 +32,9 @@ struct Recording {
     // guardedArrays: every array (the per-unit parameters too) ends at an
     // inaccessible page, or begins after one.
     explicit Recording(bool guardedArrays = false, GuardSide side = GuardSide::AfterEnd);
-    // A fresh target record, not in the list, with sources by id and a result array.
-    ChannelInfo* Target(const std::vector<uint8_t>& sources, uint32_t calcKind = 1);
+    // A fresh target record, not in the list, with sources by id and a result
+    // array; prepare sets what else the call needs before onTarget sees it.
+    ChannelInfo* Target(const std::vector<uint8_t>& sources, uint32_t calcKind = 1,
+                        const std::function<void(ChannelInfo*)>& prepare = nullptr);
     CPtrList* List() { return list; }
 };
