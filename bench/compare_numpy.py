@@ -5,9 +5,10 @@ Builds 10 s at 50 kS/s of six channels (U12, I1, U23, I2, U31, I3: 50 Hz driftin
 by +-0.2 Hz, 5th and 7th harmonics, noise), runs every case through the C driver
 ampora-compare (which calls the exports in host blocks and times only those
 calls) and through numpy, checks that both give the same curve, alternates the
-timed runs and prints the medians as a Markdown table.
+timed runs and prints a Markdown table: the range of the sweeps' medians.
 
-    bench/compare_numpy.py [--rounds 7] [--callgrind] [--driver build/native/bench/ampora-compare]
+    bench/compare_numpy.py [--sweeps 3] [--rounds 7] [--callgrind] [--case TEXT]
+                           [--driver build/native/bench/ampora-compare]
 
 numpy is Debian's python3-numpy (scripts/setup installs it); run with /usr/bin/python3.
 """
@@ -518,10 +519,18 @@ def machine():
     return f'{model}, {os.cpu_count()} cores'
 
 
+def spread(values, digits):
+    """'low–high' of the values at the given decimals, or one value when they agree."""
+    low, high = f'{min(values):.{digits}f}', f'{max(values):.{digits}f}'
+    return low if low == high else f'{low}–{high}'
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument('--driver', default=os.path.join(ROOT, 'build/native/bench/ampora-compare'))
-    parser.add_argument('--rounds', type=int, default=7, help='alternating timed batches per side')
+    parser.add_argument('--rounds', type=int, default=7, help='alternating timed batches per side and sweep')
+    parser.add_argument('--sweeps', type=int, default=3,
+                        help='timings of every case, one after the other; the table gives their range')
     parser.add_argument('--callgrind', action='store_true', help='add instructions per position (slow)')
     parser.add_argument('--callgrind-positions', type=int, default=100_000)
     parser.add_argument('--case', default='', help='only the cases whose label contains this')
@@ -529,60 +538,68 @@ def main():
 
     x = build_signals()
     n = x.shape[1]
+    cases = [(label, run, param(x) if callable(param) else param, fill, how)
+             for label, run, param, fill, how in CASES + [(READ_BOUND, None, None, None, 'a C loop in the driver')]
+             if args.case in label]
     with tempfile.TemporaryDirectory() as tmp:
         signals = os.path.join(tmp, 'signals.f32')
         x.tofile(signals)
         driver = Driver(args.driver, signals)
         known = driver.labels()
-        for label, *_ in CASES:
+        for label, *_ in cases:
             if label not in known:
                 sys.exit(f'ampora-compare has no case {label!r}')
-        load_before = os.getloadavg()
-        rows = []
-        for label, run, param, fill, how in CASES + [(READ_BOUND, None, None, None, 'a C loop in the driver')]:
-            if args.case not in label:
+        agreed = {}
+        for label, run, param, fill, _ in cases:
+            if run is None:
                 continue
-            if callable(param):
-                param = param(x)
-            worst = None
-            if run is not None:
-                library = driver.curve(label, fill, os.path.join(tmp, 'curve.f32'))
-                ours = np.full(n + HOST_BLOCK, fill, F32)
-                run(x, ours, param)
-                worst = agreement(library, ours[:n])
-            lib, ours_s = measure(driver, x, label, run, param, args.rounds)
-            rows.append((label, lib, ours_s, worst, how))
-            print(f'{label}: library {n / lib / 1e6:.1f}, numpy '
-                  f'{"-" if ours_s is None else f"{n / ours_s / 1e6:.1f}"} M positions/s'
-                  f'{"" if worst is None else f", differences {worst[0]:.1e} of the value, {worst[1]:.1e} of the peak, same positions {worst[2]}"}',
-                  file=sys.stderr)
-        load_after = os.getloadavg()
+            library = driver.curve(label, fill, os.path.join(tmp, 'curve.f32'))
+            ours = np.full(n + HOST_BLOCK, fill, F32)
+            run(x, ours, param)
+            agreed[label] = agreement(library, ours[:n])
+            worst = agreed[label]
+            print(f'{label}: differences {worst[0]:.1e} of the value, {worst[1]:.1e} of the peak, '
+                  f'same positions {worst[2]}', file=sys.stderr)
+        load = [os.getloadavg()[0]]
+        timings = {label: [] for label, *_ in cases}      # (library, numpy) seconds per pass, per sweep
+        for sweep in range(args.sweeps):
+            for label, run, param, _, _ in cases:
+                lib, ours = measure(driver, x, label, run, param, args.rounds)
+                timings[label].append((lib, ours))
+                print(f'sweep {sweep + 1} {label}: library {n / lib / 1e6:.1f}, numpy '
+                      f'{"-" if ours is None else f"{n / ours / 1e6:.1f}"} M positions/s', file=sys.stderr)
+            load.append(os.getloadavg()[0])
         counts = callgrind_counts(driver, args.callgrind_positions) if args.callgrind else {}
         driver.close()
 
-    bound = next((n / lib for label, lib, *_ in rows if label == READ_BOUND), None)
+    bound = [n / lib / 1e6 for lib, _ in timings.get(READ_BOUND, [])]
     print(f'Measured {datetime.date.today()} on {machine()}; numpy {np.__version__} on OpenBLAS, one thread; '
-          f'load average {load_before[0]:.2f} before, {load_after[0]:.2f} after; '
-          f'{args.rounds} alternating batches of at least {TARGET_BATCH_S} s per side, medians.')
+          f'load average {" / ".join(f"{v:.2f}" for v in load)} before and after each sweep; '
+          f'{args.sweeps} sweeps of {args.rounds} alternating batches of at least {TARGET_BATCH_S} s per side; '
+          f'the range of the sweeps\' medians.')
     print()
     print('| Case | library M positions/s | best numpy M positions/s | ratio | share of the read bound '
           '| instructions/position | max difference / value | max difference / peak |')
     print('|---|---|---|---|---|---|---|---|')
-    for label, lib, ours_s, worst, _ in rows:
-        lib_rate = n / lib / 1e6
-        np_rate = '–' if ours_s is None else f'{n / ours_s / 1e6:.1f}'
-        ratio = '–' if ours_s is None else f'{ours_s / lib:.2f}'
+    for label, *_ in cases:
+        lib_rate = [n / lib / 1e6 for lib, _ in timings[label]]
+        numpy_rate = [n / ours / 1e6 for _, ours in timings[label] if ours is not None]
+        ratios = [ours / lib for lib, ours in timings[label] if ours is not None]
         # The transforms of the six sources at fftSize 1024 or below touch every cache line of them.
-        share = f'{100 * n / lib / bound:.0f} %' if bound and label.startswith('GetThreeLineP') else '–'
+        share = '–'
+        if bound and label.startswith('GetThreeLineP'):
+            share = spread([100 * r / b for r, b in zip(lib_rate, bound)], 0) + ' %'
         count = f'{counts[label]:.1f}' if label in counts else '–'
-        if worst is None:
-            diff = '– | –'
-        else:
-            diff = f'{worst[0]:.1e} | {worst[1]:.1e}' + ('' if worst[2] else ' (not the same positions!)')
-        print(f'| `{label}` | {lib_rate:.1f} | {np_rate} | {ratio} | {share} | {count} | {diff} |')
+        worst = agreed.get(label)
+        diff = '– | –' if worst is None else f'{worst[0]:.1e} | {worst[1]:.1e}'
+        if worst is not None and not worst[2]:
+            diff += ' (not the same positions!)'
+        print(f'| `{label}` | {spread(lib_rate, 0 if min(lib_rate) >= 100 else 1)} '
+              f'| {spread(numpy_rate, 0 if numpy_rate and min(numpy_rate) >= 100 else 1) if numpy_rate else "–"} '
+              f'| {spread(ratios, 2) if ratios else "–"} | {share} | {count} | {diff} |')
     print()
     print('The numpy formulations:')
-    for label, _, _, _, how in rows:
+    for label, _, _, _, how in cases:
         if how != 'the same':
             print(f'- `{label}`: {how}.')
 
