@@ -12,6 +12,7 @@
 //   ampora-compare ... --list          each case label and its positions, tab-separated
 //   ampora-compare ... --once LABEL    a warm-up and one pass of a case, for callgrind
 //                                      (bench/callgrind.sh counts RunCaseOnce only)
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -114,13 +115,14 @@ struct Rig {
     Rig(const Options& o, const std::vector<std::vector<float>>& signals) : block(o.block), rate(o.rate) {
         const int recorded = static_cast<int>(signals[0].size());
         positions = o.positions > 0 && o.positions < recorded ? o.positions : recorded;
+        ChannelInfo* sources[kChannels];
         for (int k = 0; k < kChannels; ++k) {
-            ChannelInfo* s = host.Add(static_cast<uint32_t>(k + 1));
-            samples[k] = host.Samples(s, signals[k]);
-            s->PhaseShift = o.phaseShift[k];
-            s->DataKind = 0;   // the space-vector path of GetThreeLinePEx
+            sources[k] = host.Add(static_cast<uint32_t>(k + 1));
+            samples[k] = host.Samples(sources[k], signals[k]);
+            sources[k]->PhaseShift = o.phaseShift[k];
+            sources[k]->DataKind = 0;   // the space-vector path of GetThreeLinePEx
         }
-        ChannelInfo* u12 = FindById(1);
+        ChannelInfo* u12 = sources[0];
         float highest = samples[0][0];
         float lowest = samples[0][0];
         for (int i = 0; i < recorded; ++i) {
@@ -137,14 +139,6 @@ struct Rig {
         single = Target(102, {1});
         currents = Target(103, {2, 4, 6});
         readBoundOut.assign(static_cast<std::size_t>(recorded), 0.0f);
-    }
-
-    ChannelInfo* FindById(uint32_t id) {
-        for (CNode* n = host.List()->head; n != nullptr; n = n->next) {
-            auto* c = static_cast<ChannelInfo*>(n->data);
-            if (c != nullptr && c->ChannelId == id) return c;
-        }
-        return nullptr;
     }
 
     ChannelInfo* Target(uint32_t id, const std::vector<uint8_t>& sources) {

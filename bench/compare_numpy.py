@@ -65,7 +65,6 @@ SLOWEST_SPAN_MS = 1500.0             # three periods longer than this are writte
 
 # A truncated geometric series drops terms below this share of the values.
 SERIES_CUTOFF = 1e-12
-AGREEMENT = 1e-6
 TARGET_BATCH_S = 0.1                 # each timed batch runs at least this long
 CHUNK_BYTES = 1 << 20                # a chunk of windows' products fits the processor's L2 cache
 
@@ -229,6 +228,7 @@ def three_line_p(orders, dtype=F32):
 
 
 def harmonic_value(order):
+    """GetHarmonicValue of U12: one bin of the full-length transform per window, trailing ramps."""
     def run(x, out, fft_size):
         n = x.shape[1]
         windows = trailing_windows(n, fft_size, inclusive=False) + 1
