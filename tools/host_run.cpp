@@ -218,18 +218,24 @@ void WarnRateArguments(const Plan& plan, double rate, std::vector<std::string>& 
 // Rescans of the whole record at every block, past this many positions read, get a warning.
 constexpr double kRescanWarning = 1e10;
 
-// refreshExtremes = 1 makes a tracker rescan all positions for their extremes
-// at every block; the host has set them from the same array already.
-void WarnRescans(const Plan& plan, std::size_t n, int block, std::vector<std::string>& warnings) {
+// Tracker arguments that do not suit a host's blocks: refreshExtremes = 1
+// rescans all positions for their extremes at every block (the host has set
+// them from the same array already), singleShot = 1 forgets the tracking.
+void WarnTrackerArguments(const Plan& plan, std::size_t n, int block, std::vector<std::string>& warnings) {
     const double blocks = std::ceil(static_cast<double>(n) / block);
-    if (blocks * static_cast<double>(n) < kRescanWarning) return;
     for (const PlanChannel& c : plan.channels)
         for (std::size_t k = 0, planIndex = 0; k < c.shape->arguments.size(); ++k) {
             if (!c.shape->arguments[k].fromPlan) continue;
-            if (c.shape->arguments[k].name == "refreshExtremes" && c.planArguments[planIndex].i != 0)
+            if (c.shape->arguments[k].name == "refreshExtremes" && c.planArguments[planIndex].i != 0 &&
+                blocks * static_cast<double>(n) >= kRescanWarning)
                 warnings.push_back(Where(plan, c) + c.shape->name + " with refreshExtremes=1 rescans all " +
                                    std::to_string(n) + " positions at each of its " + Format(blocks) +
                                    " blocks; the host has set the extremes from the record, so 0 gives the same values at once");
+            // A single-shot call is the whole record in one call: in blocks
+            // the tracker forgets its last crossing after every block.
+            if (c.shape->arguments[k].name == "singleShot" && c.planArguments[planIndex].i != 0 && blocks > 1)
+                warnings.push_back(Where(plan, c) + c.shape->name + " with singleShot=1 clears its tracking after every "
+                                   "block, so periods across block ends are lost; in blocks use 0");
             ++planIndex;
         }
 }
@@ -403,7 +409,7 @@ private:
         WarnWindows(plan_, time_, result_.warnings);
         WarnRateArguments(plan_, time_.rate, result_.warnings);
         WarnFieldsNotSet(plan_, result_.warnings);
-        WarnRescans(plan_, n_, options_.block > 0 ? options_.block : plan_.block, result_.warnings);
+        WarnTrackerArguments(plan_, n_, options_.block > 0 ? options_.block : plan_.block, result_.warnings);
     }
 
     // The recorded samples to load: all of them, so the block phase runs over
