@@ -10,7 +10,7 @@
 #include "ampora.h"
 #include "host/crossing_queue_host.h"
 #include "support/integrity.h"
-#include "tracking/crossing.h"
+#include "dsp/crossing.h"
 #include "tracking/crossing_queue.h"
 
 namespace {

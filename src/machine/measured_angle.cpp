@@ -8,7 +8,7 @@
 #include "frame/arguments.h"
 #include "frame/resolve.h"
 #include "machine/angle_fold.h"
-#include "tracking/crossing.h"
+#include "dsp/crossing.h"
 
 namespace {
 

@@ -3,15 +3,14 @@
 // voltage/current pair over whole windows, and the rms over detected periods.
 #include <algorithm>
 #include <cmath>
-#include <limits>
+#include <new>
 
 #include "ampora.h"
+#include "dsp/periods.h"
 #include "frame/arguments.h"
 #include "frame/resolve.h"
-#include "power/period_rms.h"
 #include "power/phasor_step.h"
 #include "power/window_walk.h"
-#include "tracking/crossing.h"
 
 namespace {
 
@@ -122,47 +121,30 @@ double GetPowerAvgSumExtra(CPtrList* channels, ChannelInfo* target, int32_t star
     if (!UsableRate(samplesPerMs)) return 0.0;
     const float* s = ResultArray(sources[0]);
     const double rate = samplesPerMs * kMsPerSecond;
-    const double shortest = kShortestPeriodMs * samplesPerMs;
     const int32_t total = RecordLength(totalSamples);
     const int32_t end = EndOfBlock(start, count);
     // The last position a period may start from, in 64 bits: a margin of any size.
     const int64_t lastStart = int64_t{count} - 2 * int64_t{margin} - 1;
     float sum = 0.0f;
     int periods = 0;
-    // Positions before 0 are not in the record: the scan starts at 0 at the earliest.
-    for (int32_t n = std::max(start, 0); n < end;) {
-        if (n > lastStart) break;
-        // Past the recorded samples no later position scans anything either.
-        if (n >= total) break;
-        // The first rising zero crossing after n, then the first one more
-        // than the shortest period after it.
-        double a = 0.0, b = 0.0;
-        bool haveA = false, havePair = false;
-        for (int32_t m = n + 1; m < total && !havePair; ++m) {
-            const double before = s[m - 1], after = s[m];
-            if (!RisesThrough(before, after, 0.0)) continue;
-            const double t = CrossingPosition(m, before, after, 0.0);
-            if (!haveA) {
-                a = t, haveA = true;
-            } else if (t - a > shortest) {
-                b = t, havePair = true;
+    try {   // the finder's memory that cannot be had ends the call as a missing source does
+        PeriodFinder<RisesThrough> finder(s, 0.0f, 1, total, kShortestPeriodMs * samplesPerMs);
+        // Positions before 0 are not in the record: the scan starts at 0 at the
+        // earliest; past the recorded samples no later position scans anything.
+        for (int32_t n = std::max(start, 0); n < end && n <= lastStart && n < total;) {
+            // A scan that finds no pair finds none from a later position: the
+            // record holds no more periods.
+            const PeriodFound p = finder.Find(n);
+            if (p.crossings < 2) break;
+            double rms = 0.0;
+            if (WholePeriodRms(s, p.t1, p.t2, rate, end, &rms)) {
+                sum = static_cast<float>(sum + rms);
+                ++periods;
             }
+            n = std::max(Trunc(p.t2), n + 1);
         }
-        // A scan from a later position sees a subset of these crossings, each no
-        // further than the shortest period from its own first one: it finds no
-        // pair either, so the record holds no more periods (a long flat or
-        // single-crossing tail costs one scan, not one per position).
-        if (!havePair) break;
-        const double f = rate / std::fabs(a - b);
-        // The period in whole samples (none when the rate per second overflows to infinity).
-        const int32_t length = TruncWithin(rate / f, 0, std::numeric_limits<int32_t>::max());
-        const int32_t last = Trunc(b);
-        const int32_t first = PeriodFirstSample(Trunc(a), last, length, end);
-        if (first >= 0 && length > 0) {
-            sum = static_cast<float>(sum + RmsOver(s, first, length));
-            ++periods;
-        }
-        n = std::max(last, n + 1);
+    } catch (const std::bad_alloc&) {
+        return 0.0;
     }
     if (periods == 0) return 0.0;
     const float mean = static_cast<float>(static_cast<double>(sum) / periods);

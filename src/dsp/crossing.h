@@ -2,7 +2,8 @@
 // that decide whether a pair of samples crosses, and the fractional position
 // at which it does. Positions are absolute indices into the record's arrays,
 // so a crossing found in one block is still valid in the next; 0.0 in a state
-// slot means "no crossing".
+// slot means "no crossing". Every family may use them: the trackers, the cycle
+// averages and the measured power angle.
 #pragma once
 
 #include <cmath>
@@ -26,6 +27,9 @@ inline bool RisesOffLevel(double before, double after, double level) {
 inline bool RisesThrough(double before, double after, double level) {
     return RisesOntoLevel(before, after, level) || RisesOffLevel(before, after, level);
 }
+
+// One of the rising tests, as a scan's template argument.
+using RiseTest = bool (*)(double before, double after, double level);
 
 // before >= level > after: the falling crossing of the half-period speed mean.
 inline bool FallsOffLevel(double before, double after, double level) {
@@ -66,13 +70,5 @@ inline float MidLevel(float high, float low) {
 }
 
 // Truncation toward zero of a crossing position or a span, as the trackers
-// index arrays with it (every position it gets lies in the record, below).
+// index arrays with it (every position they give it lies in the record).
 inline int32_t Trunc(double x) { return static_cast<int32_t>(x); }
-
-// A crossing position, fresh or from a state slot, that is not finite or lies
-// outside the record (after sample 0, at or before sample totalSamples - 1) is
-// none: 0.0, the empty slot. So a slot left from a longer recording, or an
-// interpolation that aims far past its pair, never indexes an array.
-inline double InRecordOrNone(double position, int64_t totalSamples) {
-    return position > 0.0 && position <= static_cast<double>(totalSamples - 1) ? position : 0.0;
-}
