@@ -26,16 +26,14 @@ constexpr int kTransformerReactance = 8;
 constexpr int kLineResistance = 11;
 constexpr int kLineReactance = 12;
 
-constexpr float kAngleDegreesPerRadian = 57.2957763671875f;
 constexpr double kTransformerShiftDegrees = 30.0;
 
 // The phasors of the sources' fundamental over one window of their ResultData.
-template <int N>
 struct WindowPhasors {
-    ScratchSources<N> scratch;
-    WindowPhasors(ChannelInfo* const (&records)[N], int fftSize)
-        : scratch(records, Reads::Results, fftSize, kFundamentalOnly) {}
-    Phasor At(int k) const { return PhasorAt(scratch.sources.spectra[k], 1); }
+    ScratchSources scratch;
+    WindowPhasors(ChannelInfo* const* records, int count, int fftSize)
+        : scratch(records, count, Reads::Results, fftSize, kFundamentalOnly) {}
+    Phasor At(int k) const { return scratch.sources.At(k, 1); }
     void Compute(int offset, int fftSize) { PhasorsOfWindow(scratch.sources, offset, fftSize, kFundamentalOnly); }
 };
 
@@ -62,7 +60,7 @@ double AngleBetween(CPtrList* channels, ChannelInfo* target, const char* name, i
     if (b == nullptr) return 0.0;
     const ChannelInfo* a = sources[0];
     const double degrees =
-        (a->SummaryAux[slotA] - a->SummaryAux[slotB] + b->SummaryValue * kRadiansPerDegree) * kAngleDegreesPerRadian -
+        (a->SummaryAux[slotA] - a->SummaryAux[slotB] + b->SummaryValue * kRadiansPerDegree) * kDegreesPerRadianFloat -
         shiftDegrees;
     return FoldPowerAngle(degrees);
 }
@@ -81,8 +79,9 @@ double GetUTSum(CPtrList* channels, ChannelInfo* target, int32_t start, int32_t 
     ChannelInfo* u = sources[0];
     ChannelInfo* i = sources[1];
     const float* pu = puParams;
-    const double cs = Cos(kLineAngle), sn = Sin(kLineAngle);
-    WindowPhasors<2> phasors(sources, fftSize);
+    const LineTurn lineTurn = LineTurnOf();
+    const double cs = lineTurn.cosine, sn = lineTurn.sine;
+    WindowPhasors phasors(sources, 2, fftSize);
     if (!phasors.scratch.Held()) return 0.0;
     float sum = 0.0f;
     int windows = 0;
@@ -131,7 +130,7 @@ double GetUX2Sum(CPtrList* channels, ChannelInfo* target, int32_t start, int32_t
     ChannelInfo* b = sources[1];
     ChannelInfo* d = sources[2];
     const float* pu = puParams;
-    WindowPhasors<3> phasors(sources, fftSize);
+    WindowPhasors phasors(sources, 3, fftSize);
     if (!phasors.scratch.Held()) return 0.0;
     phasors.Compute(start, fftSize);
     const Phasor ap = phasors.At(0), bp = phasors.At(1), dp = phasors.At(2);

@@ -7,7 +7,6 @@
 
 namespace {
 
-constexpr double kInvSqrt3Float = 0.5773502588272095;
 constexpr int kPowerWindowDivisor = 3;   // W = windowSize / 3
 constexpr int kCurrentWindowDivisor = 2; // W = windowSize / 2
 
@@ -92,7 +91,7 @@ double GetThreeAnglePExSum(CPtrList* channels, ChannelInfo* target, int32_t star
         },
         [&](int k) {
             const double a = x.u[0][k], b = x.u[1][k], c = x.u[2][k];
-            return ((a - b) * x.i[2][k] + (c - a) * x.i[1][k] + (b - c) * x.i[0][k]) * kInvSqrt3;
+            return ((a - b) * x.i[2][k] + (c - a) * x.i[1][k] + (b - c) * x.i[0][k]) * kOneOverSqrt3Float;
         });
 }
 

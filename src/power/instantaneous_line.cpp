@@ -7,8 +7,6 @@
 
 namespace {
 
-constexpr double kInvSqrt3Float = 0.5773502588272095;
-constexpr double kThirdFloat = 0.3333333432674408;
 constexpr int kPowerWindowDivisor = 6;   // W = windowSize / 6
 constexpr int kCurrentWindowDivisor = 2; // W = windowSize / 2
 
@@ -57,7 +55,7 @@ double GetThreeLinePExSum(CPtrList* channels, ChannelInfo* target, int32_t start
         [&](int k) {
             return (double(x.u[2][k]) * x.i[1][k] + double(x.u[0][k]) * x.i[2][k] +
                     double(x.u[1][k]) * x.i[0][k]) *
-                   kInvSqrt3;
+                   kOneOverSqrt3Float;
         });
 }
 
@@ -71,7 +69,7 @@ void GetThreeLineQIEx(CPtrList* channels, ChannelInfo* target, int32_t start, in
 void GetTwoLineQIEx(CPtrList* channels, ChannelInfo* target, int32_t start, int32_t count, int32_t windowSize) {
     ChannelInfo* s[4];
     if (!ResolveSources(channels, target, LookupFor("GetTwoLineQIEx"), s)) return;
-    // U31 closes the triangle in extended precision; I2 closes the star as a float.
+    // U31 closes the triangle in double; I2 closes the star as a float.
     const FourSignals<false> signals{SampleArray(s[0]), SampleArray(s[1]), SampleArray(s[2]), SampleArray(s[3])};
     AveragedReactiveCurrentBlock(target, start, count, windowSize / kCurrentWindowDivisor, signals,
                                  VoltageFrame::Line);

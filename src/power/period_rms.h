@@ -1,6 +1,6 @@
 // The rms over a signal period, shared by the whole-record and the block
-// cycle averages: squares formed as powers of 2.0 and summed in extended
-// precision over the period's whole samples.
+// cycle averages: squares formed as powers of 2.0 and summed in double over
+// the period's whole samples.
 #pragma once
 
 #include <cmath>
