@@ -86,19 +86,31 @@ void MovingAverageBlock(ChannelInfo* target, int start, int count, int w, Value 
     target->RunningSum = sum;
 }
 
-// A power value per position from a plain product formula; active(k) is the
-// unscaled active power, reactive(k) the reactive power before its rounding to
-// a float. Other CalcKind values write nothing.
-template <typename Active, typename Reactive>
-void PlainPowerBlock(ChannelInfo* target, int start, int count, Active active, Reactive reactive) {
+// The six sources of the three-pair exports: voltages (entries 0, 2, 4) and
+// currents (1, 3, 5) from their samples, or for the plain product formulas the
+// voltages from SecondaryData.
+inline SixSignals SixSamples(ChannelInfo* const (&s)[6]) {
+    return {{SampleArray(s[0]), SampleArray(s[2]), SampleArray(s[4])},
+            {SampleArray(s[1]), SampleArray(s[3]), SampleArray(s[5])}};
+}
+inline SixSignals SixWithSecondaryVoltages(ChannelInfo* const (&s)[6]) {
+    return {{SecondaryArray(s[0]), SecondaryArray(s[2]), SecondaryArray(s[4])},
+            {SampleArray(s[1]), SampleArray(s[3]), SampleArray(s[5])}};
+}
+
+// A power value per position from a plain product formula; active(x, k) is the
+// unscaled active power of the signals x at k, reactive(x, k) the reactive
+// power before its rounding to a float. Other CalcKind values write nothing.
+template <typename Signals, typename Active, typename Reactive>
+void PlainPowerBlock(ChannelInfo* target, int start, int count, const Signals& x, Active active, Reactive reactive) {
     float* out = ResultArray(target);
     const double scale = target->Scale;
     const int end = EndOfBlock(start, count);
     if (target->CalcKind == kActivePower) {
-        for (int k = FirstInRecord(start); k < end; ++k) out[k] = static_cast<float>(active(k) * scale);
+        for (int k = FirstInRecord(start); k < end; ++k) out[k] = static_cast<float>(active(x, k) * scale);
     } else if (target->CalcKind == kReactivePower) {
         for (int k = FirstInRecord(start); k < end; ++k) {
-            const float q = static_cast<float>(reactive(k));
+            const float q = static_cast<float>(reactive(x, k));
             out[k] = static_cast<float>(q * scale);
         }
     }
@@ -107,15 +119,16 @@ void PlainPowerBlock(ChannelInfo* target, int start, int count, Active active, R
 // Mean of a per-sample formula over start .. start + count - 1, times Scale;
 // 0.0 for an empty stretch. Other CalcKind values add nothing, and so do
 // positions before 0 (the sum is still divided by count).
-template <typename Active, typename Reactive>
-double PerSampleMean(const ChannelInfo* target, int start, int count, Active active, Reactive reactive) {
+template <typename Signals, typename Active, typename Reactive>
+double PerSampleMean(const ChannelInfo* target, int start, int count, const Signals& x, Active active,
+                     Reactive reactive) {
     if (count <= 0) return 0.0;
     double sum = 0.0;
     const int end = EndOfBlock(start, count);
     if (target->CalcKind == kActivePower) {
-        for (int k = FirstInRecord(start); k < end; ++k) sum += active(k);
+        for (int k = FirstInRecord(start); k < end; ++k) sum += active(x, k);
     } else if (target->CalcKind == kReactivePower) {
-        for (int k = FirstInRecord(start); k < end; ++k) sum += reactive(k);
+        for (int k = FirstInRecord(start); k < end; ++k) sum += reactive(x, k);
     }
     return sum / count * target->Scale;
 }
