@@ -42,11 +42,12 @@ double BinRmsRecord(const BinRmsRule& rule, CallRecords records, WindowSpan span
     float* result = ResultArray(records.target);
     FloatMean mean;
     const int hop = span.fftSize / 4;
-    WalkRecord(span.start, span.count, span.fftSize, hop, RecordWindow::BeginsAtPosition, [&](int position, int offset) {
+    const auto visit = [&](int position, int offset) {
         const float stored = static_cast<float>(
             WindowBinRms(values + offset, span.fftSize, buffers, rule.transform, h, ScaledParts::StoredBack));
         result[position] = stored;
         mean.Add(stored);
-    });
+    };
+    WalkRecord(span.start, span.count, span.fftSize, hop, RecordWindow::BeginsAtPosition, visit);
     return mean.Value();
 }

@@ -55,13 +55,8 @@ constexpr auto kTwoWattmeterMeanReactive = [](const TwoPairs& x, int k) {
 }  // namespace
 
 void GetThreeAnglePEx(CPtrList* channels, ChannelInfo* target, int32_t start, int32_t count, int32_t windowSize) {
-    ChannelInfo* s[6];
-    if (!ResolveSources(channels, target, LookupFor("GetThreeAnglePEx"), s)) return;
-    if (s[0]->DataKind == kPlainFormulas) {   // no moving average: RunningSum is not used
-        PlainPowerBlock(target, start, count, SixWithSecondaryVoltages(s), kPlainActive, kPlainReactive);
-        return;
-    }
-    AveragedPowerBlock(target, start, count, windowSize / kPowerWindowDivisor, SixSamples(s), DeltaFramePower, true);
+    SixSourcePowerBlock({channels, target, LookupFor("GetThreeAnglePEx")}, start, count,
+                        windowSize / kPowerWindowDivisor, kPlainActive, kPlainReactive, DeltaFramePower);
 }
 
 void GetTwoAnglePEx(CPtrList* channels, ChannelInfo* target, int32_t start, int32_t count, int32_t windowSize) {

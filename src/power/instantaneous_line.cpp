@@ -33,13 +33,8 @@ constexpr auto kMeanReactive = [](const SixSignals& x, int k) {
 }  // namespace
 
 void GetThreeLinePEx(CPtrList* channels, ChannelInfo* target, int32_t start, int32_t count, int32_t windowSize) {
-    ChannelInfo* s[6];
-    if (!ResolveSources(channels, target, LookupFor("GetThreeLinePEx"), s)) return;
-    if (s[0]->DataKind == kPlainFormulas) {   // no moving average: RunningSum is not used
-        PlainPowerBlock(target, start, count, SixWithSecondaryVoltages(s), kPlainActive, kPlainReactive);
-        return;
-    }
-    AveragedPowerBlock(target, start, count, windowSize / kPowerWindowDivisor, SixSamples(s), LineFramePower, true);
+    SixSourcePowerBlock({channels, target, LookupFor("GetThreeLinePEx")}, start, count,
+                        windowSize / kPowerWindowDivisor, kPlainActive, kPlainReactive, LineFramePower);
 }
 
 double GetThreeLinePExSum(CPtrList* channels, ChannelInfo* target, int32_t start, int32_t count) {

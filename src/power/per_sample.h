@@ -12,6 +12,7 @@
 #include "frame/arguments.h"
 #include "frame/channel_info.h"
 #include "power/space_vector.h"
+#include "power/window_walk.h"
 
 constexpr uint32_t kActivePower = 1;    // CalcKind
 constexpr uint32_t kReactivePower = 2;  // CalcKind
@@ -151,6 +152,22 @@ void AveragedPowerBlock(ChannelInfo* target, int start, int count, int w, const 
         const double stored = storedAsFloat ? ToFloat(v) : v;
         return SampleValue{true, stored * scale, v * scale};
     });
+}
+
+// The power of three voltage/current pairs sample by sample: where source 0's
+// DataKind asks for the plain formulas, active(x, k) and reactive(x, k) of the
+// voltages in SecondaryData with no moving average (RunningSum is not used);
+// otherwise power(pair, active) of the samples, averaged over w.
+template <typename Active, typename Reactive, typename Power>
+void SixSourcePowerBlock(CallRecords records, int start, int count, int w, Active active, Reactive reactive,
+                         Power power) {
+    ChannelInfo* s[6];
+    if (!ResolveSources(records.channels, records.target, records.lookup, s)) return;
+    if (s[0]->DataKind == kPlainFormulas) {
+        PlainPowerBlock(records.target, start, count, SixWithSecondaryVoltages(s), active, reactive);
+        return;
+    }
+    AveragedPowerBlock(records.target, start, count, w, SixSamples(s), power, true);
 }
 
 // The averaged reactive current: every position counts, with no scale, and
