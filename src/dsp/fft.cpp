@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <type_traits>
 
 #include "dsp/complex.h"
 #include "dsp/constants.h"
@@ -107,18 +108,18 @@ const Plan& PlanOf(int points, bool reduced) {
     return reduced ? plans.reducedPlan : plans.direct[FftBitCount(points)];
 }
 
-// Butterflies first .. last - 1 of the block at b of stage m; with
-// keepDifferences false only the sums are stored (a last stage whose upper
-// bins nobody reads). The halves of a block never overlap, which the
-// restricted pointers tell the compiler.
-inline void BlockButterflies(const Plan& plan, Spectrum s, int m, int b, int first, int last, bool keepDifferences) {
-    const int half = m / 2;
-    const double* __restrict wr = plan.twiddleRe + half - 1;
-    const double* __restrict wi = plan.twiddleIm + half - 1;
-    float* __restrict ure = s.re + b;
-    float* __restrict uim = s.im + b;
-    float* __restrict vre = s.re + b + half;
-    float* __restrict vim = s.im + b + half;
+// Butterflies first .. last - 1 of the block at b (half its size) with its
+// stage's twiddles wr, wi; with keepDifferences false only the sums are stored
+// (a last stage whose upper bins nobody reads). The restricted parameters tell
+// the compiler that the arrays do not overlap, so consecutive butterflies run
+// side by side.
+inline void BlockButterflies(float* __restrict re, float* __restrict im, const double* __restrict wr,
+                             const double* __restrict wi, int b, int half, int first, int last,
+                             bool keepDifferences) {
+    float* __restrict ure = re + b;
+    float* __restrict uim = im + b;
+    float* __restrict vre = re + b + half;
+    float* __restrict vim = im + b + half;
     for (int j = first; j < last; ++j) {
         const Point u{ure[j], uim[j]}, v{vre[j], vim[j]};
         const Complex w{wr[j], wi[j]};
@@ -133,10 +134,59 @@ inline void BlockButterflies(const Plan& plan, Spectrum s, int m, int b, int fir
     }
 }
 
+// The engine below takes the plan's point count as a template argument where
+// it is known: the 64-point plans (every reduced transform, and direct windows
+// of 64: nearly every call) run with it fixed, which lets the compiler lay the
+// loops out for it; kPlanPoints runs with the plan's own count.
+constexpr int kPlanPoints = 0;
+template <int kPoints>
+int PointsOf(const Plan& plan) {
+    return kPoints != kPlanPoints ? kPoints : plan.points;
+}
+
+// Runs run(points) with points a std::integral_constant: 64 for a 64-point
+// plan, else kPlanPoints.
+template <typename Run>
+void WithPointCount(const Plan& plan, Run&& run) {
+    if (plan.points == kReducedPoints) run(std::integral_constant<int, kReducedPoints>{});
+    else run(std::integral_constant<int, kPlanPoints>{});
+}
+
+// Butterflies first .. last - 1 of every block of stage m. Blocks shorter than
+// 16 points are too short to run their butterflies side by side: there each
+// twiddle is taken once and applied to every block in turn.
+template <int kPoints>
+inline void Stage(const Plan& plan, Spectrum s, int m, int first, int last, bool keepDifferences) {
+    constexpr int kLongBlock = 16;
+    const int points = PointsOf<kPoints>(plan);
+    const int half = m / 2;
+    if (m >= kLongBlock) {
+        const double* wr = plan.twiddleRe + half - 1;
+        const double* wi = plan.twiddleIm + half - 1;
+        for (int b = 0; b < points; b += m) BlockButterflies(s.re, s.im, wr, wi, b, half, first, last, keepDifferences);
+        return;
+    }
+    for (int j = first; j < last; ++j) {
+        const Complex w = plan.Twiddle(m, j);
+        for (int b = j; b < points; b += m) {
+            const Point u{s.re[b], s.im[b]}, v{s.re[b + half], s.im[b + half]};
+            if (keepDifferences) {
+                const Point difference = Butterfly(u, v, w, true);
+                s.re[b + half] = difference.re;
+                s.im[b + half] = difference.im;
+            }
+            const Point sum = Butterfly(u, v, w, false);
+            s.re[b] = sum.re;
+            s.im[b] = sum.im;
+        }
+    }
+}
+
 // The bit-reversed copy of real input and the first stage (twiddle (1, 0)):
 // block t pairs the values the copy puts at 2t and 2t + 1.
+template <int kPoints>
 void FirstStage(const Plan& plan, const float* x, int stride, Spectrum s) {
-    for (int t = 0; t < plan.points; t += 2) {
+    for (int t = 0; t < PointsOf<kPoints>(plan); t += 2) {
         const Point u = plan.Input(x, stride, t), v = plan.Input(x, stride, t + 1);
         const Point sum = Butterfly(u, v, kOne, false), difference = Butterfly(u, v, kOne, true);
         s.re[t] = sum.re;
@@ -146,35 +196,40 @@ void FirstStage(const Plan& plan, const float* x, int stride, Spectrum s) {
     }
 }
 
-// Stages 4 .. lastStage, every butterfly, block by block.
+// Stages 4 .. lastStage, every butterfly.
+template <int kPoints>
 void FullStages(const Plan& plan, Spectrum s, int lastStage) {
-    for (int m = 4; m <= lastStage; m <<= 1)
-        for (int b = 0; b < plan.points; b += m) BlockButterflies(plan, s, m, b, 0, m / 2, true);
+    for (int m = 4; m <= lastStage; m <<= 1) Stage<kPoints>(plan, s, m, 0, m / 2, true);
 }
 
+template <int kPoints>
 void AllBins(const Plan& plan, const float* x, int stride, Spectrum s) {
-    FirstStage(plan, x, stride, s);
-    FullStages(plan, s, plan.points);
+    FirstStage<kPoints>(plan, x, stride, s);
+    FullStages<kPoints>(plan, s, PointsOf<kPoints>(plan));
 }
 
 // Bins first .. last, all below points/2: the last stage forms only their sums.
+template <int kPoints>
 void LowBins(const Plan& plan, const float* x, int stride, Spectrum s, int first, int last) {
-    FirstStage(plan, x, stride, s);
-    FullStages(plan, s, plan.points / 2);
-    BlockButterflies(plan, s, plan.points, 0, first, last + 1, false);
+    const int points = PointsOf<kPoints>(plan);
+    FirstStage<kPoints>(plan, x, stride, s);
+    FullStages<kPoints>(plan, s, points / 2);
+    Stage<kPoints>(plan, s, points, first, last + 1, false);
 }
 
 // Bin h alone: at stage m each block keeps only its bin h mod m, which
 // butterfly h mod m/2 forms from that bin of its two halves (their sum below
 // m/2, their difference from m/2 on).
+template <int kPoints>
 Point BinOf(const Plan& plan, const float* x, int stride, int h) {
+    const int points = PointsOf<kPoints>(plan);
     Point level[kReducedPoints / 2];
-    for (int t = 0; t < plan.points / 2; ++t)
+    for (int t = 0; t < points / 2; ++t)
         level[t] = Butterfly(plan.Input(x, stride, 2 * t), plan.Input(x, stride, 2 * t + 1), kOne, h % 2 != 0);
-    for (int m = 4; m <= plan.points; m <<= 1) {
+    for (int m = 4; m <= points; m <<= 1) {
         const Complex w = plan.Twiddle(m, h % (m / 2));
         const bool upper = h % m >= m / 2;
-        for (int t = 0; t < plan.points / m; ++t) level[t] = Butterfly(level[2 * t], level[2 * t + 1], w, upper);
+        for (int t = 0; t < points / m; ++t) level[t] = Butterfly(level[2 * t], level[2 * t + 1], w, upper);
     }
     return level[0];
 }
@@ -250,7 +305,8 @@ int Fft(int size, uint8_t inverse, const float* reIn, const float* imIn, float* 
     const int stride = reduced ? size / kReducedPoints : 1;
     const Spectrum out{reOut, imOut};
     if (inverse == 0 && imIn == nullptr && points <= kReducedPoints) {
-        AllBins(PlanOf(points, reduced), reIn, stride, out);
+        const Plan& plan = PlanOf(points, reduced);
+        WithPointCount(plan, [&](auto n) { AllBins<decltype(n)::value>(plan, reIn, stride, out); });
         return points;
     }
     BitReversedCopy(reIn, imIn, stride, points, out);
@@ -268,14 +324,17 @@ int TransformBins(const float* window, int fftSize, Spectrum s, int first, int l
     const bool reduced = fftSize > kReducedPoints;
     const Plan& plan = PlanOf(reduced ? kReducedPoints : fftSize, reduced);
     const int stride = reduced ? fftSize / kReducedPoints : 1;
-    if (first == last) {
-        const Point bin = BinOf(plan, window, stride, first);
-        s.re[first] = bin.re;
-        s.im[first] = bin.im;
-    } else if (first > 0 && last < plan.points / 2) {
-        LowBins(plan, window, stride, s, first, last);
-    } else {
-        AllBins(plan, window, stride, s);
-    }
+    WithPointCount(plan, [&](auto n) {
+        constexpr int kPoints = decltype(n)::value;
+        if (first == last) {
+            const Point bin = BinOf<kPoints>(plan, window, stride, first);
+            s.re[first] = bin.re;
+            s.im[first] = bin.im;
+        } else if (first > 0 && last < plan.points / 2) {
+            LowBins<kPoints>(plan, window, stride, s, first, last);
+        } else {
+            AllBins<kPoints>(plan, window, stride, s);
+        }
+    });
     return plan.points;
 }

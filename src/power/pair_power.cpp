@@ -15,17 +15,20 @@ int SourceCount(Wiring wiring) {
     return 0;
 }
 
-// The pairs' products at harmonic h, combined as the wiring says.
-PairProducts Combined(const PhasorSources& s, Wiring wiring, LineTurn turn, int h) {
-    auto pair = [&s, h](int k) { return PairOf(s.At(2 * k, h), s.At(2 * k + 1, h)); };
+// The pairs' products of every harmonic of the set, combined as the wiring says.
+void CombinedProducts(const PhasorSources& s, Wiring wiring, LineTurn turn, HarmonicSet set, PairProducts* out) {
+    auto pair = [&s](int k, int h) { return PairOf(s.At(2 * k, h), s.At(2 * k + 1, h)); };
+    auto each = [set](auto&& product) {
+        for (int h = set.first; h <= set.last; ++h) product(h);
+    };
     switch (wiring) {
-        case Wiring::PhasePair: return pair(0);
-        case Wiring::LinePair: return TurnedBack(pair(0), turn);
-        case Wiring::ThreeLinePairs: return TurnedBack((pair(0) + pair(1)) + pair(2), turn);
-        case Wiring::ThreePairs: return (pair(0) + pair(1)) + pair(2);
-        case Wiring::TwoWattmeter: return pair(0) - pair(1);
+        case Wiring::PhasePair: return each([&](int h) { out[h] = pair(0, h); });
+        case Wiring::LinePair: return each([&](int h) { out[h] = TurnedBack(pair(0, h), turn); });
+        case Wiring::ThreeLinePairs:
+            return each([&](int h) { out[h] = TurnedBack((pair(0, h) + pair(1, h)) + pair(2, h), turn); });
+        case Wiring::ThreePairs: return each([&](int h) { out[h] = (pair(0, h) + pair(1, h)) + pair(2, h); });
+        case Wiring::TwoWattmeter: return each([&](int h) { out[h] = pair(0, h) - pair(1, h); });
     }
-    return {0.0, 0.0};
 }
 
 double Select(PairProducts z, PowerKind kind) {
@@ -90,7 +93,7 @@ void Block(const PairRule& rule, CallRecords records, WindowSpan span, const Spe
     WithPairCall(rule, records, Reads::Samples, span.fftSize, kMinimumBlockWindow, true, buffers, [&](PairCall& call) {
         WalkBlock(ResultArray(records.target), span.start, span.count, span.fftSize, rule.placement.walk,
                   [&](int offset) {
-                      PhasorsOfWindow(call.sources, offset, span.fftSize, rule.harmonics);
+                      call.Window(offset, span.fftSize);
                       return rule.family.windowValue(call);
                   });
         return 0.0;
@@ -104,7 +107,7 @@ double Record(const PairRule& rule, CallRecords records, WindowSpan span, const 
         FloatMean mean;
         WalkRecord(span.start, span.count, span.fftSize, span.fftSize, rule.placement.recordWindow,
                    [&](int position, int offset) {
-                       PhasorsOfWindow(call.sources, offset, span.fftSize, rule.harmonics);
+                       call.Window(offset, span.fftSize);
                        const float stored = StoredWindowValue(call);
                        result[position] = stored;
                        mean.Add(stored);
@@ -115,7 +118,12 @@ double Record(const PairRule& rule, CallRecords records, WindowSpan span, const 
 
 }  // namespace
 
-double PairCall::Quantity(int h) const { return Select(Combined(sources, rule.wiring, turn, h), kind); }
+void PairCall::Window(int offset, int fftSize) {
+    PhasorsOfWindow(sources, offset, fftSize, rule.harmonics);
+    CombinedProducts(sources, rule.wiring, turn, rule.harmonics, products);
+}
+
+double PairCall::Quantity(int h) const { return Select(products[h], kind); }
 
 double PairCall::Term(int h, double share) const {
     if (kind == PowerKind::Zero) return 0.0;

@@ -110,15 +110,18 @@ struct PairRule {
     Placement placement;
 };
 
-// One call of a pair-power export: the rule, the sources' phasors of the
-// current window, and what the target asks for.
+// One call of a pair-power export: the rule, the sources' phasors and the
+// pairs' combined products of the current window, and what the target asks for.
 struct PairCall {
     const PairRule& rule;
     PhasorSources sources;
     PowerKind kind;
     double scale;
     LineTurn turn;
+    PairProducts products[kHighestHarmonic + 1] = {};
 
+    // The phasors of the windows that begin at offset, and their products.
+    void Window(int offset, int fftSize);
     // The selected part of the pairs' combined product at harmonic h.
     double Quantity(int h) const;
     // quantity(h) · factor · Scale · share; 0.0 for a kind that selects nothing.

@@ -76,6 +76,17 @@ void TurnedRmsPhasor(Spectrum s, int h, int points, PhaseTurn turn) {
     StoreBack(s, h, Turned(turn, RmsPart(s.re[h], points), RmsPart(s.im[h], points)));
 }
 
+namespace {
+
+// The phasors of every harmonic of the set of one transformed source, the
+// rounding known where it is compiled (so that it is inlined).
+template <PhasorRounding Rounding>
+void PhasorsOfSource(Spectrum s, HarmonicSet set, int points, const SourceTurns& turns) {
+    for (int h = set.first; h <= set.last; ++h) Rounding(s, h, points, turns.at[h]);
+}
+
+}  // namespace
+
 PhasorSources PrepareSources(ChannelInfo* const* records, int count, Reads reads, const Spectrum* spectra,
                              HarmonicSet set) {
     PhasorSources s;
@@ -91,7 +102,8 @@ PhasorSources PrepareSources(ChannelInfo* const* records, int count, Reads reads
 void PhasorsOfWindow(const PhasorSources& s, int offset, int fftSize, HarmonicSet set) {
     for (int k = 0; k < s.count; ++k) {
         const int points = TransformForStep(s.values[k] + offset, fftSize, s.spectra[k], set, s.use);
-        for (int h = set.first; h <= set.last; ++h) s.rounding(s.spectra[k], h, points, s.turns[k].at[h]);
+        if (s.rounding == TurnedRmsPhasor) PhasorsOfSource<TurnedRmsPhasor>(s.spectra[k], set, points, s.turns[k]);
+        else PhasorsOfSource<RmsPhasorThenTurned>(s.spectra[k], set, points, s.turns[k]);
     }
 }
 
