@@ -1,6 +1,7 @@
 // The transform and the window extremes against known answers.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -50,6 +51,25 @@ TEST(Fft, KnownBins) {
     EXPECT_NEAR(h.re[5], 32.0, 1e-3);
     EXPECT_NEAR(h.re[59], 32.0, 1e-3);
     EXPECT_NEAR(h.re[4], 0.0, 1e-3);
+}
+
+// The bins computed on demand, one alone or bins 1 .. 21, are those a cosine of
+// h cycles makes: P/2 at bin h, 0 beside it; direct windows and reduced.
+TEST(Fft, BinsOnDemand) {
+    for (int n : {8, 64, 256}) {
+        const int points = std::min(n, 64);
+        for (int h = 1; h < points / 2; ++h) {
+            const std::vector<float> x = Cycles(n, h, 1.0, 0.0);
+            std::vector<float> re(n), im(n), low(n), lowIm(n);
+            ASSERT_EQ(TransformBins(x.data(), n, {re.data(), im.data()}, h, h), points);
+            EXPECT_NEAR(re[h], points / 2.0, 1e-4 * points) << n << " bin " << h;
+            EXPECT_NEAR(im[h], 0.0, 1e-4 * points) << n << " bin " << h;
+            if (points < 64 || h > 20) continue;
+            TransformBins(x.data(), n, {low.data(), lowIm.data()}, 1, 21);
+            EXPECT_NEAR(low[h], points / 2.0, 1e-4 * points) << n << " bins 1-21, " << h;
+            EXPECT_NEAR(low[h + 1], 0.0, 1e-4 * points) << n << " bins 1-21, " << h + 1;
+        }
+    }
 }
 
 TEST(Fft, ReducedModeSubsamplesWithItsStride) {

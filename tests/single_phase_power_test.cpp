@@ -7,8 +7,6 @@
 #include <vector>
 
 #include "ampora.h"
-#include "dsp/fft.h"
-#include "power/phasor_step.h"
 #include "power/window_walk.h"
 #include "support/integrity.h"
 #include "support/power_signals.h"
