@@ -1,6 +1,7 @@
 // The transform and the window extremes against known answers.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -14,13 +15,13 @@ namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 
-struct Spectrum {
+struct Transformed {
     std::vector<float> re, im;
     int points;
 };
 
-Spectrum Transform(const std::vector<float>& x, uint32_t reduce) {
-    Spectrum s{std::vector<float>(x.size(), -1.0f), std::vector<float>(x.size(), -1.0f), 0};
+Transformed Transform(const std::vector<float>& x, uint32_t reduce) {
+    Transformed s{std::vector<float>(x.size(), -1.0f), std::vector<float>(x.size(), -1.0f), 0};
     s.points = Fft(static_cast<int>(x.size()), 0, x.data(), nullptr, s.re.data(), s.im.data(), reduce);
     return s;
 }
@@ -36,20 +37,39 @@ std::vector<float> Cycles(int n, double cycles, double amplitude, double phase) 
 // cycles to bin 5 and its mirror.
 TEST(Fft, KnownBins) {
     for (int n : {4, 64, 256}) {
-        const Spectrum s = Transform(std::vector<float>(n, 2.5f), 0);
+        const Transformed s = Transform(std::vector<float>(n, 2.5f), 0);
         ASSERT_EQ(s.points, n);
         EXPECT_NEAR(s.re[0], 2.5 * n, 1e-3 * n);
         for (int k = 1; k < n; ++k) ASSERT_LT(std::hypot(s.re[k], s.im[k]), 1e-4 * n) << "n " << n << " bin " << k;
     }
-    const Spectrum c = Transform(Cycles(64, 1, 3.0, 0.0), 1), s = Transform(Cycles(64, 1, 3.0, -kPi / 2), 1);
+    const Transformed c = Transform(Cycles(64, 1, 3.0, 0.0), 1), s = Transform(Cycles(64, 1, 3.0, -kPi / 2), 1);
     EXPECT_NEAR(c.re[1], 96.0, 1e-3);
     EXPECT_NEAR(c.im[1], 0.0, 1e-3);
     EXPECT_NEAR(s.re[1], 0.0, 1e-3);
     EXPECT_NEAR(s.im[1], -96.0, 1e-3);
-    const Spectrum h = Transform(Cycles(64, 5, 1.0, 0.0), 0);
+    const Transformed h = Transform(Cycles(64, 5, 1.0, 0.0), 0);
     EXPECT_NEAR(h.re[5], 32.0, 1e-3);
     EXPECT_NEAR(h.re[59], 32.0, 1e-3);
     EXPECT_NEAR(h.re[4], 0.0, 1e-3);
+}
+
+// The bins computed on demand, one alone or bins 1 .. 21, are those a cosine of
+// h cycles makes: P/2 at bin h, 0 beside it; direct windows and reduced.
+TEST(Fft, BinsOnDemand) {
+    for (int n : {8, 64, 256}) {
+        const int points = std::min(n, 64);
+        for (int h = 1; h < points / 2; ++h) {
+            const std::vector<float> x = Cycles(n, h, 1.0, 0.0);
+            std::vector<float> re(n), im(n), low(n), lowIm(n);
+            ASSERT_EQ(TransformBins(x.data(), n, {re.data(), im.data()}, h, h), points);
+            EXPECT_NEAR(re[h], points / 2.0, 1e-4 * points) << n << " bin " << h;
+            EXPECT_NEAR(im[h], 0.0, 1e-4 * points) << n << " bin " << h;
+            if (points < 64 || h > 20) continue;
+            TransformBins(x.data(), n, {low.data(), lowIm.data()}, 1, 21);
+            EXPECT_NEAR(low[h], points / 2.0, 1e-4 * points) << n << " bins 1-21, " << h;
+            EXPECT_NEAR(low[h + 1], 0.0, 1e-4 * points) << n << " bins 1-21, " << h + 1;
+        }
+    }
 }
 
 TEST(Fft, ReducedModeSubsamplesWithItsStride) {
@@ -57,7 +77,7 @@ TEST(Fft, ReducedModeSubsamplesWithItsStride) {
     for (auto [size, stride] : {std::pair{128, 2}, {1000, 15}, {96, 1}, {4096, 64}}) {
         std::vector<float> x(size);
         for (int i = 0; i < size; ++i) x[i] = static_cast<float>(i);
-        const Spectrum s = Transform(x, 1);
+        const Transformed s = Transform(x, 1);
         ASSERT_EQ(s.points, 64) << size;
         double sum = 0;
         for (int k = 0; k < 64; ++k) sum += k * stride;
@@ -71,8 +91,8 @@ TEST(Fft, ReducedModeMatchesTheDirectTransformOfTheSubsample) {
     const std::vector<float> x = Cycles(1024, 3, 1.0, 0.4);
     std::vector<float> sub(64);
     for (int k = 0; k < 64; ++k) sub[k] = x[k * 16];
-    const Spectrum reduced = Transform(x, 1);
-    const Spectrum direct = Transform(sub, 0);
+    const Transformed reduced = Transform(x, 1);
+    const Transformed direct = Transform(sub, 0);
     for (int k = 0; k < 64; ++k) {
         // The reduced mode keeps its twiddle sines unrounded, so bins agree to float rounding.
         EXPECT_NEAR(reduced.re[k], direct.re[k], 2e-5) << k;

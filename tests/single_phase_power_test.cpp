@@ -7,8 +7,6 @@
 #include <vector>
 
 #include "ampora.h"
-#include "dsp/fft.h"
-#include "power/phasor_step.h"
 #include "power/window_walk.h"
 #include "support/integrity.h"
 #include "support/power_signals.h"
@@ -91,33 +89,6 @@ TEST(WindowWalk, EarlyStartAnchorsAtZeroAndWritesNothingBefore) {
     EXPECT_EQ(r[0], -1.0f);
     EXPECT_EQ(result[0], 7.0f);   // one step of (9 - 5) / 8 · 4 from the anchor at 0
     EXPECT_EQ(result[1], -1.0f);
-}
-
-// Bin 1 computed alone, and bins 1 to 21 without the rest of the last stage, are
-// bit for bit the transform's, direct and reduced.
-TEST(PhasorStep, UsedBinsAloneMatchTheTransform) {
-    uint32_t seed = 12345;
-    auto next = [&seed] {
-        seed = seed * 1664525u + 1013904223u;
-        return static_cast<float>(static_cast<int32_t>(seed) / 2147483648.0 * 1000.0);
-    };
-    for (int size : {2, 4, 8, 16, 32, 64, 128, 256, 1000, 1024, 4096}) {
-        for (int trial = 0; trial < 20; ++trial) {
-            std::vector<float> x(size);
-            for (float& v : x) v = next();
-            std::vector<float> re(size), im(size), re1(size, -1.0f), im1(size, -1.0f);
-            const int points = Fft(size, 0, x.data(), nullptr, re.data(), im.data(), 1);
-            EXPECT_EQ(TransformFundamentalBin(x.data(), size, {re1.data(), im1.data()}), points);
-            ASSERT_EQ(re1[1], re[1]) << "size " << size;
-            ASSERT_EQ(im1[1], im[1]) << "size " << size;
-            std::vector<float> re21(size), im21(size);
-            EXPECT_EQ(TransformLowBins(x.data(), size, {re21.data(), im21.data()}, 21), points);
-            for (int h = 1; h <= 21 && h < points; ++h) {
-                ASSERT_EQ(re21[h], re[h]) << "size " << size << " bin " << h;
-                ASSERT_EQ(im21[h], im[h]) << "size " << size << " bin " << h;
-            }
-        }
-    }
 }
 
 // ---- physics ----

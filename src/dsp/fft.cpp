@@ -1,26 +1,30 @@
-#include "dsp/elementary.h"
 #include "dsp/fft.h"
 
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <type_traits>
 
 #include "dsp/complex.h"
+#include "dsp/constants.h"
+#include "dsp/elementary.h"
 
 namespace {
 
-constexpr float kTwoPi = 6.2831855f;   // the float value of 2*pi the stages divide
-constexpr float kReducedInverseScale = 0.015625f;
+constexpr int kReducedBits = 6;   // log2 of the reduced transform's points
+constexpr Complex kOne{1.0, 0.0};  // the first twiddle of every stage
 
 [[noreturn]] void Abort(const char* format, int value) {
     std::fprintf(stderr, format, value);
     std::exit(1);
 }
 
-// The per-stage twiddle step (cos, sin) of block size m. The reduced mode keeps
-// the sine unrounded.
+// ---- twiddles ----
+
+// The twiddle step (cos θ, sin θ) of stage m, θ = -(2π/m) forward and +2π/m
+// inverse, 2π being the float the stages divide; each part rounded to float,
+// except the reduced mode's sine.
 Complex StageStep(int m, bool inverse, bool reduced) {
-    const double theta = -(static_cast<double>(inverse ? -kTwoPi : kTwoPi) / m);
+    const double theta = -((inverse ? -kTwoPiFloat : kTwoPiFloat) / m);
     const double c = static_cast<float>(Cos(theta));
     const double s = reduced ? Sin(theta) : static_cast<float>(Sin(theta));
     return {c, s};
@@ -32,65 +36,240 @@ Complex NextTwiddle(Complex w, Complex step) {
     return {static_cast<float>(p.re), static_cast<float>(p.im)};
 }
 
-inline void Butterfly(float* re, float* im, int u, int v, Complex w) {
-    const float tr = static_cast<float>(w.re * re[v] - w.im * im[v]);
-    const float ti = static_cast<float>(w.im * re[v] + w.re * im[v]);
-    const double ur = re[u];
-    const double ui = im[u];
-    re[v] = static_cast<float>(ur - tr);
-    im[v] = static_cast<float>(ui - ti);
-    re[u] = static_cast<float>(ur + tr);
-    im[u] = static_cast<float>(ui + ti);
+// ---- the butterfly ----
+
+// One spectrum entry as the stages hold it.
+struct Point {
+    float re;
+    float im;
+};
+
+// u + w·v (the sum) or u - w·v (the difference): w·v with each part rounded to
+// float, then each part of the result rounded to float.
+inline Point Butterfly(Point u, Point v, Complex w, bool difference) {
+    const float tr = static_cast<float>(w.re * v.re - w.im * v.im);
+    const float ti = static_cast<float>(w.im * v.re + w.re * v.im);
+    const double ur = u.re, ui = u.im;
+    if (difference) return {static_cast<float>(ur - tr), static_cast<float>(ui - ti)};
+    return {static_cast<float>(ur + tr), static_cast<float>(ui + ti)};
 }
 
-// All butterfly stages. Within a stage the butterflies touch disjoint pairs, so
-// visiting them twiddle by twiddle (instead of block by block) lets each twiddle
-// be computed once per stage by the same recurrence, with identical results.
-void Stages(float* re, float* im, int points, bool inverse, bool reduced) {
+// The butterfly in place on entries u and v: u takes the sum, v the difference.
+inline void ButterflyAt(float* re, float* im, int u, int v, Complex w) {
+    const Point pu{re[u], im[u]}, pv{re[v], im[v]};
+    const Point sum = Butterfly(pu, pv, w, false), difference = Butterfly(pu, pv, w, true);
+    re[u] = sum.re;
+    im[u] = sum.im;
+    re[v] = difference.re;
+    im[v] = difference.im;
+}
+
+// ---- the constant plans of up to 64 points ----
+
+// A forward transform's constant tables: the bit-reversed order, and every
+// stage's twiddles by the recurrence from (1, 0) (stage m uses entries
+// [m/2 - 1, m - 1)), their parts in separate arrays so that consecutive
+// butterflies of a block can run side by side.
+struct Plan {
+    int points = 0;
+    uint8_t reversed[kReducedPoints] = {};
+    double twiddleRe[kReducedPoints] = {};
+    double twiddleIm[kReducedPoints] = {};
+
+    Plan() = default;
+    Plan(int bits, bool reduced) : points(1 << bits) {
+        for (int i = 0; i < points; ++i) reversed[i] = static_cast<uint8_t>(ReverseBits(i, bits));
+        for (int m = 2; m <= points; m <<= 1) {
+            const Complex step = StageStep(m, false, reduced);
+            Complex w = kOne;
+            for (int j = 0; j < m / 2; ++j) {
+                twiddleRe[m / 2 - 1 + j] = w.re;
+                twiddleIm[m / 2 - 1 + j] = w.im;
+                w = NextTwiddle(w, step);
+            }
+        }
+    }
+    Complex Twiddle(int m, int j) const { return {twiddleRe[m / 2 - 1 + j], twiddleIm[m / 2 - 1 + j]}; }
+    // Entry t of the bit-reversed copy of real input x taken every stride-th value.
+    Point Input(const float* x, int stride, int t) const { return {x[reversed[t] * stride], 0.0f}; }
+};
+
+// Every plan, built once on first use: the direct ones of 2 .. 64 points (by
+// log2 of the count) and the reduced one.
+const Plan& PlanOf(int points, bool reduced) {
+    struct Plans {
+        Plan direct[kReducedBits + 1];
+        Plan reducedPlan{kReducedBits, true};
+        Plans() {
+            for (int bits = 1; bits <= kReducedBits; ++bits) direct[bits] = Plan(bits, false);
+        }
+    };
+    static const Plans plans;
+    return reduced ? plans.reducedPlan : plans.direct[FftBitCount(points)];
+}
+
+// Butterflies first .. last - 1 of the block at b (half its size) with its
+// stage's twiddles wr, wi; with keepDifferences false only the sums are stored
+// (a last stage whose upper bins nobody reads). The restricted parameters tell
+// the compiler that the arrays do not overlap, so consecutive butterflies run
+// side by side.
+inline void BlockButterflies(float* __restrict re, float* __restrict im, const double* __restrict wr,
+                             const double* __restrict wi, int b, int half, int first, int last,
+                             bool keepDifferences) {
+    float* __restrict ure = re + b;
+    float* __restrict uim = im + b;
+    float* __restrict vre = re + b + half;
+    float* __restrict vim = im + b + half;
+    for (int j = first; j < last; ++j) {
+        const Point u{ure[j], uim[j]}, v{vre[j], vim[j]};
+        const Complex w{wr[j], wi[j]};
+        if (keepDifferences) {
+            const Point difference = Butterfly(u, v, w, true);
+            vre[j] = difference.re;
+            vim[j] = difference.im;
+        }
+        const Point sum = Butterfly(u, v, w, false);
+        ure[j] = sum.re;
+        uim[j] = sum.im;
+    }
+}
+
+// The engine below takes the plan's point count as a template argument where
+// it is known: the 64-point plans (every reduced transform, and direct windows
+// of 64: nearly every call) run with it fixed, which lets the compiler lay the
+// loops out for it; kPlanPoints runs with the plan's own count.
+constexpr int kPlanPoints = 0;
+template <int kPoints>
+int PointsOf(const Plan& plan) {
+    return kPoints != kPlanPoints ? kPoints : plan.points;
+}
+
+// Runs run(points) with points a std::integral_constant: 64 for a 64-point
+// plan, else kPlanPoints.
+template <typename Run>
+void WithPointCount(const Plan& plan, Run&& run) {
+    if (plan.points == kReducedPoints) run(std::integral_constant<int, kReducedPoints>{});
+    else run(std::integral_constant<int, kPlanPoints>{});
+}
+
+// Butterflies first .. last - 1 of every block of stage m. Blocks shorter than
+// 16 points are too short to run their butterflies side by side: there each
+// twiddle is taken once and applied to every block in turn.
+template <int kPoints>
+inline void Stage(const Plan& plan, Spectrum s, int m, int first, int last, bool keepDifferences) {
+    constexpr int kLongBlock = 16;
+    const int points = PointsOf<kPoints>(plan);
+    const int half = m / 2;
+    if (m >= kLongBlock) {
+        const double* wr = plan.twiddleRe + half - 1;
+        const double* wi = plan.twiddleIm + half - 1;
+        for (int b = 0; b < points; b += m) BlockButterflies(s.re, s.im, wr, wi, b, half, first, last, keepDifferences);
+        return;
+    }
+    for (int j = first; j < last; ++j) {
+        const Complex w = plan.Twiddle(m, j);
+        for (int b = j; b < points; b += m) {
+            const Point u{s.re[b], s.im[b]}, v{s.re[b + half], s.im[b + half]};
+            if (keepDifferences) {
+                const Point difference = Butterfly(u, v, w, true);
+                s.re[b + half] = difference.re;
+                s.im[b + half] = difference.im;
+            }
+            const Point sum = Butterfly(u, v, w, false);
+            s.re[b] = sum.re;
+            s.im[b] = sum.im;
+        }
+    }
+}
+
+// The bit-reversed copy of real input and the first stage (twiddle (1, 0)):
+// block t pairs the values the copy puts at 2t and 2t + 1.
+template <int kPoints>
+void FirstStage(const Plan& plan, const float* x, int stride, Spectrum s) {
+    for (int t = 0; t < PointsOf<kPoints>(plan); t += 2) {
+        const Point u = plan.Input(x, stride, t), v = plan.Input(x, stride, t + 1);
+        const Point sum = Butterfly(u, v, kOne, false), difference = Butterfly(u, v, kOne, true);
+        s.re[t] = sum.re;
+        s.im[t] = sum.im;
+        s.re[t + 1] = difference.re;
+        s.im[t + 1] = difference.im;
+    }
+}
+
+// Stages 4 .. lastStage, every butterfly.
+template <int kPoints>
+void FullStages(const Plan& plan, Spectrum s, int lastStage) {
+    for (int m = 4; m <= lastStage; m <<= 1) Stage<kPoints>(plan, s, m, 0, m / 2, true);
+}
+
+template <int kPoints>
+void AllBins(const Plan& plan, const float* x, int stride, Spectrum s) {
+    FirstStage<kPoints>(plan, x, stride, s);
+    FullStages<kPoints>(plan, s, PointsOf<kPoints>(plan));
+}
+
+// Bins first .. last, all below points/2: the last stage forms only their sums.
+template <int kPoints>
+void LowBins(const Plan& plan, const float* x, int stride, Spectrum s, int first, int last) {
+    const int points = PointsOf<kPoints>(plan);
+    FirstStage<kPoints>(plan, x, stride, s);
+    FullStages<kPoints>(plan, s, points / 2);
+    Stage<kPoints>(plan, s, points, first, last + 1, false);
+}
+
+// Bin h alone: at stage m each block keeps only its bin h mod m, which
+// butterfly h mod m/2 forms from that bin of its two halves (their sum below
+// m/2, their difference from m/2 on).
+template <int kPoints>
+Point BinOf(const Plan& plan, const float* x, int stride, int h) {
+    const int points = PointsOf<kPoints>(plan);
+    Point level[kReducedPoints / 2];
+    for (int t = 0; t < points / 2; ++t)
+        level[t] = Butterfly(plan.Input(x, stride, 2 * t), plan.Input(x, stride, 2 * t + 1), kOne, h % 2 != 0);
+    for (int m = 4; m <= points; m <<= 1) {
+        const Complex w = plan.Twiddle(m, h % (m / 2));
+        const bool upper = h % m >= m / 2;
+        for (int t = 0; t < points / m; ++t) level[t] = Butterfly(level[2 * t], level[2 * t + 1], w, upper);
+    }
+    return level[0];
+}
+
+// ---- transforms without a constant plan ----
+
+// Every stride-th input into bit-reversed order; imaginary parts 0.0 without imIn.
+void BitReversedCopy(const float* reIn, const float* imIn, int stride, int points, Spectrum out) {
+    const int bits = FftBitCount(points);
+    for (int i = 0; i < points; ++i) {
+        const uint32_t j = ReverseBits(static_cast<uint32_t>(i), bits);
+        out.re[j] = reIn[i * stride];
+        out.im[j] = imIn != nullptr ? imIn[i * stride] : 0.0f;
+    }
+}
+
+// Every stage in place, each stage's twiddles formed as it goes. Within a
+// stage the butterflies touch disjoint pairs, so visiting them twiddle by
+// twiddle (instead of block by block) forms each twiddle once per stage by the
+// same recurrence, with identical results.
+void StagesAsTheyGo(Spectrum s, int points, bool inverse, bool reduced) {
     for (int m = 2; m <= points; m <<= 1) {
         const int half = m / 2;
         const Complex step = StageStep(m, inverse, reduced);
-        Complex w{1.0, 0.0};
+        Complex w = kOne;
         for (int j = 0; j < half; ++j) {
-            for (int b = 0; b < points; b += m) Butterfly(re, im, b + j, b + j + half, w);
+            for (int b = 0; b < points; b += m) ButterflyAt(s.re, s.im, b + j, b + j + half, w);
             w = NextTwiddle(w, step);
         }
     }
 }
 
-// The forward reduced transform runs once per window in most exports: its
-// bit-reversal order and twiddles are the same on every call, so they are
-// computed once, by the same recurrence, into a constant table.
-struct ReducedForwardPlan {
-    uint8_t reversed[kReducedPoints];
-    Complex twiddle[kReducedPoints];   // stage m uses entries [half - 1, m - 1)
-
-    ReducedForwardPlan() {
-        for (int i = 0; i < kReducedPoints; ++i) reversed[i] = static_cast<uint8_t>(ReverseBits(i, 6));
-        for (int m = 2; m <= kReducedPoints; m <<= 1) {
-            const int half = m / 2;
-            const Complex step = StageStep(m, false, true);
-            Complex w{1.0, 0.0};
-            for (int j = 0; j < half; ++j) {
-                twiddle[half - 1 + j] = w;
-                w = NextTwiddle(w, step);
-            }
-        }
-    }
-};
-
-void ReducedForward(const float* gathered, float* re, float* im) {
-    static const ReducedForwardPlan plan;
-    for (int i = 0; i < kReducedPoints; ++i) {
-        re[plan.reversed[i]] = gathered[i];
-        im[plan.reversed[i]] = 0.0f;
-    }
-    for (int m = 2; m <= kReducedPoints; m <<= 1) {
-        const int half = m / 2;
-        for (int j = 0; j < half; ++j) {
-            const Complex w = plan.twiddle[half - 1 + j];
-            for (int b = 0; b < kReducedPoints; b += m) Butterfly(re, im, b + j, b + j + half, w);
-        }
+// The inverse divides every entry by the point count as a float. In the reduced
+// mode that is 64, and dividing by it is multiplying by 1/64: both are exact
+// before the rounding to float, so the results are the same.
+void ScaleInverse(Spectrum s, int points) {
+    const float divisor = static_cast<float>(points);
+    for (int i = 0; i < points; ++i) {
+        s.re[i] = static_cast<float>(s.re[i] / divisor);
+        s.im[i] = static_cast<float>(s.im[i] / divisor);
     }
 }
 
@@ -120,45 +299,42 @@ void CheckFftSize(int size, uint32_t reduce) {
 int Fft(int size, uint8_t inverse, const float* reIn, const float* imIn, float* reOut, float* imOut,
         uint32_t reduce) {
     if (reIn == nullptr || reOut == nullptr || imOut == nullptr) return 0;
-    const bool reduced = reduce != 0 && size > kReducedPoints;
-
-    if (reduced) {
-        const int stride = size / kReducedPoints;
-        float gatheredRe[kReducedPoints] = {};
-        for (int k = 0; k < kReducedPoints; ++k) gatheredRe[k] = reIn[k * stride];
-        if (inverse == 0 && imIn == nullptr) {
-            ReducedForward(gatheredRe, reOut, imOut);
-            return kReducedPoints;
-        }
-        for (int i = 0; i < kReducedPoints; ++i) {
-            const uint32_t j = ReverseBits(i, 6);
-            reOut[j] = gatheredRe[i];
-            imOut[j] = imIn != nullptr ? imIn[i * stride] : 0.0f;
-        }
-        Stages(reOut, imOut, kReducedPoints, inverse != 0, true);
-        if (inverse != 0) {
-            for (int i = 0; i < kReducedPoints; ++i) {
-                reOut[i] = static_cast<float>(reOut[i] * kReducedInverseScale);
-                imOut[i] = static_cast<float>(imOut[i] * kReducedInverseScale);
-            }
-        }
-        return kReducedPoints;
-    }
-
     CheckFftSize(size, reduce);
-    const int bits = FftBitCount(size);
-    for (int i = 0; i < size; ++i) {
-        const uint32_t j = ReverseBits(static_cast<uint32_t>(i), bits);
-        reOut[j] = reIn[i];
-        imOut[j] = imIn != nullptr ? imIn[i] : 0.0f;
+    const bool reduced = reduce != 0 && size > kReducedPoints;
+    const int points = reduced ? kReducedPoints : size;
+    const int stride = reduced ? size / kReducedPoints : 1;
+    const Spectrum out{reOut, imOut};
+    if (inverse == 0 && imIn == nullptr && points <= kReducedPoints) {
+        const Plan& plan = PlanOf(points, reduced);
+        WithPointCount(plan, [&](auto n) { AllBins<decltype(n)::value>(plan, reIn, stride, out); });
+        return points;
     }
-    Stages(reOut, imOut, size, inverse != 0, false);
-    if (inverse != 0) {
-        const float points = static_cast<float>(size);
-        for (int i = 0; i < size; ++i) {
-            reOut[i] = static_cast<float>(reOut[i] / points);
-            imOut[i] = static_cast<float>(imOut[i] / points);
+    BitReversedCopy(reIn, imIn, stride, points, out);
+    StagesAsTheyGo(out, points, inverse != 0, reduced);
+    if (inverse != 0) ScaleInverse(out, points);
+    return points;
+}
+
+int TransformWindow(const float* window, int fftSize, Spectrum s, Transform transform) {
+    return Fft(fftSize, 0, window, nullptr, s.re, s.im, static_cast<uint32_t>(transform));
+}
+
+int TransformBins(const float* window, int fftSize, Spectrum s, int first, int last) {
+    CheckFftSize(fftSize, static_cast<uint32_t>(Transform::Reduced));
+    const bool reduced = fftSize > kReducedPoints;
+    const Plan& plan = PlanOf(reduced ? kReducedPoints : fftSize, reduced);
+    const int stride = reduced ? fftSize / kReducedPoints : 1;
+    WithPointCount(plan, [&](auto n) {
+        constexpr int kPoints = decltype(n)::value;
+        if (first == last) {
+            const Point bin = BinOf<kPoints>(plan, window, stride, first);
+            s.re[first] = bin.re;
+            s.im[first] = bin.im;
+        } else if (first > 0 && last < plan.points / 2) {
+            LowBins<kPoints>(plan, window, stride, s, first, last);
+        } else {
+            AllBins<kPoints>(plan, window, stride, s);
         }
-    }
-    return size;
+    });
+    return plan.points;
 }

@@ -1,4 +1,22 @@
 // Radix-2 decimation-in-time FFT on separate real and imaginary float arrays.
+//
+// Fft is the whole transform with its two modes: direct (all `size` points,
+// which must be a power of two) and reduced (above 64 samples, the 64-point
+// subsample of stride size/64). Every intermediate value is a double rounded
+// to float where it is stored, so every build gives the same bits.
+//
+// The windowed exports transform a real window forward and read one bin, a
+// few low bins or the whole spectrum; the Transform* functions give them
+// exactly those bins, bit for bit what Fft leaves there:
+//   TransformWindow  the whole spectrum, reduced or full length (Fft itself);
+//   TransformBins    bins first .. last of the reduced transform: bin h alone
+//                    runs only the butterflies that lead to it, bins 1 .. n
+//                    skip the last stage's butterflies above n.
+// Transforms of up to 64 points (every reduced one, and direct windows of 64
+// or less) run on constant plans built once per point count: the bit-reversed
+// order and every stage's twiddles. Larger direct windows (the full-length
+// harmonic magnitude), the inverse and complex input form their order and
+// twiddles as they go.
 #pragma once
 
 #include <cstdint>
@@ -25,3 +43,24 @@ void CheckFftSize(int size, uint32_t reduce);
 // of two ends the process with a message, by design.
 int Fft(int size, uint8_t inverse, const float* reIn, const float* imIn, float* reOut, float* imOut,
         uint32_t reduce);
+
+// One spectrum: a caller's work buffers or an export's own scratch.
+struct Spectrum {
+    float* re;
+    float* im;
+};
+
+// Which transform a window gets: the 64-point subsample of the power exports, or
+// the full length that the harmonic-magnitude exports need for high orders.
+enum class Transform : uint32_t { FullLength = 0, Reduced = 1 };
+
+// Fft of the fftSize values from window on (forward, real input); returns the
+// point count P: fftSize, or 64 when reduced and fftSize is above 64.
+int TransformWindow(const float* window, int fftSize, Spectrum s, Transform transform);
+
+// Bins first .. last (first >= 0, last below P) of the reduced transform of
+// the window, bit for bit those TransformWindow gives; the other entries of
+// the spectrum may hold anything (intermediate values, or what they held), so
+// the spectrum must be one nobody else reads. Returns P. A refused fftSize ends
+// the process as in Fft.
+int TransformBins(const float* window, int fftSize, Spectrum s, int first, int last);

@@ -26,18 +26,55 @@ constexpr int kTransformerReactance = 8;
 constexpr int kLineResistance = 11;
 constexpr int kLineReactance = 12;
 
-constexpr float kAngleDegreesPerRadian = 57.2957763671875f;
 constexpr double kTransformerShiftDegrees = 30.0;
 
 // The phasors of the sources' fundamental over one window of their ResultData.
-template <int N>
 struct WindowPhasors {
-    ScratchSources<N> scratch;
-    WindowPhasors(ChannelInfo* const (&records)[N], int fftSize)
-        : scratch(records, Reads::Results, fftSize, kFundamentalOnly) {}
-    Phasor At(int k) const { return PhasorAt(scratch.sources.spectra[k], 1); }
+    ScratchSources scratch;
+    WindowPhasors(ChannelInfo* const* records, int count, int fftSize)
+        : scratch(records, count, Reads::Results, fftSize, kFundamentalOnly) {}
+    Phasor At(int k) const { return scratch.sources.At(k, 1); }
     void Compute(int offset, int fftSize) { PhasorsOfWindow(scratch.sources, offset, fftSize, kFundamentalOnly); }
 };
+
+// The voltage behind the transformer, T = U·e^(-j30°) − j·Xt·I, from one
+// window's phasors of u (source 0) and i (source 1) in per unit: T goes into
+// the target's slots 0 and 1, the angles of U and T into u's, the per-unit
+// current into i's. Returns |T| in the result's units.
+double BehindTransformer(const WindowPhasors& phasors, const float* pu, LineTurn turn, ChannelInfo* target,
+                         ChannelInfo* u, ChannelInfo* i) {
+    const Phasor up = phasors.At(0), ip = phasors.At(1);
+    const float ur = static_cast<float>(up.re / pu[kResultVoltageBase]);
+    const float ui = static_cast<float>(up.im / pu[kResultVoltageBase]);
+    const float ir = static_cast<float>(ip.re / pu[kCurrentBase]);
+    const float ii = static_cast<float>(ip.im / pu[kCurrentBase]);
+    const double cs = turn.cosine, sn = turn.sine;
+    const float tRe = static_cast<float>(ii * pu[kTransformerReactance] + ur * cs + ui * sn);
+    const double tIm = (ui * cs - ur * sn) - ir * pu[kTransformerReactance];
+    const float tImStored = static_cast<float>(tIm);
+    target->SummaryAux[0] = tRe;
+    target->SummaryAux[1] = tImStored;
+    const double magnitude = std::sqrt(tIm * tIm + static_cast<double>(tRe) * tRe) * pu[kMagnitudeRatio] *
+                             pu[kResultVoltageBase];
+    u->SummaryAux[0] = PhaseAngle(up.re, up.im);
+    u->SummaryAux[1] = PhaseAngle(tRe, tIm);
+    i->SummaryAux[0] = ir;
+    i->SummaryAux[1] = ii;
+    return magnitude;
+}
+
+// One window's terminal voltage (source a) and current (b) in per unit into
+// their slots 0 and 1; into d's the angle of d's own phasor and of the voltage.
+void StoreTerminalPhasors(const WindowPhasors& phasors, ChannelInfo* a, ChannelInfo* b, ChannelInfo* d,
+                          const float* pu) {
+    const Phasor ap = phasors.At(0), bp = phasors.At(1), dp = phasors.At(2);
+    a->SummaryAux[0] = ap.re / pu[kTerminalVoltageBase];
+    a->SummaryAux[1] = ap.im / pu[kTerminalVoltageBase];
+    b->SummaryAux[0] = bp.re / pu[kCurrentBase];
+    b->SummaryAux[1] = bp.im / pu[kCurrentBase];
+    d->SummaryAux[0] = PhaseAngle(dp.re, dp.im);
+    d->SummaryAux[1] = PhaseAngle(a->SummaryAux[0], a->SummaryAux[1]);
+}
 
 // X = A + (B.re + j·B.im)·(R − j·Xl): the voltage beyond the line impedance, from
 // the transformer-side phasor slots of a and the current slots of b. Writes the
@@ -62,7 +99,7 @@ double AngleBetween(CPtrList* channels, ChannelInfo* target, const char* name, i
     if (b == nullptr) return 0.0;
     const ChannelInfo* a = sources[0];
     const double degrees =
-        (a->SummaryAux[slotA] - a->SummaryAux[slotB] + b->SummaryValue * kRadiansPerDegree) * kAngleDegreesPerRadian -
+        (a->SummaryAux[slotA] - a->SummaryAux[slotB] + b->SummaryValue * kRadiansPerDegree) * kDegreesPerRadianFloat -
         shiftDegrees;
     return FoldPowerAngle(degrees);
 }
@@ -78,34 +115,15 @@ double GetUTSum(CPtrList* channels, ChannelInfo* target, int32_t start, int32_t 
     ChannelInfo* sources[2];
     if (!ResolveSources(channels, target, LookupFor("GetUTSum"), sources) || puParams == nullptr) return 0.0;
     if (NoWindow(fftSize) || count < fftSize) return 0.0;
-    ChannelInfo* u = sources[0];
-    ChannelInfo* i = sources[1];
-    const float* pu = puParams;
-    const double cs = Cos(kLineAngle), sn = Sin(kLineAngle);
-    WindowPhasors<2> phasors(sources, fftSize);
+    WindowPhasors phasors(sources, 2, fftSize);
     if (!phasors.scratch.Held()) return 0.0;
+    const LineTurn turn = LineTurnOf();
     float sum = 0.0f;
     int windows = 0;
     WalkRecord(start, count, fftSize, fftSize, RecordWindow::BeginsAtPosition, [&](int, int offset) {
         phasors.Compute(offset, fftSize);
-        const Phasor up = phasors.At(0), ip = phasors.At(1);
-        const float ur = static_cast<float>(up.re / pu[kResultVoltageBase]);
-        const float ui = static_cast<float>(up.im / pu[kResultVoltageBase]);
-        const float ir = static_cast<float>(ip.re / pu[kCurrentBase]);
-        const float ii = static_cast<float>(ip.im / pu[kCurrentBase]);
-        // T = U·e^(-j30°) − j·Xt·I: the voltage behind the transformer.
-        const float tRe = static_cast<float>(ii * pu[kTransformerReactance] + ur * cs + ui * sn);
-        const double tIm = (ui * cs - ur * sn) - ir * pu[kTransformerReactance];
-        const float tImStored = static_cast<float>(tIm);
-        target->SummaryAux[0] = tRe;
-        target->SummaryAux[1] = tImStored;
-        sum = static_cast<float>(sum + std::sqrt(tIm * tIm + static_cast<double>(tRe) * tRe) * pu[kMagnitudeRatio] *
-                                           pu[kResultVoltageBase]);
+        sum = static_cast<float>(sum + BehindTransformer(phasors, puParams, turn, target, sources[0], sources[1]));
         ++windows;
-        u->SummaryAux[0] = PhaseAngle(up.re, up.im);
-        u->SummaryAux[1] = PhaseAngle(tRe, tIm);
-        i->SummaryAux[0] = ir;
-        i->SummaryAux[1] = ii;
     });
     const float mean = static_cast<float>(static_cast<double>(sum) / windows);
     return mean;
@@ -127,21 +145,11 @@ double GetUX2Sum(CPtrList* channels, ChannelInfo* target, int32_t start, int32_t
     if (!ResolveSources(channels, target, LookupFor("GetUX2Sum"), sources) || puParams == nullptr) return 0.0;
     // A window beginning before position 0 lies outside the record.
     if (NoWindow(fftSize) || start < 0) return 0.0;
-    ChannelInfo* a = sources[0];
-    ChannelInfo* b = sources[1];
-    ChannelInfo* d = sources[2];
-    const float* pu = puParams;
-    WindowPhasors<3> phasors(sources, fftSize);
+    WindowPhasors phasors(sources, 3, fftSize);
     if (!phasors.scratch.Held()) return 0.0;
     phasors.Compute(start, fftSize);
-    const Phasor ap = phasors.At(0), bp = phasors.At(1), dp = phasors.At(2);
-    a->SummaryAux[0] = ap.re / pu[kTerminalVoltageBase];
-    a->SummaryAux[1] = ap.im / pu[kTerminalVoltageBase];
-    b->SummaryAux[0] = bp.re / pu[kCurrentBase];
-    b->SummaryAux[1] = bp.im / pu[kCurrentBase];
-    d->SummaryAux[0] = PhaseAngle(dp.re, dp.im);
-    d->SummaryAux[1] = PhaseAngle(a->SummaryAux[0], a->SummaryAux[1]);
-    return ThroughLine(a, b, d, pu);
+    StoreTerminalPhasors(phasors, sources[0], sources[1], sources[2], puParams);
+    return ThroughLine(sources[0], sources[1], sources[2], puParams);
 }
 
 double GetAngleTSum(CPtrList* channels, ChannelInfo* target) {

@@ -12,6 +12,7 @@
 #include "frame/arguments.h"
 #include "frame/channel_info.h"
 #include "power/space_vector.h"
+#include "power/window_walk.h"
 
 constexpr uint32_t kActivePower = 1;    // CalcKind
 constexpr uint32_t kReactivePower = 2;  // CalcKind
@@ -86,19 +87,31 @@ void MovingAverageBlock(ChannelInfo* target, int start, int count, int w, Value 
     target->RunningSum = sum;
 }
 
-// A power value per position from a plain product formula; active(k) is the
-// unscaled active power, reactive(k) the reactive power before its rounding to
-// a float. Other CalcKind values write nothing.
-template <typename Active, typename Reactive>
-void PlainPowerBlock(ChannelInfo* target, int start, int count, Active active, Reactive reactive) {
+// The six sources of the three-pair exports: voltages (entries 0, 2, 4) and
+// currents (1, 3, 5) from their samples, or for the plain product formulas the
+// voltages from SecondaryData.
+inline SixSignals SixSamples(ChannelInfo* const (&s)[6]) {
+    return {{SampleArray(s[0]), SampleArray(s[2]), SampleArray(s[4])},
+            {SampleArray(s[1]), SampleArray(s[3]), SampleArray(s[5])}};
+}
+inline SixSignals SixWithSecondaryVoltages(ChannelInfo* const (&s)[6]) {
+    return {{SecondaryArray(s[0]), SecondaryArray(s[2]), SecondaryArray(s[4])},
+            {SampleArray(s[1]), SampleArray(s[3]), SampleArray(s[5])}};
+}
+
+// A power value per position from a plain product formula; active(x, k) is the
+// unscaled active power of the signals x at k, reactive(x, k) the reactive
+// power before its rounding to a float. Other CalcKind values write nothing.
+template <typename Signals, typename Active, typename Reactive>
+void PlainPowerBlock(ChannelInfo* target, int start, int count, const Signals& x, Active active, Reactive reactive) {
     float* out = ResultArray(target);
     const double scale = target->Scale;
     const int end = EndOfBlock(start, count);
     if (target->CalcKind == kActivePower) {
-        for (int k = FirstInRecord(start); k < end; ++k) out[k] = static_cast<float>(active(k) * scale);
+        for (int k = FirstInRecord(start); k < end; ++k) out[k] = static_cast<float>(active(x, k) * scale);
     } else if (target->CalcKind == kReactivePower) {
         for (int k = FirstInRecord(start); k < end; ++k) {
-            const float q = static_cast<float>(reactive(k));
+            const float q = static_cast<float>(reactive(x, k));
             out[k] = static_cast<float>(q * scale);
         }
     }
@@ -107,15 +120,16 @@ void PlainPowerBlock(ChannelInfo* target, int start, int count, Active active, R
 // Mean of a per-sample formula over start .. start + count - 1, times Scale;
 // 0.0 for an empty stretch. Other CalcKind values add nothing, and so do
 // positions before 0 (the sum is still divided by count).
-template <typename Active, typename Reactive>
-double PerSampleMean(const ChannelInfo* target, int start, int count, Active active, Reactive reactive) {
+template <typename Signals, typename Active, typename Reactive>
+double PerSampleMean(const ChannelInfo* target, int start, int count, const Signals& x, Active active,
+                     Reactive reactive) {
     if (count <= 0) return 0.0;
     double sum = 0.0;
     const int end = EndOfBlock(start, count);
     if (target->CalcKind == kActivePower) {
-        for (int k = FirstInRecord(start); k < end; ++k) sum += active(k);
+        for (int k = FirstInRecord(start); k < end; ++k) sum += active(x, k);
     } else if (target->CalcKind == kReactivePower) {
-        for (int k = FirstInRecord(start); k < end; ++k) sum += reactive(k);
+        for (int k = FirstInRecord(start); k < end; ++k) sum += reactive(x, k);
     }
     return sum / count * target->Scale;
 }
@@ -138,6 +152,22 @@ void AveragedPowerBlock(ChannelInfo* target, int start, int count, int w, const 
         const double stored = storedAsFloat ? ToFloat(v) : v;
         return SampleValue{true, stored * scale, v * scale};
     });
+}
+
+// The power of three voltage/current pairs sample by sample: where source 0's
+// DataKind asks for the plain formulas, active(x, k) and reactive(x, k) of the
+// voltages in SecondaryData with no moving average (RunningSum is not used);
+// otherwise power(pair, active) of the samples, averaged over w.
+template <typename Active, typename Reactive, typename Power>
+void SixSourcePowerBlock(CallRecords records, int start, int count, int w, Active active, Reactive reactive,
+                         Power power) {
+    ChannelInfo* s[6];
+    if (!ResolveSources(records.channels, records.target, records.lookup, s)) return;
+    if (s[0]->DataKind == kPlainFormulas) {
+        PlainPowerBlock(records.target, start, count, SixWithSecondaryVoltages(s), active, reactive);
+        return;
+    }
+    AveragedPowerBlock(records.target, start, count, w, SixSamples(s), power, true);
 }
 
 // The averaged reactive current: every position counts, with no scale, and

@@ -8,21 +8,17 @@
 
 #include "ampora.h"
 #include "dsp/complex.h"
-#include "frame/resolve.h"
+#include "dsp/constants.h"
 #include "power/phasor_step.h"
 #include "power/window_walk.h"
 
 namespace {
 
-constexpr double kHalfSqrt3 = 0.8660253882408142;     // sqrt(3)/2 as float precision rounds it
-constexpr double kSqrt3 = 1.7320507764816284;         // sqrt(3) as a float, held as a double
-constexpr float kSqrt3Float = 1.7320507764816284f;    // the same value as a float constant
-constexpr float kThreeFloat = 3.0f;
 constexpr double kThreePhases = 3.0;
 constexpr float kComponentDivisor = 3.0f;
 
-constexpr Complex kRotation{-0.5, -kHalfSqrt3};       // the 120° operator a
-constexpr Complex kBackThirty{kHalfSqrt3, -0.5};      // turn by -30°
+constexpr Complex kRotation{-kCos60, -kSin60Float};   // the 120° operator a
+constexpr Complex kBackThirty{kSin60Float, -kCos60};  // turn by -30° (cos 30° = sin 60°)
 
 enum class PositiveSequenceKind { Active = 1, Reactive = 2, Voltage = 3, ActiveCurrent = 4, ReactiveCurrent = 5 };
 
@@ -39,7 +35,7 @@ struct Components {
     Complex i;
 };
 
-Components ComponentsOfWindow(const PhasorSources<6>& s, Complex a, Complex a2) {
+Components ComponentsOfWindow(const PhasorSources& s, Complex a, Complex a2) {
     auto v = [&s](int k) { return AsComplex(PhasorAt(s.spectra[k], 1)); };
     return {PositiveSequence(v(0), v(2), v(4), a, a2), PositiveSequence(v(1), v(3), v(5), a, a2)};
 }
@@ -50,8 +46,8 @@ double Magnitude(Complex z) { return std::sqrt(z.re * z.re + z.im * z.im); }
 // Scale applies to the two powers only.
 double LineWindowValue(Components c, uint32_t calcKind, double scale) {
     const Complex w = c.u * kBackThirty;
-    const float p = static_cast<float>((w.re * c.i.re + w.im * c.i.im) * kSqrt3);
-    const float q = static_cast<float>((w.im * c.i.re - w.re * c.i.im) * kSqrt3);
+    const float p = static_cast<float>((w.re * c.i.re + w.im * c.i.im) * kSqrt3Float);
+    const float q = static_cast<float>((w.im * c.i.re - w.re * c.i.im) * kSqrt3Float);
     const float magnitude = static_cast<float>(Magnitude(c.u));
     const double lineCurrentBase = static_cast<double>(magnitude) * kSqrt3Float;
     switch (static_cast<PositiveSequenceKind>(calcKind)) {
@@ -67,10 +63,10 @@ double LineWindowValue(Components c, uint32_t calcKind, double scale) {
 // Phase voltages: no turn, the factor 3, and Scale on every kind, rounded
 // before the value is written or ramped.
 double PhaseWindowValue(Components c, uint32_t calcKind, double scale) {
-    const float lineVoltage = static_cast<float>(Magnitude(c.u) * kSqrt3);
+    const float lineVoltage = static_cast<float>(Magnitude(c.u) * kSqrt3Float);
     const float p = static_cast<float>((c.u.re * c.i.re + c.u.im * c.i.im) * kThreePhases);
     const float q = static_cast<float>((c.u.im * c.i.re - c.u.re * c.i.im) * kThreePhases);
-    const double currentBase = static_cast<double>(lineVoltage) * kThreeFloat;
+    const double currentBase = static_cast<double>(lineVoltage) * kThreePhases;
     double v = 0.0;
     switch (static_cast<PositiveSequenceKind>(calcKind)) {
         case PositiveSequenceKind::Active: v = p; break;
@@ -88,7 +84,7 @@ void RunPositiveSequence(CPtrList* channels, ChannelInfo* target, SourceLookup l
     ChannelInfo* records[6];
     if (!ResolveSources(channels, target, lookup, records)) return;
     if (!UsableWindow(fftSize, kMinimumBlockWindow, Transform::Reduced)) return;
-    ScratchSources<6> own(records, Reads::Samples, fftSize, kFundamentalOnly);
+    ScratchSources own(records, 6, Reads::Samples, fftSize, kFundamentalOnly);
     if (!own.Held()) return;
     const Complex a = kRotation;
     const Complex a2 = a * a;   // formed at run time, close to (-0.5, +sqrt(3)/2)

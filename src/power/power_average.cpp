@@ -9,108 +9,62 @@
 #include "dsp/periods.h"
 #include "frame/arguments.h"
 #include "frame/resolve.h"
-#include "power/phasor_step.h"
-#include "power/window_walk.h"
+#include "power/bin_rms.h"
+#include "power/pair_power.h"
 
 namespace {
 
-// The block walk of the bin-1 rms: each window ends at its position and the
-// ramp leads from it, as in the block power exports; a first call that ends
-// with its first window writes exactly that window's positions.
-constexpr BlockWalk kAverageWalk{RampPlacement::Leading, BlockEnd::Exclusive, WindowPlacement::ThroughPosition,
-                                 FirstGap::FilledWhenWalkGoesOn};
-
 constexpr double kMsPerSecond = 1000.0;
 constexpr double kShortestPeriodMs = 2.0;   // periods above 500 Hz are not measured
-constexpr double kBinScale = 2.0;           // a bin holds half the amplitude of its cosine
 
-// Bin 1 of a transform of P points as the rms magnitude of the fundamental.
-double FundamentalRms(double re, double im) { return std::sqrt(std::pow(re, 2.0) + std::pow(im, 2.0)) * kRmsScale; }
+// Bin 1, whatever the window: a length the reduced transform refuses ends the
+// process at the first window.
+int FundamentalBin(const ChannelInfo*, int) { return 1; }
+
+// The record's last block holds its last value up to the end of the curve,
+// from the last position written: a first window that ended the walk left its
+// gap [fftSize, fftSize + q) open, so the hold starts at fftSize.
+void HoldAfterLeadingRamps(float* result, WindowSpan block, int next, RecordEnd end) {
+    const int blockEnd = EndOfBlock(block.start, block.count);
+    if (blockEnd != end.recordEnd || next <= 0) return;
+    const bool gapOpen = block.start == 0 && blockEnd <= block.fftSize + block.fftSize / 4;
+    const int held = gapOpen ? block.fftSize : next;
+    for (int k = held; k < end.resultLength; ++k) result[k] = result[held - 1];
+}
+
+// The bin-1 rms of the reduced transform: each window ends at its position and
+// the ramp leads from it, as in the block power exports; a first call that ends
+// with its first window writes exactly that window's positions.
+constexpr BinRmsRule kPowerAvg{Transform::Reduced, FundamentalBin,
+                               {RampPlacement::Leading, BlockEnd::Exclusive, WindowPlacement::ThroughPosition,
+                                FirstGap::FilledWhenWalkGoesOn},
+                               HoldAfterLeadingRamps};
+
+// GetPSum: the fundamental power of a voltage/current pair over whole windows
+// beginning at each position; each bin 1 becomes the RMS phasor turned by
+// -PhaseShift in double and is stored once, and CalcKind 1 is active power, 2
+// reactive, anything else 0.0.
+constexpr PairFamily kFundamentalPower{KindOneActiveTwoReactive, 1.0, 1.0, UnroundedSum, TurnedRmsPhasor};
+constexpr PairRule kPairPower{kFundamentalPower, Wiring::PhasePair, kFundamentalOnly, 1.0, kLeadingBeginningAt};
 
 }  // namespace
 
 void GetPowerAvg(CPtrList* channels, ChannelInfo* target, int32_t start, int32_t count, int32_t fftSize,
                  float* spec0Re, float* spec0Im, int32_t recordEnd, int32_t resultLength) {
-    if (channels == nullptr || spec0Re == nullptr || spec0Im == nullptr) return;
-    ChannelInfo* sources[1];
-    if (!ResolveSources(channels, target, LookupFor("GetPowerAvg"), sources)) return;
-    const float* s = SampleArray(sources[0]);
-    float* r = ResultArray(target);
-    const Spectrum spectrum{spec0Re, spec0Im};
-    const int pos = WalkBlock(r, start, count, fftSize, kAverageWalk, [&](int offset) {
-        const int points = TransformWindow(s + offset, fftSize, spectrum, Transform::Reduced);
-        const float stored = static_cast<float>(
-            FundamentalRms(kBinScale * spectrum.re[1] / points, kBinScale * spectrum.im[1] / points));
-        return static_cast<double>(stored);
-    });
-    // The record's last block holds its last value up to the end of the
-    // curve, from the last position written: a first window that ended the
-    // walk left its gap [fftSize, fftSize + q) open, so the hold starts at fftSize.
-    const int end = EndOfBlock(start, count);
-    const bool gapOpen = start == 0 && pos > 0 && end <= fftSize + fftSize / 4;
-    const int held = gapOpen ? fftSize : pos;
-    if (end == recordEnd && pos > 0)
-        for (int k = held; k < resultLength; ++k) r[k] = r[held - 1];
+    BinRmsBlock(kPowerAvg, {channels, target, LookupFor("GetPowerAvg")}, {start, count, fftSize}, {spec0Re, spec0Im},
+                {recordEnd, resultLength});
 }
 
 double GetPowerAvgSum(CPtrList* channels, ChannelInfo* target, int32_t start, int32_t count, int32_t fftSize,
                       float* spec0Re, float* spec0Im) {
-    // Without work buffers there is no transform to scale: nothing to average.
-    if (channels == nullptr || spec0Re == nullptr || spec0Im == nullptr) return 0.0;
-    ChannelInfo* sources[1];
-    if (!ResolveSources(channels, target, LookupFor("GetPowerAvgSum"), sources)) return 0.0;
-    const float* s = ResultArray(sources[0]);
-    float* r = ResultArray(target);
-    const Spectrum spectrum{spec0Re, spec0Im};
-    FloatMean mean;
-    WalkRecord(start, count, fftSize, fftSize / 4, RecordWindow::BeginsAtPosition, [&](int position, int offset) {
-        const int points = TransformWindow(s + offset, fftSize, spectrum, Transform::Reduced);
-        // The scaled bin stays in the work buffers, where the host reads it.
-        const float re = static_cast<float>(kBinScale * spectrum.re[1] / points);
-        const float im = static_cast<float>(kBinScale * spectrum.im[1] / points);
-        spectrum.re[1] = re;
-        spectrum.im[1] = im;
-        const float stored = static_cast<float>(FundamentalRms(re, im));
-        r[position] = stored;
-        mean.Add(stored);
-    });
-    return mean.Value();
+    return BinRmsRecord(kPowerAvg, {channels, target, LookupFor("GetPowerAvgSum")}, {start, count, fftSize},
+                        {spec0Re, spec0Im});
 }
 
 double GetPSum(CPtrList* channels, ChannelInfo* target, int32_t start, int32_t count, int32_t fftSize,
                float* spec0Re, float* spec0Im, float* spec1Re, float* spec1Im) {
-    if (channels == nullptr || spec0Re == nullptr || spec0Im == nullptr || spec1Re == nullptr ||
-        spec1Im == nullptr)
-        return 0.0;
-    ChannelInfo* records[2];  // voltage, current
-    if (!ResolveSources(channels, target, LookupFor("GetPSum"), records)) return 0.0;
-    const Spectrum spectra[2] = {{spec0Re, spec0Im}, {spec1Re, spec1Im}};
-    const float* values[2] = {ResultArray(records[0]), ResultArray(records[1])};
-    const PhaseTurn turns[2] = {TurnAt(records[0]->PhaseShift, 1), TurnAt(records[1]->PhaseShift, 1)};
-    float* r = ResultArray(target);
-    const uint32_t kind = target->CalcKind;
-    const double scale = target->Scale;
-    FloatMean mean;
-    WalkRecord(start, count, fftSize, fftSize, RecordWindow::BeginsAtPosition, [&](int position, int offset) {
-        // Each source's bin 1 is scaled and turned in double; the turned phasor
-        // is stored in the work buffers, and the product takes the stored floats.
-        Phasor p[2];
-        for (int k = 0; k < 2; ++k) {
-            const int points = TransformWindow(values[k] + offset, fftSize, spectra[k], Transform::Reduced);
-            p[k] = StoreTurnedRmsPhasor(spectra[k], 1, points, turns[k]);
-        }
-        const Phasor u = p[0], i = p[1];
-        float value = 0.0f;   // a kind other than active or reactive power has none
-        if (kind == 1 || kind == 2) {
-            const double product = kind == 1 ? static_cast<double>(u.re) * i.re + static_cast<double>(u.im) * i.im
-                                             : static_cast<double>(u.im) * i.re - static_cast<double>(u.re) * i.im;
-            const float stored = static_cast<float>(product);
-            value = static_cast<float>(stored * scale);
-        }
-        r[position] = value;
-        mean.Add(value);
-    });
-    return mean.Value();
+    return PairPowerRecord(kPairPower, {channels, target, LookupFor("GetPSum")}, {start, count, fftSize},
+                           {{spec0Re, spec0Im}, {spec1Re, spec1Im}});
 }
 
 double GetPowerAvgSumExtra(CPtrList* channels, ChannelInfo* target, int32_t start, int32_t count, int32_t margin,

@@ -7,20 +7,12 @@
 #include <cmath>
 #include <cstdint>
 
+#include "dsp/constants.h"
 #include "dsp/elementary.h"
 
-constexpr double kHalfFloat = 0.5;
-constexpr double kSin60Float = 0.8660253882408142;          // sin 60 deg as a float
-constexpr double kTwoThirdsFloat = 0.6666666865348816;
-constexpr double kQuarterTurnFloat = 1.5707963705062866;    // pi/2 as a float
-constexpr double kThreeQuarterTurnFloat = 4.71238899230957; // 3pi/2 as a float
-constexpr double kHalfTurnFloat = 3.1415927410125732;       // pi as a float
-constexpr double kTurnFloat = 6.2831854820251465;           // 2pi as a float
-constexpr double kThirtyDegreesFloat = 0.5235987901687622;
-constexpr double kInvSqrt3 = 0.5773502795520422;
 constexpr double kSqrtTwoThirds = 0.8164965816086519;
 
-// One sample of each phase, in extended precision.
+// One sample of each phase, as doubles.
 struct Triple {
     double a, b, c;
 };
@@ -38,7 +30,7 @@ struct SpaceVector {
 };
 
 inline SpaceVector SpaceVectorOf(const Triple& x) {
-    return {x.a - kHalfFloat * x.b - kHalfFloat * x.c, kSin60Float * x.b - kSin60Float * x.c};
+    return {x.a - kCos60 * x.b - kCos60 * x.c, kSin60Float * x.b - kSin60Float * x.c};
 }
 
 inline double ToFloat(double x) { return static_cast<float>(x); }
@@ -46,9 +38,9 @@ inline double ToFloat(double x) { return static_cast<float>(x); }
 // Angle phi with y = m sin phi and x = m cos phi, in (-pi/2, 3pi/2); on the y
 // axis pi/2 for positive y and 3pi/2 otherwise.
 inline double QuadrantAngle(double x, double y) {
-    if (x == 0.0) return y <= 0.0 ? kThreeQuarterTurnFloat : kQuarterTurnFloat;
+    if (x == 0.0) return y <= 0.0 ? kThreeHalfPiFloat : kHalfPiFloat;
     const double angle = Atan(y / x);
-    return x < 0.0 ? angle + kHalfTurnFloat : angle;
+    return x < 0.0 ? angle + kPiFloat : angle;
 }
 
 // Brings an angle into [0, 2pi] by whole turns. The quadrant angles the
@@ -57,10 +49,10 @@ inline double QuadrantAngle(double x, double y) {
 // folded first so the loops stay bounded. NaN passes through: every comparison
 // with it is false, and the fold turns an infinity into NaN.
 inline double ReduceToTurn(double angle) {
-    constexpr double kFoldBeyond = 4.0 * kTurnFloat;
-    if (!(std::fabs(angle) <= kFoldBeyond)) angle = std::fmod(angle, kTurnFloat);
-    while (angle < 0.0) angle += kTurnFloat;
-    while (angle > kTurnFloat) angle -= kTurnFloat;
+    constexpr double kFoldBeyond = 4.0 * kTwoPiFloat;
+    if (!(std::fabs(angle) <= kFoldBeyond)) angle = std::fmod(angle, kTwoPiFloat);
+    while (angle < 0.0) angle += kTwoPiFloat;
+    while (angle > kTwoPiFloat) angle -= kTwoPiFloat;
     return angle;
 }
 
@@ -109,7 +101,7 @@ inline double LineFramePower(const TriplePair& s, bool active) {
     const double qStored = ToFloat(q);
     const double magnitude = ToFloat(std::sqrt(p * p + q * qStored));
     const double angle = QuadrantAngle(qStored, p) + kThirtyDegreesFloat;
-    return (active ? Sin(angle) : Cos(angle)) * magnitude * kInvSqrt3;
+    return (active ? Sin(angle) : Cos(angle)) * magnitude * kOneOverSqrt3Float;
 }
 
 // Active or reactive power of three voltage/current pairs from their space
@@ -136,8 +128,8 @@ inline double ReactiveCurrent(const TriplePair& s, VoltageFrame frame) {
     const double currentMagnitude = std::sqrt(ai * ai + bi * bi);
     if (frame == VoltageFrame::Line) {
         const double voltageAngle = ReduceToTurn(QuadrantAngle(au, bu) - kThirtyDegreesFloat);
-        return currentMagnitude * kSqrtTwoThirds * Sin(voltageAngle - currentAngle) * kInvSqrt3;
+        return currentMagnitude * kSqrtTwoThirds * Sin(voltageAngle - currentAngle) * kOneOverSqrt3Float;
     }
     const double voltageAngle = ReduceToTurn(QuadrantAngle(au, bu));
-    return Sin(voltageAngle - currentAngle) * currentMagnitude * kSqrtTwoThirds * kInvSqrt3;
+    return Sin(voltageAngle - currentAngle) * currentMagnitude * kSqrtTwoThirds * kOneOverSqrt3Float;
 }

@@ -25,6 +25,23 @@
 #include <algorithm>
 
 #include "dsp/fft.h"
+#include "frame/resolve.h"
+
+// The records a windowed export works on: the host's list, the target, and how
+// the target's sources resolve.
+struct CallRecords {
+    CPtrList* channels;
+    ChannelInfo* target;
+    SourceLookup lookup;
+};
+
+// The positions a windowed export walks in windows of fftSize samples: the
+// block [start, start + count), or the count positions of a record from start.
+struct WindowSpan {
+    int start;
+    int count;
+    int fftSize;
+};
 
 constexpr double kRampFactor = 4.0;   // a quarter window covers the whole way
 
@@ -180,7 +197,7 @@ void WalkRecord(int start, int length, int fftSize, int step, RecordWindow place
 }
 
 // The mean of the stored window values: a float sum rounded after every
-// addition, divided in extended precision; 0.0 with nothing to average.
+// addition, divided in double; 0.0 with nothing to average.
 struct FloatMean {
     float sum = 0.0f;
     int count = 0;

@@ -6,15 +6,13 @@
 #include <new>
 
 #include "ampora.h"
+#include "dsp/constants.h"
 #include "dsp/phase_angle.h"
 #include "frame/arguments.h"
-#include "frame/resolve.h"
 #include "power/phasor_step.h"
 #include "power/window_walk.h"
 
 namespace {
-
-constexpr double kDegreesPerRadian = 57.29577791868204;
 
 // The line a pair selector forms: 0 is phase 0 - phase 1, 1 is phase 1 - phase 2,
 // any other value phase 2 - phase 0.
@@ -41,8 +39,7 @@ void FormLine(float* line, LinePair p, int first, int n) {
 // The fundamental RMS of the reduced transform of one window, into the
 // caller's spectrum buffers.
 double FundamentalRms(const float* window, int fftSize, Spectrum spectrum, ScaledParts parts) {
-    const int points = TransformWindow(window, fftSize, spectrum, Transform::Reduced);
-    return BinRms(spectrum, 1, points, parts);
+    return WindowBinRms(window, fftSize, spectrum, Transform::Reduced, 1, parts);
 }
 
 }  // namespace

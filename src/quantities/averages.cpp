@@ -2,14 +2,11 @@
 #include <algorithm>
 
 #include "ampora.h"
+#include "dsp/constants.h"
 #include "frame/arguments.h"
-#include "frame/resolve.h"
-#include "power/phasor_step.h"
-#include "power/window_walk.h"
+#include "power/bin_rms.h"
 
 namespace {
-
-constexpr double kThird = 0.3333333333333333;
 
 // The mean of three sources at every position of the block, from their samples
 // or their results; the sum is formed as source 0 + source 2 + source 1.
@@ -40,20 +37,22 @@ int HarmonicBin(const ChannelInfo* target, int fftSize) {
     return h < fftSize ? h : -1;
 }
 
-// The RMS value of harmonic h of the full-length transform of one window.
-double HarmonicRms(const float* window, int fftSize, Spectrum spectrum, int h, ScaledParts parts) {
-    const int points = TransformWindow(window, fftSize, spectrum, Transform::FullLength);
-    return BinRms(spectrum, h, points, parts);
-}
-
 // Once the block reaches the end of the recorded data, the last value is held
 // to the end of the result array. The walk's last ramp ends a hop (q) before its
 // next position, so the hold starts right after that ramp's last entry: every
 // held entry is a computed value, never what the host left in the array.
 // Position 0 has nothing before it to hold, so the hold never starts below 1.
-void HoldToEnd(float* result, int from, int resultLength) {
-    for (int i = std::max(from, 1); i < resultLength; ++i) result[i] = result[i - 1];
+void HoldAfterTrailingRamps(float* result, WindowSpan block, int next, RecordEnd end) {
+    if (block.start + block.count != end.recordEnd) return;
+    for (int i = std::max(next - block.fftSize / 4, 1); i < end.resultLength; ++i) result[i] = result[i - 1];
 }
+
+// The RMS of harmonic h of the full-length transform; block by block the
+// window ending at each quarter-window position, ramped in behind it (a block
+// starting between 1 and q anchors at position 0: the walk never reads before it).
+constexpr BinRmsRule kHarmonicValue{Transform::FullLength, HarmonicBin,
+                                    {RampPlacement::Trailing, BlockEnd::Exclusive, WindowPlacement::EndsAtPosition},
+                                    HoldAfterTrailingRamps};
 
 }  // namespace
 
@@ -77,44 +76,14 @@ extern "C" double GetAvgValueExtSum(CPtrList*, ChannelInfo*)
     __attribute__((alias("GetAvgValueSum"), visibility("default")));
 #endif
 
-// Block by block: the window ending at each quarter-window position, ramped in
-// behind it; a block starting between 1 and q anchors at position 0 (the walk
-// never reads before it).
 void GetHarmonicValue(CPtrList* channels, ChannelInfo* target, int32_t start, int32_t count, int32_t fftSize,
                       float* specRe, float* specIm, int32_t recordEnd, int32_t resultLength) {
-    if (channels == nullptr || specRe == nullptr || specIm == nullptr) return;
-    ChannelInfo* source[1];
-    if (!ResolveSources(channels, target, LookupFor("GetHarmonicValue"), source)) return;
-    const int h = HarmonicBin(target, fftSize);
-    if (h < 0) return;
-    const float* samples = SampleArray(source[0]);
-    constexpr BlockWalk kWalk{RampPlacement::Trailing, BlockEnd::Exclusive, WindowPlacement::EndsAtPosition};
-    float* result = ResultArray(target);
-    const int next = WalkBlock(result, start, count, fftSize, kWalk, [&](int offset) {
-        const float stored = static_cast<float>(HarmonicRms(samples + offset, fftSize, {specRe, specIm}, h,
-                                                            ScaledParts::Kept));
-        return static_cast<double>(stored);
-    });
-    if (start + count == recordEnd) HoldToEnd(result, next - fftSize / 4, resultLength);
+    BinRmsBlock(kHarmonicValue, {channels, target, LookupFor("GetHarmonicValue")}, {start, count, fftSize},
+                {specRe, specIm}, {recordEnd, resultLength});
 }
 
-// Windows overlapping by three quarters over the source's results; each value
-// lands at its window's first position.
 double GetHarmonicValueSum(CPtrList* channels, ChannelInfo* target, int32_t start, int32_t length,
                            int32_t fftSize, float* specRe, float* specIm) {
-    if (channels == nullptr || specRe == nullptr || specIm == nullptr) return 0.0;
-    ChannelInfo* source[1];
-    if (!ResolveSources(channels, target, LookupFor("GetHarmonicValueSum"), source)) return 0.0;
-    const int h = HarmonicBin(target, fftSize);
-    if (h < 0) return 0.0;
-    const float* values = ResultArray(source[0]);
-    float* result = ResultArray(target);
-    FloatMean mean;
-    WalkRecord(start, length, fftSize, fftSize / 4, RecordWindow::BeginsAtPosition, [&](int position, int offset) {
-        const float stored = static_cast<float>(HarmonicRms(values + offset, fftSize, {specRe, specIm}, h,
-                                                            ScaledParts::StoredBack));
-        result[position] = stored;
-        mean.Add(stored);
-    });
-    return mean.Value();
+    return BinRmsRecord(kHarmonicValue, {channels, target, LookupFor("GetHarmonicValueSum")},
+                        {start, length, fftSize}, {specRe, specIm});
 }

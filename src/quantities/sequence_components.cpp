@@ -3,30 +3,27 @@
 #include <cmath>
 
 #include "ampora.h"
-#include "frame/resolve.h"
+#include "dsp/constants.h"
 #include "power/phasor_step.h"
 #include "power/window_walk.h"
 
 namespace {
 
-constexpr double kHalf = 0.5;
-constexpr double kSinThird = 0.8660253882408142;   // sin 120° as float precision rounds it
-constexpr double kThird = 0.3333333333333333;
-
 enum class Sequence { Positive, Negative, Zero };
 
 // |X| / 3 for X = P1 + a·P2 + a²·P3 (positive), P1 + a²·P2 + a·P3 (negative) or
-// P1 + P2 + P3 (zero), a the rotation by +120°, written out term by term.
+// P1 + P2 + P3 (zero), a the rotation by +120° (-kCos60 + j·kSin60Float),
+// written out term by term.
 double ComponentOf(const Phasor (&p)[3], Sequence sequence) {
     double re, im;
     switch (sequence) {
         case Sequence::Positive:
-            re = p[0].re - kHalf * p[1].re - kSinThird * p[1].im - kHalf * p[2].re + kSinThird * p[2].im;
-            im = p[0].im - kHalf * p[1].im + kSinThird * p[1].re - kHalf * p[2].im - kSinThird * p[2].re;
+            re = p[0].re - kCos60 * p[1].re - kSin60Float * p[1].im - kCos60 * p[2].re + kSin60Float * p[2].im;
+            im = p[0].im - kCos60 * p[1].im + kSin60Float * p[1].re - kCos60 * p[2].im - kSin60Float * p[2].re;
             break;
         case Sequence::Negative:
-            re = p[0].re - kHalf * p[1].re + kSinThird * p[1].im - kHalf * p[2].re - kSinThird * p[2].im;
-            im = p[0].im - kHalf * p[1].im - kSinThird * p[1].re - kHalf * p[2].im + kSinThird * p[2].re;
+            re = p[0].re - kCos60 * p[1].re + kSin60Float * p[1].im - kCos60 * p[2].re - kSin60Float * p[2].im;
+            im = p[0].im - kCos60 * p[1].im - kSin60Float * p[1].re - kCos60 * p[2].im + kSin60Float * p[2].re;
             break;
         default:
             re = static_cast<double>(p[0].re) + p[1].re + p[2].re;
@@ -51,7 +48,7 @@ struct Phases {
         Phasor p[3];
         for (int k = 0; k < 3; ++k) {
             const Spectrum s = scratch.Of(k);
-            const int points = TransformFundamentalBin(values[k] + offset, fftSize, s);
+            const int points = TransformBins(values[k] + offset, fftSize, s, 1, 1);
             p[k] = StoreRmsPhasor(s, 1, points);
         }
         return ComponentOf(p, sequence);
