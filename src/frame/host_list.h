@@ -6,23 +6,7 @@
 
 #include <cstddef>
 
-struct ChannelInfo;
-
-struct CNode {
-    CNode* next;
-    CNode* prev;
-    void* data;
-};
-
-struct CPtrList {
-    const void* vtable;   // the framework's object header; unused by the library
-    CNode* head;
-    CNode* tail;
-    int count;
-    CNode* freeList;
-    void* blocks;
-    int blockSize;
-};
+#include "ampora.h"
 
 static_assert(offsetof(CPtrList, head) == sizeof(void*), "list head follows the object header");
 static_assert(offsetof(CNode, data) == 2 * sizeof(void*), "node data after next and previous");
