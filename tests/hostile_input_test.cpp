@@ -31,7 +31,7 @@
 #include "ampora.h"
 #include "frame/resolve.h"
 #include "support/export_calls.h"
-#include "host/crossing_queue_host.h"
+#include "hostkit/crossing_queue_host.h"
 #include "support/integrity.h"
 
 namespace {

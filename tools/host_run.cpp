@@ -16,8 +16,8 @@
 #include <optional>
 #include <sstream>
 
-#include "host/crossing_queue_host.h"
-#include "host/host_channels.h"
+#include "hostkit/crossing_queue_host.h"
+#include "hostkit/host_channels.h"
 #include "input_error.h"
 #include "report_json.h"
 

@@ -5,7 +5,7 @@
 
 #include "ampora.h"
 #include "frame/resolve.h"
-#include "host/crossing_queue_host.h"
+#include "hostkit/crossing_queue_host.h"
 
 namespace {
 
