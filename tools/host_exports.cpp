@@ -5,10 +5,6 @@
 #include <set>
 #include <sstream>
 #include <stdexcept>
-#include <type_traits>
-#include <utility>
-
-#include "ampora.h"
 
 namespace {
 
@@ -21,51 +17,11 @@ bool HostArgument(const std::string& name) {
     return names.count(name) != 0;
 }
 
-// ---- Calling an export with its own C signature ----
-
-template <class T>
-T As(const ArgumentValue& v) {
-    if constexpr (std::is_same_v<T, int32_t>) return v.i;
-    else if constexpr (std::is_same_v<T, double>) return v.d;
-    else if constexpr (std::is_same_v<T, float>) return v.f;
-    else return static_cast<T>(v.p);
-}
-
-// The argument type codes of ExportArgument, pointers to the list and records included.
-template <class T>
-constexpr char TypeCode() {
-    if constexpr (std::is_same_v<T, int32_t>) return 'i';
-    else if constexpr (std::is_same_v<T, double>) return 'd';
-    else if constexpr (std::is_same_v<T, float>) return 'f';
-    else if constexpr (std::is_same_v<T, float*>) return 'b';
-    else return 'r';   // the list or a record
-}
-
-template <class Function>
-struct TypedCall;
-template <class R, class... A>
-struct TypedCall<R (*)(A...)> {
-    static double Call(void* address, const std::vector<ArgumentValue>& v) {
-        return Invoke(address, v, std::index_sequence_for<A...>{});
-    }
-    template <std::size_t... K>
-    static double Invoke(void* address, const std::vector<ArgumentValue>& v, std::index_sequence<K...>) {
-        auto* function = reinterpret_cast<R (*)(A...)>(address);
-        if constexpr (std::is_void_v<R>) {
-            function(As<A>(v[K])...);
-            return 0.0;
-        } else {
-            return function(As<A>(v[K])...);
-        }
-    }
-    static std::string Types() { return {TypeCode<A>()...}; }
-};
-
 // An export's shape: the registry's entry, its argument names typed by its C signature.
-template <class Function>
 ExportShape Shape(const ExportEntry& e) {
-    using Signature = ExportSignature<Function>;
-    const std::string types = TypedCall<Function>::Types().substr(Signature::kLeading);
+    const ExportCalling& calling = CallingOf(e);
+    const std::size_t leading = LeadingParameters(calling.types);
+    const std::string types = std::string(calling.types).substr(leading);
     std::vector<ExportArgument> arguments;
     std::istringstream words{std::string(e.arguments)};
     std::size_t k = 0;
@@ -75,17 +31,15 @@ ExportShape Shape(const ExportEntry& e) {
         if ((type == 'b') != (word == "buf")) throw std::logic_error(std::string(e.name) + ": argument " + word);
         arguments.push_back({word, type, !HostArgument(word)});
     }
-    return {std::string(e.name), Signature::kBlock ? ExportKind::Block : ExportKind::WholeRecord, e.sources,
-            e.lookup, Signature::kRecords, std::move(arguments), e.window, e.curve, e.setting,
-            TypedCall<Function>::Call};
+    const int records = calling.types[0] == 'C' ? static_cast<int>(leading) : 0;
+    return {std::string(e.name), e.curve != BlockCurve::None ? ExportKind::Block : ExportKind::WholeRecord,
+            e.sources, e.lookup, records, std::move(arguments), e.window, e.curve, e.setting, calling.call};
 }
 
 std::vector<ExportShape> BuildTable() {
-    return {
-#define AMPORA_HOST_SHAPE(Name, Ordinal, ...) Shape<decltype(&::Name)>(kExports[Ordinal - 1]),
-        AMPORA_EXPORTS(AMPORA_HOST_SHAPE)
-#undef AMPORA_HOST_SHAPE
-    };
+    std::vector<ExportShape> table;
+    for (const ExportEntry& e : kExports) table.push_back(Shape(e));
+    return table;
 }
 
 }  // namespace

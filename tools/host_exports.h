@@ -8,15 +8,7 @@
 #include <vector>
 
 #include "frame/export_registry.h"
-
-// The value of one argument as the call passes it.
-struct ArgumentValue {
-    char type = 'i';
-    int32_t i = 0;
-    double d = 0.0;
-    float f = 0.0f;
-    void* p = nullptr;
-};
+#include "hostkit/export_caller.h"
 
 // How an export is called and what it gives back.
 enum class ExportKind {
@@ -32,10 +24,6 @@ struct ExportArgument {
     char type;   // 'i' i32, 'd' f64, 'f' f32, 'b' float work buffer, 'p' float parameter array
     bool fromPlan;
 };
-
-// Calls an export at an address with its own C signature; `all` holds every
-// argument, list and target (or records) first. Block exports give 0.0.
-using ExportCaller = double (*)(void* address, const std::vector<ArgumentValue>& all);
 
 // An export as the host calls it, made from its entry in the export registry
 // (frame/export_registry.h) and its declaration in ampora.h.

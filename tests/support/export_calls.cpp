@@ -4,12 +4,13 @@
 #include <cstring>
 #include <functional>
 #include <map>
+#include <sstream>
 #include <stdexcept>
-#include <type_traits>
 
 #include "ampora.h"
 #include "frame/resolve.h"
 #include "hostkit/crossing_queue_host.h"
+#include "hostkit/export_caller.h"
 
 namespace {
 
@@ -348,54 +349,11 @@ bool InSpan(ResultSpan span, int k) {
 
 namespace {
 
-// Parameter K of an export as the values give it: the list and target (or the
-// records) first, then each argument by its registry name; the work buffers
-// in their order.
-template <class T, std::size_t K, class Signature>
-T Parameter(CPtrList* list, ChannelInfo* target, const ArgumentValues& v, const std::vector<std::string_view>& names) {
-    if constexpr (K < static_cast<std::size_t>(Signature::kLeading)) {
-        if constexpr (std::is_same_v<T, CPtrList*>) return list;
-        else if constexpr (Signature::kTakesList) return target;
-        else return v.records.at(K);
-    } else {
-        const std::size_t k = K - Signature::kLeading;
-        if constexpr (std::is_same_v<T, float*>) {
-            if (names.at(k) == "puParams") return v.puParams;
-            return v.buffers[std::count(names.begin(), names.begin() + static_cast<std::ptrdiff_t>(k), "buf")];
-        } else {
-            return static_cast<T>(v.number(names.at(k)));
-        }
-    }
-}
-
-template <class R, class... A, std::size_t... K>
-double CallWith(R (*function)(A...), std::string_view arguments, CPtrList* list, ChannelInfo* target,
-                const ArgumentValues& v, std::index_sequence<K...>) {
-    using Signature = ExportSignature<R (*)(A...)>;
-    std::vector<std::string_view> names;
-    for (std::size_t from = 0; from < arguments.size();) {
-        const std::size_t to = std::min(arguments.find(' ', from), arguments.size());
-        names.push_back(arguments.substr(from, to - from));
-        from = to + 1;
-    }
-    if constexpr (std::is_void_v<R>) {
-        function(Parameter<A, K, Signature>(list, target, v, names)...);
-        return 0.0;
-    } else {
-        return function(Parameter<A, K, Signature>(list, target, v, names)...);
-    }
-}
-
-using Caller = double (*)(CPtrList*, ChannelInfo*, const ArgumentValues&);
-
-const Caller kCallers[] = {
-#define AMPORA_TEST_CALLER(Name, Ordinal, Lookup, Sources, Arguments, ...)                          \
-    [](CPtrList* list, ChannelInfo* target, const ArgumentValues& v) {                               \
-        return CallWith(&::Name, Arguments, list, target, v,                                         \
-                        std::make_index_sequence<std::tuple_size_v<ExportSignature<decltype(&::Name)>::Parameters>>{}); \
-    },
-    AMPORA_EXPORTS(AMPORA_TEST_CALLER)
-#undef AMPORA_TEST_CALLER
+// Every export's address in the library the tests link, by ordinal.
+void* const kAddresses[] = {
+#define AMPORA_TEST_ADDRESS(Name, ...) reinterpret_cast<void*>(&::Name),
+    AMPORA_EXPORTS(AMPORA_TEST_ADDRESS)
+#undef AMPORA_TEST_ADDRESS
 };
 
 }  // namespace
@@ -403,5 +361,22 @@ const Caller kCallers[] = {
 double CallByName(std::string_view name, CPtrList* list, ChannelInfo* target, const ArgumentValues& values) {
     const ExportEntry* entry = FindExportEntry(name);
     if (entry == nullptr) throw std::invalid_argument(std::string(name));
-    return kCallers[entry->ordinal - 1](list, target, values);
+    const ExportCalling& calling = CallingOf(*entry);
+    std::vector<ArgumentValue> all;
+    std::istringstream names{std::string(entry->arguments)};
+    std::size_t record = 0, buffer = 0;
+    for (const char* type = calling.types; *type != '\0'; ++type) {
+        ArgumentValue v;
+        v.type = *type;
+        std::string argument;
+        if (*type == 'L') v.p = list;
+        else if (*type == 'C') v.p = calling.types[0] == 'L' ? target : values.records.at(record++);
+        else if (!(names >> argument)) throw std::logic_error(entry->arguments.data());
+        if (*type == 'b') v.p = argument == "puParams" ? values.puParams : values.buffers[buffer++];
+        if (*type == 'i') v.i = static_cast<int32_t>(values.number(argument));
+        if (*type == 'd') v.d = values.number(argument);
+        if (*type == 'f') v.f = static_cast<float>(values.number(argument));
+        all.push_back(v);
+    }
+    return calling.call(kAddresses[entry->ordinal - 1], all);
 }
