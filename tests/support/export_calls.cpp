@@ -1,11 +1,9 @@
 #include "support/export_calls.h"
 
-#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <map>
 #include <sstream>
-#include <stdexcept>
 
 #include "ampora.h"
 #include "frame/resolve.h"
@@ -62,8 +60,6 @@ FieldWrite QueueWord(std::size_t word) { return {kTargetRecord, offsetof(Channel
 constexpr int kEnd = Recording::kSamples;
 constexpr double kPerMs = Recording::kRate / 1000.0;
 constexpr int kPer20ms = 200;
-
-
 }  // namespace
 
 double FixedValue(std::string_view name, int start, int count) {
@@ -80,33 +76,17 @@ double FixedValue(std::string_view name, int start, int count) {
     return value != values.end() ? value->second : 0.0;
 }
 
-double ExportCall::Call(Recording& r, ChannelInfo* t, int start, int count, const Arguments& given,
-                        float* const* buffers) const {
-    Spectra own;
-    ArgumentValues v;
-    v.number = [&](std::string_view argument) {
-        for (const Arguments* list : {&given, &arguments})
-            for (const auto& [named, value] : *list)
-                if (named == argument) return value;
-        return FixedValue(argument, start, count);
-    };
-    v.buffers = buffers != nullptr ? buffers : own.pointers;
-    v.puParams = r.puParams;
-    for (uint8_t id : ids) v.records.push_back(FindChannelById(r.List(), id));
-    return CallByName(name, r.List(), t, v);
-}
-
 namespace {
 
 // A block export: the target as the recording's run makes it, one block call on
 // it, and the run over every block. A block writes the blocks' positions, and
 // a quarter window past them where its rule lets it ramp on.
 ExportCall BlockCall(const char* name, std::vector<FieldWrite> fields, std::function<ChannelInfo*(Recording&)> target,
-                     BlockRule rule, const Ids& ids, uint32_t kind, const Arguments& arguments = {}) {
+                     BlockRule rule, const Ids& ids, const Arguments& arguments = {}) {
     ExportCall call;
     call.name = name, call.span = rule.after > 0 ? ResultSpan::BlocksAndHop : ResultSpan::Blocks;
     call.fields = std::move(fields), call.target = std::move(target);
-    call.rule = rule, call.ids = ids, call.kind = kind, call.arguments = arguments;
+    call.rule = rule, call.ids = ids, call.arguments = arguments;
     call.block = [call](Recording& r, ChannelInfo* t, int start, int count) { call.Call(r, t, start, count); };
     call.run = [call](Recording& r, ChannelInfo** t) {
         *t = call.target(r);
@@ -117,8 +97,7 @@ ExportCall BlockCall(const char* name, std::vector<FieldWrite> fields, std::func
 
 ExportCall Block(const char* name, const Ids& ids, const Setup& setup, BlockRule rule, const Arguments& arguments = {}) {
     return BlockCall(
-        name, setup.fields, [=](Recording& r) { return r.Target(ids, setup.kind, setup.prepare); }, rule, ids,
-        setup.kind, arguments);
+        name, setup.fields, [=](Recording& r) { return r.Target(ids, setup.kind, setup.prepare); }, rule, ids, arguments);
 }
 
 // Once over the whole recording; its result is kept, and it writes the result positions of span.
@@ -126,7 +105,7 @@ ExportCall Whole(const char* name, const Ids& ids, const Setup& setup, ResultSpa
     ExportCall call;
     call.name = name, call.span = span, call.fields = setup.fields;
     call.target = [=](Recording& r) { return r.Target(ids, setup.kind, setup.prepare); };
-    call.ids = ids, call.kind = setup.kind, call.arguments = arguments;
+    call.ids = ids, call.arguments = arguments;
     call.run = [call](Recording& r, ChannelInfo** t) {
         *t = call.target(r);
         return call.Call(r, *t, 0, kEnd);
@@ -293,7 +272,7 @@ std::vector<ExportCall> BuildCalls() {
                 r.host.Samples(t, std::vector<float>(own, own + kEnd));
             }
             return t;
-        }, kWholeCycles, {1}, 1),
+        }, kWholeCycles, {1}),
         // The machine: the recording's summaries stand for finished whole-record results.
         Whole("GetEqYJJ", Ids{1, 4}, k1, kNone),
         Whole("GetEqTJJ", Ids{1, 4}, k1, kNone),
@@ -358,25 +337,32 @@ void* const kAddresses[] = {
 
 }  // namespace
 
-double CallByName(std::string_view name, CPtrList* list, ChannelInfo* target, const ArgumentValues& values) {
-    const ExportEntry* entry = FindExportEntry(name);
-    if (entry == nullptr) throw std::invalid_argument(std::string(name));
-    const ExportCalling& calling = CallingOf(*entry);
+double ExportCall::Call(Recording& r, ChannelInfo* t, int start, int count, const Arguments& given,
+                        float* const* buffers) const {
+    const ExportEntry& entry = *FindExportEntry(name);
+    const ExportCalling& calling = CallingOf(entry);
+    auto number = [&](const std::string& argument) {
+        for (const Arguments* list : {&given, &arguments})
+            for (const auto& [named, value] : *list)
+                if (named == argument) return value;
+        return FixedValue(argument, start, count);
+    };
+    Spectra own;
     std::vector<ArgumentValue> all;
-    std::istringstream names{std::string(entry->arguments)};
+    std::istringstream names{std::string(entry.arguments)};
     std::size_t record = 0, buffer = 0;
     for (const char* type = calling.types; *type != '\0'; ++type) {
         ArgumentValue v;
         v.type = *type;
         std::string argument;
-        if (*type == 'L') v.p = list;
-        else if (*type == 'C') v.p = calling.types[0] == 'L' ? target : values.records.at(record++);
-        else if (!(names >> argument)) throw std::logic_error(entry->arguments.data());
-        if (*type == 'b') v.p = argument == "puParams" ? values.puParams : values.buffers[buffer++];
-        if (*type == 'i') v.i = static_cast<int32_t>(values.number(argument));
-        if (*type == 'd') v.d = values.number(argument);
-        if (*type == 'f') v.f = static_cast<float>(values.number(argument));
+        if (*type == 'L') v.p = r.List();
+        else if (*type == 'C') v.p = calling.types[0] == 'L' ? t : FindChannelById(r.List(), ids.at(record++));
+        else names >> argument;
+        if (*type == 'b') v.p = argument == "puParams" ? r.puParams : (buffers ? buffers : own.pointers)[buffer++];
+        if (*type == 'i') v.i = static_cast<int32_t>(number(argument));
+        if (*type == 'd') v.d = number(argument);
+        if (*type == 'f') v.f = static_cast<float>(number(argument));
         all.push_back(v);
     }
-    return calling.call(kAddresses[entry->ordinal - 1], all);
+    return calling.call(kAddresses[entry.ordinal - 1], all);
 }

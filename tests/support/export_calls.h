@@ -64,7 +64,6 @@ struct ExportCall {
     std::function<void(Recording&, ChannelInfo*, int start, int count)> block;
     BlockRule rule;
     std::vector<uint8_t> ids;   // its sources in the recording (the records it takes, where it takes records)
-    uint32_t kind = 1;          // the target's CalcKind
     Arguments arguments;        // argument values of its own (a line's pair, a window's start)
     // Calls it on t over [start, start + count) with the fixed recording's
     // values, its own and then the given ones in their place, and four work
@@ -83,19 +82,6 @@ struct ExportCall {
 bool InSpan(ResultSpan span, int k);
 
 const std::vector<ExportCall>& AllExportCalls();
-
-// The arguments of a call by their registry names (frame/export_registry.h):
-// numbers by name, the work buffers in their order, the per-unit parameters,
-// and the records of the exports that take records in place of list and target.
-struct ArgumentValues {
-    std::function<double(std::string_view name)> number;
-    float* const* buffers = nullptr;
-    float* puParams = nullptr;
-    std::vector<ChannelInfo*> records;
-};
-
-// Calls the export of that name with its own C signature (block exports give 0.0).
-double CallByName(std::string_view name, CPtrList* list, ChannelInfo* target, const ArgumentValues& values);
 
 // A digest of everything a call produced: its result, the target's result
 // array and record fields, and every record of the recording (addresses left out).
