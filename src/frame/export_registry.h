@@ -199,11 +199,17 @@ inline constexpr ExportAlias kExportAliases[] = {
 #undef AMPORA_EXPORT_ALIAS
 };
 
+// The position of an export name in kExports (its ordinal - 1), or -1.
+constexpr int ExportIndex(std::string_view name) {
+    for (std::size_t k = 0; k < kExportCount; ++k)
+        if (kExports[k].name == name) return static_cast<int>(k);
+    return -1;
+}
+
 // The entry of an export name, or null.
 constexpr const ExportEntry* FindExportEntry(std::string_view name) {
-    for (const ExportEntry& entry : kExports)
-        if (entry.name == name) return &entry;
-    return nullptr;
+    const int k = ExportIndex(name);
+    return k >= 0 ? &kExports[k] : nullptr;
 }
 
 // The rule an export resolves its sources by. A name the registry lacks finds
@@ -225,10 +231,11 @@ constexpr bool OrdinalsFollowTheNames() {
 }
 constexpr bool AliasesShareTheirRoutine() {
     for (const ExportAlias& a : kExportAliases) {
-        const ExportEntry* x = FindExportEntry(a.alias);
-        const ExportEntry* y = FindExportEntry(a.routine);
-        if (x == nullptr || y == nullptr || x->lookup != y->lookup || x->sources != y->sources ||
-            x->arguments != y->arguments || x->window != y->window || x->curve != y->curve || x->setting != y->setting)
+        const int k = ExportIndex(a.alias), m = ExportIndex(a.routine);
+        if (k < 0 || m < 0) return false;
+        const ExportEntry &x = kExports[k], &y = kExports[m];
+        if (x.lookup != y.lookup || x.sources != y.sources || x.arguments != y.arguments || x.window != y.window ||
+            x.curve != y.curve || x.setting != y.setting)
             return false;
     }
     return true;
