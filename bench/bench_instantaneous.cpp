@@ -5,7 +5,7 @@
 
 #include "ampora.h"
 #include "bench.h"
-#include "host/host_channels.h"
+#include "hostkit/host_channels.h"
 
 namespace {
 

@@ -6,7 +6,8 @@
 
 #include "ampora.h"
 #include "bench.h"
-#include "host/host_channels.h"
+#include "frame/channel_info.h"
+#include "hostkit/host_channels.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "ampora.h"
 #include "bench.h"
 #include "frame/resolve.h"
-#include "host/host_channels.h"
+#include "hostkit/host_channels.h"
 #include "support/recording.h"
 
 namespace {

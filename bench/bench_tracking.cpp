@@ -8,8 +8,8 @@
 
 #include "ampora.h"
 #include "bench.h"
-#include "host/crossing_queue_host.h"
-#include "host/host_channels.h"
+#include "hostkit/crossing_queue_host.h"
+#include "hostkit/host_channels.h"
 
 namespace {
 

@@ -25,7 +25,7 @@
 #include <vector>
 
 #include "ampora.h"
-#include "host/host_channels.h"
+#include "hostkit/host_channels.h"
 
 namespace {
 

@@ -1,6 +1,8 @@
-// The shipped export tables: every name the header declares is run by the
-// export-wide checks and exported by the Linux library and by Ampora.dll, with
-// its fixed ordinal (the names in byte-wise order count from 1), and nothing else is.
+// The export registry is the one list of exports: the header declares exactly
+// its names, Ampora.def is its text, the Linux library and Ampora.dll export
+// exactly its names with its ordinals and aliases, and the export-wide checks
+// run every one of them. (That each name's C signature fits its entry is checked
+// when the library compiles.)
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -11,6 +13,7 @@
 #include <sstream>
 #include <string>
 
+#include "frame/export_registry.h"
 #include "support/export_calls.h"
 
 namespace {
@@ -26,35 +29,47 @@ std::string RunCommand(const std::string& command) {
     return out;
 }
 
-std::set<std::string> HeaderNames() {
-    std::ifstream header(AMPORA_HEADER);
+std::string FileText(const char* path) {
+    std::ifstream file(path);
     std::stringstream text;
-    text << header.rdbuf();
-    const std::string s = text.str();
+    text << file.rdbuf();
+    return text.str();
+}
+
+std::set<std::string> RegistryNames() {
     std::set<std::string> names;
-    const std::regex declaration(R"(AMPORA_CALL\s+(\w+)\s*\()");
-    for (auto it = std::sregex_iterator(s.begin(), s.end(), declaration); it != std::sregex_iterator(); ++it)
-        names.insert((*it)[1]);
+    for (const ExportEntry& e : kExports) names.emplace(e.name);
     return names;
 }
 
-constexpr std::size_t kExportCount = 89;
-// Names bound to one routine each.
-const char* const kAliases[][2] = {{"GetAvgValueExtSum", "GetAvgValueSum"}, {"GetGJ4Sum", "GetGJ6Sum"}};
-
-int OrdinalOf(const std::set<std::string>& names, const std::string& name) {
-    const auto it = names.find(name);
-    return it == names.end() ? 0 : static_cast<int>(std::distance(names.begin(), it)) + 1;
-}
-
-TEST(ExportTable, HeaderDeclaresTheExportsTheChecksRun) {
-    std::set<std::string> run;
+TEST(ExportTable, HeaderDeclaresTheRegistryAndTheChecksRunIt) {
+    const std::string header = FileText(AMPORA_HEADER);
+    std::set<std::string> declared, run;
+    const std::regex declaration(R"(AMPORA_CALL\s+(\w+)\s*\()");
+    for (auto it = std::sregex_iterator(header.begin(), header.end(), declaration); it != std::sregex_iterator(); ++it)
+        declared.insert((*it)[1]);
     for (const ExportCall& call : AllExportCalls()) run.insert(call.name);
-    EXPECT_EQ(HeaderNames().size(), kExportCount);
-    EXPECT_EQ(HeaderNames(), run);
+    EXPECT_EQ(declared, RegistryNames());
+    EXPECT_EQ(run, RegistryNames());
+    EXPECT_EQ(AllExportCalls().size(), kExportCount);
 }
 
-TEST(ExportTable, SharedLibraryExportsExactlyTheHeader) {
+// The Windows build takes its export table from the .def: every name at its
+// ordinal, an alias bound to its routine.
+TEST(ExportTable, DefFileIsTheRegistry) {
+    std::map<std::string_view, std::string_view> routineOf;
+    for (const ExportAlias& a : kExportAliases) routineOf[a.alias] = a.routine;
+    std::ostringstream def;
+    def << "LIBRARY \"Ampora.dll\"\nEXPORTS\n";
+    for (const ExportEntry& e : kExports) {
+        def << "    " << e.name;
+        if (routineOf.count(e.name)) def << " = " << routineOf[e.name];
+        def << " @" << e.ordinal << "\n";
+    }
+    EXPECT_EQ(FileText(AMPORA_DEF_FILE), def.str());
+}
+
+TEST(ExportTable, SharedLibraryExportsExactlyTheRegistry) {
     const std::string out = RunCommand(std::string("nm -D --defined-only ") + AMPORA_SHARED_LIBRARY);
     std::set<std::string> exported;
     std::istringstream lines(out);
@@ -64,7 +79,7 @@ TEST(ExportTable, SharedLibraryExportsExactlyTheHeader) {
     while (std::getline(lines, line))
         if (std::regex_match(line, m, text)) exported.insert(m[1]);
     // The library exports its routines and nothing of the run-time it uses.
-    EXPECT_EQ(exported, HeaderNames());
+    EXPECT_EQ(exported, RegistryNames());
 }
 
 TEST(ExportTable, DllNamesOrdinalsAndAliases) {
@@ -91,16 +106,15 @@ TEST(ExportTable, DllNamesOrdinalsAndAliases) {
     for (auto it = std::sregex_iterator(names.begin(), names.end(), nameRow); it != std::sregex_iterator(); ++it)
         ordinalOfName[(*it)[2]] = base + std::stoi((*it)[1]);
 
-    const std::set<std::string> declared = HeaderNames();
-    EXPECT_EQ(ordinalOfName.size(), declared.size());
-    for (const std::string& name : declared) {
+    EXPECT_EQ(ordinalOfName.size(), kExportCount);
+    for (const ExportEntry& e : kExports) {
+        const std::string name(e.name);
         ASSERT_TRUE(ordinalOfName.count(name)) << name << " missing from the DLL";
-        EXPECT_EQ(ordinalOfName[name], OrdinalOf(declared, name)) << name;
+        EXPECT_EQ(ordinalOfName[name], e.ordinal) << name;
     }
-    for (const auto& pair : kAliases) {
-        const std::string a(pair[0]), b(pair[1]);
-        if (!ordinalOfName.count(a)) continue;
-        EXPECT_EQ(addressOfOrdinal[ordinalOfName[a]], addressOfOrdinal[ordinalOfName[b]]) << a << " / " << b;
+    for (const ExportAlias& a : kExportAliases) {
+        const std::string alias(a.alias), routine(a.routine);
+        EXPECT_EQ(addressOfOrdinal[ordinalOfName[alias]], addressOfOrdinal[ordinalOfName[routine]]) << alias;
     }
     // Only system DLLs are needed.
     EXPECT_EQ(out.find("libstdc++"), std::string::npos);

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "frame/resolve.h"
-#include "host/host_channels.h"
+#include "hostkit/host_channels.h"
 
 namespace {
 

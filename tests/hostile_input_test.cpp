@@ -31,7 +31,7 @@
 #include "ampora.h"
 #include "frame/resolve.h"
 #include "support/export_calls.h"
-#include "host/crossing_queue_host.h"
+#include "hostkit/crossing_queue_host.h"
 #include "support/integrity.h"
 
 namespace {
@@ -156,12 +156,17 @@ struct Guard {
     std::string Report() const { return watch ? Condensed(watch->Violations()) : std::string(); }
 };
 
-// Exports that read records through the list or by id rather than through the
-// target's sources, and the one that reads only the target's own samples (a
-// list without its sources is no broken call for them).
-const std::set<std::string> kNoSources = {"GetCosStatus", "GetPSumStatus", "GetCosStatusSum", "GetPSumStatusSum",
-                                          "GetEqYJJ",     "GetEqTJJ",      "GetKmByEq",       "GetPowerAvgSelf"};
-const std::string kOwnSamples = "GetPowerAvgSelf";
+// The exports whose lookup rule reads no SourceIds (the records listed before
+// the target, records taken as arguments, or the target's own samples): a
+// list without their sources is no broken call for them.
+bool ReadsNoSources(const std::string& name) {
+    const SourceLookup lookup = LookupFor(name);
+    return lookup == SourceLookup::BeforeTarget || lookup == SourceLookup::None;
+}
+// The block export that resolves nothing reads its target's own samples.
+bool ReadsOwnSamples(const std::string& name) {
+    return LookupFor(name) == SourceLookup::None && FindExportEntry(name)->curve != BlockCurve::None;
+}
 
 // One export under one kind of input, in a child.
 std::string RunCase(const ExportCall& call, unsigned seed, bool broken, GuardSide side,
@@ -174,7 +179,7 @@ std::string RunCase(const ExportCall& call, unsigned seed, bool broken, GuardSid
         Guard guard;
         guard.writes = broken ? nullptr : &call;
         r.onTarget = [&](ChannelInfo* t) {
-            if (call.name == kOwnSamples) {   // it reads the target's own samples
+            if (ReadsOwnSamples(call.name)) {
                 std::vector<float> own(kEnd);
                 FillHostile(own.data(), kEnd, rng);
                 r.host.Samples(t, own);
@@ -221,7 +226,7 @@ void RunEveryExport(const std::vector<ListCase>& cases) {
     for (std::size_t i = 0; i < calls.size(); ++i)
         for (const ListCase& c : cases) {
             const std::string& name = calls[i].name;
-            if ((c.ofSources && kNoSources.count(name) != 0) || (std::string(c.name) == "empty list" && name == kOwnSamples))
+            if ((c.ofSources && ReadsNoSources(name)) || (std::string(c.name) == "empty list" && ReadsOwnSamples(name)))
                 continue;
             EXPECT_EQ("", RunCase(calls[i], kSeed + static_cast<unsigned>(i), c.broken, c.side, c.spoil)) << name << ", " << c.name;
         }
@@ -428,32 +433,12 @@ TEST(HostileInput, BrokenArgumentsReturnInsideTheirArrays) {
             << c.name << (side == GuardSide::BeforeStart ? ", guard pages before the arrays" : "");
 }
 
-// The trackers, and the whole-record exports that take a rate, called as a
+// The exports that take a rate (the trackers and their whole-record kin), called as a
 // host calls them on what a host may feed them: a 50 Hz sine with a DC
 // offset (the interpolation that aims at zero lands far from its pair), state
 // left from a longer recording or not a number, blocks out of order, and
 // rates of every kind. Each writes only record positions and the fields its
 // contract names.
-struct Tracker {
-    const char* name;
-    Ids ids;
-    void (*call)(CPtrList*, ChannelInfo*, int start, int count, double samplesPerMs);
-};
-#define TRACKER(name, ids, ...) \
-    Tracker{name, ids, [](CPtrList* l, ChannelInfo* t, int s, int n, double perMs) { (void)(__VA_ARGS__); }}
-const Tracker kTrackers[] = {
-    TRACKER("GetFrequenceStatus", (Ids{1}), GetFrequenceStatus(l, t, s, n, 200, perMs, kEnd, 1)),
-    TRACKER("GetFrequenceStatus2", (Ids{1}), GetFrequenceStatus2(l, t, s, n, perMs, kEnd, n == kEnd)),
-    TRACKER("GetRPM", (Ids{1}), GetRPM(l, t, s, n, 200, perMs, kEnd, 1)),
-    TRACKER("GetBSCLRPM", (Ids{1}), GetBSCLRPM(l, t, s, n, 200, perMs, kEnd, 1)),
-    TRACKER("GetPowerAvgExtra", (Ids{1}), GetPowerAvgExtra(l, t, s, n, 0, perMs, 0)),
-    TRACKER("GetPowerAvgSelf", (Ids{1}), GetPowerAvgSelf(l, t, s, n, 0, perMs, kEnd, kEnd, 0)),
-    TRACKER("GetFrequenceStatusSum", (Ids{1}), GetFrequenceStatusSum(l, t, s, n, perMs, 0, kEnd)),
-    TRACKER("GetPowerAvgSumExtra", (Ids{1}), GetPowerAvgSumExtra(l, t, s, n, 0, perMs, kEnd)),
-    TRACKER("GetGJSum", (Ids{1, 10, 11}), GetGJSum(l, t, s, n, perMs, kEnd)),
-    TRACKER("GetGJ5Sum", (Ids{1, 10, 11}), GetGJ5Sum(l, t, s, n, perMs, 2000)),
-};
-
 enum class Blocks { InOrder, WholeRecord, Shuffled };
 struct TrackerCase {
     const char* name;
@@ -522,24 +507,28 @@ void Prepare(Recording& r, ChannelInfo* t, const TrackerCase& c) {
 }
 
 TEST(HostileInput, TrackersOnOffsetsStaleStateShuffledBlocksAndAnyRate) {
-    for (const Tracker& tracker : kTrackers)
+    for (const ExportCall& tracker : AllExportCalls()) {
+        if (FindExportEntry(tracker.name)->arguments.find("samplesPerMs") == std::string_view::npos) continue;
+        std::vector<uint8_t> ids = tracker.ids;
+        ids[0] = 1;   // the channel the case's sine goes into
         for (const TrackerCase& c : kTrackerCases)
             EXPECT_EQ("", InChild([&] {
                           std::mt19937 rng(kSeed);
                           Recording r(true);
                           Guard guard;
-                          guard.writes = &CallNamed(tracker.name);
+                          guard.writes = &tracker;
                           guard.positions = Positions::InTheRecord;
                           r.onTarget = [&](ChannelInfo* t) {
                               Prepare(r, t, c);
                               guard.Start(r, t);
                           };
-                          ChannelInfo* t = r.Target(tracker.ids);
+                          ChannelInfo* t = r.Target(ids);
                           for (const auto& [start, count] : BlocksOf(c.blocks, rng))
-                              tracker.call(r.List(), t, start, count, c.perMs);
+                              tracker.Call(r, t, start, count, {{"samplesPerMs", c.perMs}, {"singleShot", count == kEnd}});
                           return guard.Report();
                       }))
                 << tracker.name << ", " << c.name;
+    }
 }
 
 // Windowed block exports over a hostile recording in blocks of random length,
@@ -547,61 +536,61 @@ TEST(HostileInput, TrackersOnOffsetsStaleStateShuffledBlocksAndAnyRate) {
 // or any length above 64):
 // the target's result array is exactly as long as a call may need, so the last
 // block's windows and ramps meet the guard pages of sources and target alike.
-struct WindowedExport {
-    const char* name;
-    Ids ids;
-    uint32_t kind;
-    int minLog2;
-    int extra;   // result entries past the block's end as a fraction 1/extra of the window (0: none)
-    void (*call)(CPtrList*, ChannelInfo*, int, int, int, float* const*);
-};
-#define WINDOWED(name, ids, kind, minLog2, extra, ...) \
-    WindowedExport{name, ids, kind, minLog2, extra, [](CPtrList* l, ChannelInfo* t, int s, int n, int fft, float* const* b) { \
-                       (void)b, (void)fft; __VA_ARGS__; }}
-const WindowedExport kWindowed[] = {
-    WINDOWED("GetP", kVI, 1, 2, 4, GetP(l, t, s, n, fft, b[0], b[1], b[2], b[3])),
-    WINDOWED("GetPAll", kVI, 2, 5, 4, GetPAll(l, t, s, n, fft, b[0], b[1], b[2], b[3])),
-    WINDOWED("Get3PBy1Line", (Ids{7, 4}), 1, 2, 0, Get3PBy1Line(l, t, s, n, fft, b[0], b[1], b[2], b[3])),
-    WINDOWED("GetThreeLineP", kLine, 1, 2, 0, GetThreeLineP(l, t, s, n, fft)),
-    WINDOWED("GetThreeLinePAll", kLine, 2, 5, 0, GetThreeLinePAll(l, t, s, n, fft)),
-    WINDOWED("GetThreeAngleZX", kPhase, 3, 2, 0, GetThreeAngleZX(l, t, s, n, fft)),
-    WINDOWED("GetThreeAnglePAll", kPhase, 1, 5, 0, GetThreeAnglePAll(l, t, s, n, fft)),
-    WINDOWED("GetTwoAngleP", kTwo, 2, 2, 0, GetTwoAngleP(l, t, s, n, fft)),
-    WINDOWED("GetFXPart", kCurrents, 1, 2, 0, GetFXPart(l, t, s, n, fft)),
-    WINDOWED("GetThreeLinePEx", kLine, 1, 3, 0, GetThreeLinePEx(l, t, s, n, fft)),
-    WINDOWED("GetThreeAngleQIEx", kPhase, 1, 1, 0, GetThreeAngleQIEx(l, t, s, n, fft)),
-    WINDOWED("GetHarmonicValue", (Ids{4}), 1, 2, 4, t->HarmonicOrder = 3.0f,
-             GetHarmonicValue(l, t, s, n, fft, b[0], b[1], kEnd, kEnd + fft / 4)),
-    WINDOWED("GetPowerAvg", (Ids{1}), 1, 2, 4, GetPowerAvg(l, t, s, n, fft, b[0], b[1], kEnd, kEnd + fft / 4)),
-};
+// The windowed block exports, with the least window each takes: a power of
+// two from 4 (32 where harmonics 1 to 21 are summed), or a moving average of
+// at least one sample.
+int LeastWindowLog2(Window window) {
+    switch (window) {
+        case Window::Transform: case Window::FullTransform: return 2;
+        case Window::HarmonicSum: return 5;
+        case Window::Average2: return 1;
+        case Window::Average3: return 2;
+        case Window::Average6: return 3;
+        default: return 0;
+    }
+}
+std::vector<const ExportCall*> WindowedBlockExports(bool transformsOnly) {
+    std::vector<const ExportCall*> calls;
+    for (const ExportCall& call : AllExportCalls()) {
+        const Window window = FindExportEntry(call.name)->window;
+        const bool transform = window == Window::Transform || window == Window::HarmonicSum || window == Window::FullTransform;
+        if (call.block && LeastWindowLog2(window) > 0 && (transform || !transformsOnly)) calls.push_back(&call);
+    }
+    return calls;
+}
 
 TEST(HostileInput, RandomBlocksAndWindowsStayInsideTheirArrays) {
-    for (std::size_t i = 0; i < std::size(kWindowed); ++i)
+    const std::vector<const ExportCall*> calls = WindowedBlockExports(false);
+    for (std::size_t i = 0; i < calls.size(); ++i)
         for (const GuardSide side : {GuardSide::AfterEnd, GuardSide::BeforeStart}) {
-        const WindowedExport& e = kWindowed[i];
+        const ExportCall& e = *calls[i];
+        const ExportEntry& entry = *FindExportEntry(e.name);
+        // Leading ramps, and the held tail of an export told the result array is longer, write a hop past the block.
+        const bool pastTheEnd = e.rule.after > 0 || entry.arguments.find("resultLength") != std::string_view::npos;
         EXPECT_EQ("", InChild([&] {
                       std::mt19937 rng(kSeed + 1000 + static_cast<unsigned>(i));
                       Recording r(true, side);
                       Poison(r, rng);
                       // Half the runs take a window above 64 that is no power of two: the reduced
                       // transform takes any such length (the harmonic magnitude's full one does not).
-                      const bool odd = std::string(e.name) != "GetHarmonicValue" && rng() % 2 == 0;
+                      const bool odd = entry.window != Window::FullTransform && rng() % 2 == 0;
                       const int fft = odd ? std::uniform_int_distribution<int>(65, 1024)(rng)
-                                          : 1 << std::uniform_int_distribution<int>(e.minLog2, 10)(rng);
+                                          : 1 << std::uniform_int_distribution<int>(LeastWindowLog2(entry.window), 10)(rng);
                       float* b[4];
                       for (float*& buffer : b) buffer = r.host.Memory().Floats(1024, true);
                       Guard guard;
-                      guard.writes = &CallNamed(e.name);
+                      guard.writes = &e;
                       guard.positions = Positions::AnyOfTheArray;
                       r.onTarget = [&](ChannelInfo* t) {
-                          r.host.Results(t, std::max(fft, kEnd + (e.extra ? fft / e.extra : 0)));
+                          r.host.Results(t, std::max(fft, kEnd + (pastTheEnd ? fft / 4 : 0)));
                           guard.Start(r, t);
                       };
-                      ChannelInfo* t = r.Target(e.ids, e.kind);
+                      ChannelInfo* t = e.target(r);
+                      const Arguments window = {{"fftSize", fft}, {"windowSize", fft}, {"resultLength", kEnd + fft / 4}};
                       for (int s = 0; s < kEnd;) {
                           const int n = std::min(std::uniform_int_distribution<int>(1, 1500)(rng), kEnd - s);
                           if (s > 0 && s <= fft / 4) { s += n; continue; }   // starts inside the first hop: covered above
-                          e.call(r.List(), t, s, n, fft, b);
+                          e.Call(r, t, s, n, window, b);
                           s += n;
                       }
                       return guard.Report();
@@ -613,81 +602,63 @@ TEST(HostileInput, RandomBlocksAndWindowsStayInsideTheirArrays) {
 // A window length the transform refuses ends the process with its message as
 // soon as the call's sources resolve: 64 or less and no power of two (0, 3 and
 // negative lengths too, whose hop could never advance), or for the harmonic
-// magnitude any length that is no power of two. Block forms from the table
-// above (the Ex exports take a moving-average length instead), then
-// whole-record forms.
-using WholeCall = double (*)(CPtrList*, ChannelInfo*, int fft, float* const* b, float* pu);
-struct WholeRecord {
-    const char* name;
-    Ids ids;
-    WholeCall call;
-};
-#define WHOLE_FFT(name, ids, ...) \
-    WholeRecord{name, ids, [](CPtrList* l, ChannelInfo* t, int fft, float* const* b, float* pu) { \
-                    (void)b, (void)pu; return static_cast<double>(__VA_ARGS__); }}
-const WholeRecord kWholeRecord[] = {
-    WHOLE_FFT("Get3PBy1Sum", kVI, Get3PBy1Sum(l, t, 0, kEnd, fft, b[0], b[1], b[2], b[3])),
-    WHOLE_FFT("GetThreeLinePSum", kLine, GetThreeLinePSum(l, t, 0, kEnd, fft)),
-    WHOLE_FFT("GetThreeLinePAllSum", kLine, GetThreeLinePAllSum(l, t, 0, kEnd, fft)),
-    WHOLE_FFT("GetThreeAnglePSum", kPhase, GetThreeAnglePSum(l, t, 0, kEnd, fft)),
-    WHOLE_FFT("GetThreeAnglePAllSum", kPhase, GetThreeAnglePAllSum(l, t, 0, kEnd, fft)),
-    WHOLE_FFT("GetTwoAnglePSum", kTwo, GetTwoAnglePSum(l, t, 0, kEnd, fft)),
-    WHOLE_FFT("GetTwoAnglePAllSum", kTwo, GetTwoAnglePAllSum(l, t, 0, kEnd, fft)),
-    WHOLE_FFT("GetZXPartSum", kCurrents, GetZXPartSum(l, t, 0, kEnd, fft)),
-    WHOLE_FFT("GetAngleToLineSum", kPhases, GetAngleToLineSum(l, t, 0, kEnd, 1, fft, b[0], b[1])),
-    WHOLE_FFT("GetPSum", kVI, GetPSum(l, t, 0, kEnd, fft, b[0], b[1], b[2], b[3])),
-    WHOLE_FFT("GetUTSum", kVI, GetUTSum(l, t, 0, kEnd, fft, pu)),
-    WHOLE_FFT("GetHarmonicValueSum", (Ids{4}), (t->HarmonicOrder = 3.0f, GetHarmonicValueSum(l, t, 0, kEnd, fft, b[0], b[1]))),
-};
+// magnitude any length that is no power of two. Block forms, then
+// whole-record forms: those that transform windows of the count or length
+// they are given (a window is checked against it).
+std::vector<const ExportCall*> WindowedWholeRecordExports() {
+    std::vector<const ExportCall*> calls;
+    for (const ExportCall& call : AllExportCalls()) {
+        const ExportEntry& entry = *FindExportEntry(call.name);
+        const bool transform = entry.window == Window::Transform || entry.window == Window::HarmonicSum ||
+                               entry.window == Window::FullTransform;
+        const bool counted = entry.arguments.find("count") != std::string_view::npos ||
+                             entry.arguments.find("length") != std::string_view::npos;
+        if (!call.block && transform && counted) calls.push_back(&call);
+    }
+    return calls;
+}
 
 // The whole-record exports with windows above 64 that are no power of two,
 // and with windows the record cannot hold (2^20 to 2^30 over its 8192
 // positions): nothing to average, so nothing allocated, 0.0 returned.
 TEST(HostileInput, OddAndLongWindowsOverTheWholeRecord) {
-    for (const WholeRecord& e : kWholeRecord)
+    for (const ExportCall* e : WindowedWholeRecordExports())
         for (const int fft : {100, 1000, 1 << 20, 1 << 26, 1 << 30}) {
-            if (fft < kEnd && std::string(e.name) == "GetHarmonicValueSum") continue;   // powers of two only
+            if (fft < kEnd && FindExportEntry(e->name)->window == Window::FullTransform) continue;   // powers of two only
             EXPECT_EQ("", InChild([&] {
                           Recording r(true);
                           float* b[4];
                           for (float*& buffer : b) buffer = r.host.Memory().Floats(1024, true);
                           Guard guard;
-                          guard.writes = &CallNamed(e.name);
+                          guard.writes = e;
                           guard.positions = Positions::AnyOfTheArray;
                           r.onTarget = [&](ChannelInfo* t) { guard.Start(r, t); };
-                          const double result = e.call(r.List(), r.Target(e.ids), fft, b, r.puParams);
+                          const double result = e->Call(r, e->target(r), 0, kEnd, {{"fftSize", fft}}, b);
                           std::string report = guard.Report();
                           if (fft > kEnd && result != 0.0) report += "returned " + std::to_string(result) + "\n";
                           return report;
                       }))
-                << e.name << ", window " << fft;
+                << e->name << ", window " << fft;
         }
 }
 
 TEST(HostileInputDeathTest, WindowsTheTransformRefusesEndTheProcess) {
     const int refused[] = {-8, 0, 3, 12, 63};
     int k = 0;
-    const auto expectEnd = [&](const char* name, const std::function<void(Recording&, int, float* const*)>& call) {
+    std::vector<const ExportCall*> calls = WindowedBlockExports(true);
+    for (const ExportCall* e : WindowedWholeRecordExports()) calls.push_back(e);
+    for (const ExportCall* e : calls) {
         const int fft = refused[k++ % std::size(refused)];
         EXPECT_EXIT(
             {
                 Recording r(true);
                 float* b[4];
                 for (float*& buffer : b) buffer = r.host.Memory().Floats(256, true);
-                call(r, fft, b);
+                e->Call(r, e->target(r), 0, e->block ? 1000 : kEnd, {{"fftSize", fft}}, b);
             },
             testing::ExitedWithCode(1), "^" + std::to_string(fft) + " is not a power of two\n$")
-            << name << ", window " << fft;
-    };
-    for (const WindowedExport& e : kWindowed)
-        if (std::string(e.name).find("Ex") == std::string::npos)
-            expectEnd(e.name, [&](Recording& r, int fft, float* const* b) {
-                e.call(r.List(), r.Target(e.ids, e.kind), 0, 1000, fft, b);
-            });
-    for (const WholeRecord& e : kWholeRecord)
-        expectEnd(e.name, [&](Recording& r, int fft, float* const* b) {
-            e.call(r.List(), r.Target(e.ids), fft, b, r.puParams);
-        });
+            << e->name << ", window " << fft;
+    }
     EXPECT_EXIT(
         {
             Recording r(true);

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "ampora.h"
-#include "host/crossing_queue_host.h"
+#include "hostkit/crossing_queue_host.h"
 #include "support/integrity.h"
 #include "dsp/crossing.h"
 #include "tracking/crossing_queue.h"

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-struct CPtrList;
-struct ChannelInfo;
+#include "frame/export_registry.h"
+#include "hostkit/export_caller.h"
 
 // How an export is called and what it gives back.
 enum class ExportKind {
@@ -25,44 +25,36 @@ struct ExportArgument {
     bool fromPlan;
 };
 
-// The positions a block export is called over while the host's blocks go by.
-enum class BlockStretch {
-    Block,              // the block's own positions
-    // Whole quarter windows from where the last call ended; the rest of the
-    // block waits for the next one. Each call ramps from the entry before it
-    // and leaves what is past its last whole quarter window unwritten, so a
-    // block that is not a multiple of the quarter window would leave gaps.
-    QuarterWindows,
-    // The previous block again, then this one: the export reads its sources'
-    // results position by position, and windowed sources complete a block's
-    // last positions only with the next block's first window.
-    FromPreviousBlock,
-};
-
+// An export as the host calls it, made from its entry in the export registry
+// (frame/export_registry.h) and its declaration in ampora.h.
 struct ExportShape {
     std::string name;
     ExportKind kind;
-    int sources;                 // number of SourceIds entries; -1 when the export forms its own references
-    bool recordArguments;        // called with source records instead of (channels, target)
-    bool powerOfTwoAnySize;      // every window length must be a power of two (full-length transform)
+    int sources;                 // channels a plan line names after `from`; -1 where the export forms its own references
+    SourceLookup lookup;
+    int records;                 // records the export takes in place of (channels, target): 0, 1 or 2
     std::vector<ExportArgument> arguments;
-    BlockStretch stretch = BlockStretch::Block;
-    // The moving average of the per-sample exports spans windowSize / averageDivisor samples (0: none).
-    int averageDivisor = 0;
+    Window window;
+    BlockCurve curve;
+    Setting setting;
+    ExportCaller caller;
+
+    // Reads its target's own samples: the plan's one source names the channel they are copied from.
+    bool ReadsOwnSamples() const { return lookup == SourceLookup::None && records == 0; }
+    // A crossing tracker: its curve holds 0 until its first period, and its last value until the next crossing.
+    bool Tracker() const {
+        return curve == BlockCurve::ThreeSlots || curve == BlockCurve::PeriodByPeriod || curve == BlockCurve::PulseQueue ||
+               curve == BlockCurve::Cycles;
+    }
+    // The moving average of the per-sample exports spans windowSize / AverageDivisor() samples (0: none).
+    int AverageDivisor() const {
+        return window == Window::Average2 ? 2 : window == Window::Average3 ? 3 : window == Window::Average6 ? 6 : 0;
+    }
 };
 
 // All 89 exports, in ordinal order.
 const std::vector<ExportShape>& ExportTable();
 const ExportShape* FindExport(const std::string& name);
-
-// The value of one argument as the call passes it.
-struct ArgumentValue {
-    char type = 'i';
-    int32_t i = 0;
-    double d = 0.0;
-    float f = 0.0f;
-    void* p = nullptr;
-};
 
 // A library loaded by file name; exports resolved by name.
 class LoadedLibrary {
@@ -84,7 +76,7 @@ private:
 };
 
 // Calls an export through its address with the argument list of its shape.
-// `first` and `second` are the channel list and the target, or the two source
-// records of the exports that take records. Block exports give 0.0.
+// `first` and `second` are the channel list and the target, or the source
+// records of the exports that take records (GetKmByEq takes one). Block exports give 0.0.
 double CallExport(void* address, const ExportShape& shape, void* first, void* second,
                   const std::vector<ArgumentValue>& arguments);

@@ -16,8 +16,8 @@
 #include <optional>
 #include <sstream>
 
-#include "host/crossing_queue_host.h"
-#include "host/host_channels.h"
+#include "hostkit/crossing_queue_host.h"
+#include "hostkit/host_channels.h"
 #include "input_error.h"
 #include "report_json.h"
 
@@ -95,14 +95,13 @@ std::size_t WrittenEnd(float* results, std::size_t start, std::size_t n, CallOnc
 std::size_t CompletedEnd(const ExportShape& shape, const ChannelInfo& record, std::size_t written, std::size_t n) {
     written = std::min(written, n);
     double crossing;
-    if (shape.name == "GetFrequenceStatus" || shape.name == "GetRPM") {
-        crossing = record.TrackState[2];
-    } else if (shape.name == "GetFrequenceStatus2") {
-        crossing = record.TrackState[0];
-    } else if (shape.name == "GetBSCLRPM") {
-        crossing = CrossingQueueAt(&record, static_cast<uint32_t>(std::max(1.0, std::floor(record.PulsesPerRev)))) - 1.0;
-    } else {
-        return written;
+    switch (shape.curve) {
+        case BlockCurve::ThreeSlots: crossing = record.TrackState[2]; break;
+        case BlockCurve::PeriodByPeriod: crossing = record.TrackState[0]; break;
+        case BlockCurve::PulseQueue:
+            crossing = CrossingQueueAt(&record, static_cast<uint32_t>(std::max(1.0, std::floor(record.PulsesPerRev)))) - 1.0;
+            break;
+        default: return written;
     }
     if (!(crossing > 0.0)) return written;  // the tracker never started: report the curve as it is
     const std::size_t end = static_cast<std::size_t>(crossing) + 1;
@@ -113,10 +112,7 @@ std::size_t CompletedEnd(const ExportShape& shape, const ChannelInfo& record, st
 // hold 0 until their first period (or revolution) completes; the other
 // exports compute from position 0.
 std::size_t TrackedStart(const ExportShape& shape, const float* values, std::size_t end) {
-    static const char* const kTrackers[] = {"GetFrequenceStatus", "GetFrequenceStatus2", "GetRPM",
-                                            "GetBSCLRPM",         "GetPowerAvgExtra",    "GetPowerAvgSelf"};
-    if (std::none_of(std::begin(kTrackers), std::end(kTrackers), [&](const char* t) { return shape.name == t; }))
-        return 0;
+    if (!shape.Tracker()) return 0;
     std::size_t start = 0;
     while (start < end && values[start] == 0.0f) ++start;
     return start;
@@ -171,9 +167,9 @@ std::vector<WindowArgument> WindowArguments(const PlanChannel& c) {
         const ExportArgument& a = c.shape->arguments[k];
         if (!a.fromPlan) continue;
         const int value = c.planArguments[plan++].i;
-        if (a.name == "fftSize" && c.shape->name != "GetAngleSum") windows.push_back({"window", value});
-        if (a.name == "windowSize" && c.shape->averageDivisor > 0)
-            windows.push_back({"moving average", value / c.shape->averageDivisor});
+        if (a.name == "fftSize" && c.shape->window != Window::Step) windows.push_back({"window", value});
+        if (a.name == "windowSize" && c.shape->AverageDivisor() > 0)
+            windows.push_back({"moving average", value / c.shape->AverageDivisor()});
     }
     return windows;
 }
@@ -185,7 +181,7 @@ void WarnWindows(const Plan& plan, const TimeBase& time, std::vector<std::string
     for (const PlanChannel& c : plan.channels) {
         for (const WindowArgument& w : WindowArguments(c)) {
             const double cycles = w.samples / perCycle;
-            const bool harmonic = c.shape->powerOfTwoAnySize;  // reads the bin of its HarmonicOrder
+            const bool harmonic = c.shape->window == Window::FullTransform;  // reads the bin of its HarmonicOrder
             if (std::fabs(cycles - std::round(cycles)) > 1e-6 * cycles || std::round(cycles) < 1.0)
                 warnings.push_back(Where(plan, c) + "the " + w.name + " of " + c.shape->name + " (" +
                                    std::to_string(w.samples) + " samples) holds " + Format(cycles, 4) + " cycles at " +
@@ -246,23 +242,22 @@ struct FieldNeed {
     const char* consequence;
 };
 
-std::vector<FieldNeed> FieldsNeeded(const std::string& name) {
-    auto Starts = [&](const char* prefix) { return name.rfind(prefix, 0) == 0; };
-    if (name == "GetFrequenceStatusSum")
-        return {{"UseSource", "0 measures the record's own, empty result array; UseSource=1 measures the source"}};
-    if (name == "GetHarmonicValue" || name == "GetHarmonicValueSum")
-        return {{"HarmonicOrder", "0 reads no harmonic; HarmonicOrder=5 reads the fifth"}};
-    const bool power = name == "GetP" || name == "GetPAll" || name == "GetPSum" || name == "GetPAllSum" ||
-                       Starts("Get3PBy1") || Starts("GetThreeLineP") || Starts("GetThreeAngleP") ||
-                       Starts("GetTwoAngleP") || name == "GetThreeLineZX" || name == "GetThreeAngleZX";
-    if (power) return {{"CalcKind", "CalcKind=1 selects active power, 2 reactive; 0 gives zeros or reactive power"}};
+std::vector<FieldNeed> FieldsNeeded(Setting setting) {
+    switch (setting) {
+        case Setting::UseSource:
+            return {{"UseSource", "0 measures the record's own, empty result array; UseSource=1 measures the source"}};
+        case Setting::HarmonicOrder: return {{"HarmonicOrder", "0 reads no harmonic; HarmonicOrder=5 reads the fifth"}};
+        case Setting::CalcKind:
+            return {{"CalcKind", "CalcKind=1 selects active power, 2 reactive; 0 gives zeros or reactive power"}};
+        case Setting::None: break;
+    }
     return {};
 }
 
 void WarnFieldsNotSet(const Plan& plan, std::vector<std::string>& warnings) {
     for (std::size_t k = 0; k < plan.channels.size(); ++k) {
         const PlanChannel& c = plan.channels[k];
-        for (const FieldNeed& need : FieldsNeeded(c.shape->name)) {
+        for (const FieldNeed& need : FieldsNeeded(c.shape->setting)) {
             bool set = std::find(c.fieldsSet.begin(), c.fieldsSet.end(), need.field) != c.fieldsSet.end();
             for (const RecordSettings& s : plan.settings)
                 if (s.channel.computed == static_cast<int>(k))
@@ -320,8 +315,8 @@ struct Stretch {
 Stretch StretchFor(Computed& k, std::size_t start, int count, std::size_t n) {
     const std::size_t end = start + static_cast<std::size_t>(count);
     const std::size_t from = k.carried;
-    switch (k.plan->shape->stretch) {
-        case BlockStretch::QuarterWindows: {
+    switch (k.plan->shape->curve) {
+        case BlockCurve::QuarterWindows: {
             const std::size_t q = static_cast<std::size_t>(QuarterWindow(*k.plan));
             const std::size_t whole = end == n ? n : from + (end - from) / q * q;
             k.carried = whole;
@@ -330,10 +325,10 @@ Stretch StretchFor(Computed& k, std::size_t start, int count, std::size_t n) {
             if (from == 0 && whole != n && whole > q) k.carried = whole - q;
             return {from, static_cast<int>(whole - from)};
         }
-        case BlockStretch::FromPreviousBlock:
+        case BlockCurve::FromPreviousBlock:
             k.carried = start;
             return {from, static_cast<int>(end - from)};
-        case BlockStretch::Block:
+        default:
             break;
     }
     return {start, count};
@@ -597,13 +592,13 @@ private:
         Computed k{&c, r, host_.Memory().Floats(n_ + Padding(c)), library_.Resolve(c.shape->name), {}};
         r->SampleData = r->ResultData = r->SecondaryData = LowMemory::Address(k.results);
         // The self-averaging export reads its own samples: the source's array, shared.
-        if (c.shape->name == "GetPowerAvgSelf") r->SampleData = r->SecondaryData = RecordOf(c.sources[0])->SampleData;
+        if (c.shape->ReadsOwnSamples()) r->SampleData = r->SecondaryData = RecordOf(c.sources[0])->SampleData;
         host_.SetUnit(r, c.unit);
         r->Scale = 1.0;
         r->ResultMax = -HUGE_VAL;  // the running extremes start empty
         r->ResultMin = HUGE_VAL;
         for (const FieldSetting& f : c.fields) ApplyField(r, f);
-        if (c.shape->name != "GetPowerAvgSelf" && !c.sources.empty()) {
+        if (!c.shape->ReadsOwnSamples() && !c.sources.empty()) {
             std::vector<uint8_t> ids;
             for (const ChannelRef& s : c.sources) ids.push_back(static_cast<uint8_t>(RecordOf(s)->ChannelId));
             host_.SetSources(r, ids);
@@ -619,7 +614,7 @@ private:
         // The pulse-queue speed tracker keeps its crossings in a queue the host
         // constructs: 3 P + 1 entries, so each ramp reaches its value one
         // revolution after the oldest crossing.
-        if (c.shape->name == "GetBSCLRPM") {
+        if (c.shape->curve == BlockCurve::PulseQueue) {
             const double pulses = std::max(1.0, std::floor(r->PulsesPerRev));
             if (!(pulses <= 100000.0))
                 throw InputError(plan_.file, c.line, 1, "PulsesPerRev must be between 1 and 100000");
@@ -678,7 +673,7 @@ private:
     double Call(Computed& k, std::size_t start, std::size_t count) {
         void* first = host_.List();
         void* second = k.record;
-        if (k.plan->shape->recordArguments) {
+        if (k.plan->shape->records > 0) {
             first = RecordOf(k.plan->sources[0]);
             second = k.plan->sources.size() > 1 ? RecordOf(k.plan->sources[1]) : nullptr;
         }
@@ -731,7 +726,7 @@ private:
         // initial zeros. The quarter-window ramps start from element 0,
         // which their first window writes, so theirs can be.
         const bool last = s.start + static_cast<std::size_t>(s.count) == n_ &&
-                          (s.start > 0 || k.plan->shape->stretch == BlockStretch::QuarterWindows);
+                          (s.start > 0 || k.plan->shape->curve == BlockCurve::QuarterWindows);
         if (last) k.writtenEnd = WrittenEnd(k.results, s.start, n_, [&] { Call(k, s.start, static_cast<std::size_t>(s.count)); });
         else Call(k, s.start, static_cast<std::size_t>(s.count));
     }
@@ -826,11 +821,10 @@ private:
         const std::size_t n = static_cast<std::size_t>(std::llround(whole * perCycle));
         std::vector<std::string> checked;
         for (const PlanChannel& c : plan_.channels) {
-            // The three-phase sets: the sequence and line exports' three phases, the six-source exports' voltages and currents.
+            // The three-phase sets: the three phases a transform over three sources reads (the sequence
+            // and line exports), the six-source exports' voltages and currents.
             std::vector<std::vector<std::size_t>> sets;
-            const std::string& name = c.shape->name;
-            if (c.sources.size() == 3 && (name.find("Part") != std::string::npos || name.find("AngleToLine") != std::string::npos))
-                sets.push_back({0, 1, 2});
+            if (c.sources.size() == 3 && c.shape->window == Window::Transform) sets.push_back({0, 1, 2});
             if (c.sources.size() == 6) sets = {{0, 2, 4}, {1, 3, 5}};
             for (const auto& set : sets) {
                 std::complex<double> x[3];

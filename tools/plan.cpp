@@ -377,18 +377,13 @@ private:
 
     void CheckSourceCount(LineParser& p, PlanChannel& c, const Token& exportName) {
         const int given = static_cast<int>(c.sources.size());
-        int wanted = c.shape->sources;
-        // The self-averaging export reads its own samples: the one source names the channel they are copied from.
-        if (c.shape->name == "GetPowerAvgSelf") wanted = 1;
+        const int wanted = c.shape->sources;
         // The status exports take the two channels listed just before them.
-        if (c.shape->sources == 0 && c.shape->name != "GetPowerAvgSelf") {
-            wanted = 2;
-            if (given == 2) {
-                const int n = static_cast<int>(plan_.channels.size());
-                if (n < 2 || c.sources[0].computed != n - 2 || c.sources[1].computed != n - 1)
-                    p.Fail(exportName, exportName.text + " reads the two channels listed just before it: define " +
-                                           c.sources[0].name + " and " + c.sources[1].name + " on the two lines above");
-            }
+        if (c.shape->lookup == SourceLookup::BeforeTarget && given == 2) {
+            const int n = static_cast<int>(plan_.channels.size());
+            if (n < 2 || c.sources[0].computed != n - 2 || c.sources[1].computed != n - 1)
+                p.Fail(exportName, exportName.text + " reads the two channels listed just before it: define " +
+                                       c.sources[0].name + " and " + c.sources[1].name + " on the two lines above");
         }
         if (wanted >= 0 && given != wanted)
             p.Fail(exportName, exportName.text + " takes " + std::to_string(wanted) + " source" +
@@ -492,7 +487,7 @@ void ResolveCycles(Plan& plan, double samplesPerCycle, double rate) {
             if (name == "fftSize" && !IsPowerOfTwo(samples))
                 Fail(at.str() + ", not a power of two: " + c.shape->name + " needs one (--resample auto makes it one)");
             c.planArguments[a.argument].i = static_cast<int32_t>(
-                name == "windowSize" && c.shape->averageDivisor > 0 ? samples * c.shape->averageDivisor : samples);
+                name == "windowSize" && c.shape->AverageDivisor() > 0 ? samples * c.shape->AverageDivisor() : samples);
         }
     }
 }

@@ -1,102 +1,12 @@
-// The host's channel record, byte for byte. The host and the library are built
-// separately, so this layout is the interface between them: every field sits at
-// its fixed offset with its fixed width, nothing is aligned, and the bytes in
-// between belong to the host (the library neither reads nor writes them).
+// The host's channel record, byte for byte, as the library sees it. The layout
+// is the interface between host and library, so it is defined once, in the
+// public header; here each field the library touches is pinned to its offset.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-#pragma pack(push, 1)
-
-struct ChannelInfo {
-    unsigned char HostBytes0[311];
-    double MachineKind;                     // 311: 1.0 selects the YJJ machine formulas
-    union {
-        double KmTable[20];                 // 319: current channel, saturation factors
-        struct {
-            double AngleReactanceYJJ;       // 319
-            double AngleReactanceTJJ;       // 327
-            double EmfReactanceTJJ;         // 335
-            double EmfReactanceYJJ;         // 343
-            double ReactanceAddend;         // 351
-            double VoltageBase;             // 359
-            unsigned char HostBytesMachine0[24];
-            double CurrentBase;             // 391
-            unsigned char HostBytesMachine1[80];
-        };
-    };
-    unsigned char HostBytes1[32];
-    double SaturationOn;                    // 511
-    double EmfResistance;                   // 519
-    double AngleOffset;                     // 527: degrees
-    double RatedSpeed;                      // 535: rev/min
-    double KeyLevel;                        // 543
-    unsigned char HostBytes2[247];
-    uint32_t SourceIds;                     // 798: 32-bit address of a u8 array
-    unsigned char HostBytes3[2];
-    uint8_t DataKind;                       // 804
-    unsigned char HostBytes4[9];
-    uint32_t UnitText;                      // 814: 32-bit address of a zero-terminated text
-    unsigned char HostBytes5[12];
-    uint32_t UseSource;                     // 830
-    unsigned char HostBytes6[108];
-    uint32_t ListIndex;                     // 942
-    unsigned char HostBytes7[40];
-    uint32_t CalcKind;                      // 986
-    unsigned char HostBytes8[12];
-    uint32_t ChannelId;                     // 1002
-    unsigned char HostBytes9[8];
-    uint32_t SourceByIndex;                 // 1014
-    unsigned char HostBytes10[20];
-    double ResultMax;                       // 1038
-    double ResultMin;                       // 1046
-    unsigned char HostBytes11[112];
-    double SummaryValue;                    // 1166
-    double SummaryAux[3];                   // 1174
-    unsigned char HostBytes12[104];
-    double TrackState[6];                   // 1302
-    unsigned char HostBytes13[8];
-    double RunningSum;                      // 1358
-    double HeldValue;                       // 1366
-    unsigned char HostBytes14[40];
-    double FullScale;                       // 1414
-    unsigned char HostBytes15[8];
-    double RatedValue;                      // 1430
-    unsigned char HostBytes16[8];
-    double Scale;                           // 1446
-    unsigned char HostBytes17[8];
-    uint32_t ResultData;                    // 1462: 32-bit address of an f32 array
-    uint32_t SampleData;                    // 1466: 32-bit address of an f32 array
-    uint32_t SecondaryData;                 // 1470: 32-bit address of an f32 array
-    unsigned char HostBytes18[8];
-    double CalcCoefA;                       // 1482
-    double CalcCoefB;                       // 1490
-    unsigned char HostBytes19[32];
-    double PulsesPerRev;                    // 1530
-    union {
-        double CalcCoefC;                   // 1538: calculation method 2
-        double CycleStart;                  // 1538: self-averaging export
-    };
-    double CycleWriteEnd;                   // 1546
-    unsigned char HostBytes20[16];
-    double PhaseShift;                      // 1570: radians
-    unsigned char HostBytes21[8];
-    double PeriodFrequency;                 // 1586
-    unsigned char HostBytes22[68];
-    uint32_t PeriodEndIndex;                // 1662
-    uint32_t LastBlockEnd;                  // 1666
-    unsigned char HostBytes23[60];
-    uint32_t QuietCount;                    // 1730
-    unsigned char HostBytes24[148];
-    unsigned char CrossingQueue[48];        // 1882: queue object; element count at 1926
-    float HarmonicOrder;                    // 1930
-    unsigned char HostBytes25[36];
-    float SampleMax;                        // 1970
-    float SampleMin;                        // 1974
-};
-
-#pragma pack(pop)
+#include "ampora.h"
 
 // The record continues beyond its last field into host-owned bytes; this is the
 // part the library knows of.

@@ -1,28 +1,12 @@
 // The host's channel list: the class framework's pointer list, laid out as the
 // framework lays it out, so the library walks a real host's list as it is.
 // The library only traverses it (head to tail, the count, the element at a
-// position); the host side (tests, the host program) also builds and frees it.
+// position); hosts build and free it (hostkit/host_channels.h).
 #pragma once
 
 #include <cstddef>
 
-struct ChannelInfo;
-
-struct CNode {
-    CNode* next;
-    CNode* prev;
-    void* data;
-};
-
-struct CPtrList {
-    const void* vtable;   // the framework's object header; unused by the library
-    CNode* head;
-    CNode* tail;
-    int count;
-    CNode* freeList;
-    void* blocks;
-    int blockSize;
-};
+#include "ampora.h"
 
 static_assert(offsetof(CPtrList, head) == sizeof(void*), "list head follows the object header");
 static_assert(offsetof(CNode, data) == 2 * sizeof(void*), "node data after next and previous");
@@ -42,23 +26,4 @@ inline CNode* WalkList(const CPtrList* list, Stop&& stop) {
 inline CNode* ListFindIndex(const CPtrList* list, int index) {
     if (index < 0 || index >= list->count) return nullptr;
     return WalkList(list, [index](const CNode*, int position) { return position == index; });
-}
-
-// Host side: an empty list, appending at the tail, and releasing the nodes.
-inline void ListInit(CPtrList* list) { *list = CPtrList{nullptr, nullptr, nullptr, 0, nullptr, nullptr, 10}; }
-
-inline void ListAddTail(CPtrList* list, void* data) {
-    CNode* node = new CNode{nullptr, list->tail, data};
-    if (list->tail != nullptr) list->tail->next = node; else list->head = node;
-    list->tail = node;
-    ++list->count;
-}
-
-inline void ListFree(CPtrList* list) {
-    for (CNode* node = list->head; node != nullptr;) {
-        CNode* next = node->next;
-        delete node;
-        node = next;
-    }
-    ListInit(list);
 }

@@ -2,10 +2,13 @@
 
 #include <cstring>
 #include <functional>
+#include <map>
+#include <sstream>
 
 #include "ampora.h"
 #include "frame/resolve.h"
-#include "host/crossing_queue_host.h"
+#include "hostkit/crossing_queue_host.h"
+#include "hostkit/export_caller.h"
 
 namespace {
 
@@ -32,11 +35,11 @@ double InBlocks(Call call) {
     return 0.0;
 }
 
-// Four work buffers of one call (or of every block of one recording).
+// Four work buffers of one call.
 struct Spectra {
     std::vector<float> b[4] = {std::vector<float>(kFft), std::vector<float>(kFft),
                                std::vector<float>(kFft), std::vector<float>(kFft)};
-    float* operator[](int k) { return b[k].data(); }
+    float* pointers[4] = {b[0].data(), b[1].data(), b[2].data(), b[3].data()};
 };
 
 using Ids = std::vector<uint8_t>;
@@ -54,57 +57,61 @@ FieldWrite Slot(int k) { return {kTargetRecord, offsetof(ChannelInfo, TrackState
 FieldWrite Aux(int record, int k) { return {record, offsetof(ChannelInfo, SummaryAux) + 8 * k, 8}; }
 FieldWrite QueueWord(std::size_t word) { return {kTargetRecord, offsetof(ChannelInfo, CrossingQueue) + word, 4}; }
 
-// A block export: the target as the recording's run makes it, one block call on
-// it (with work buffers of its own), and the run over every block. A block
-// writes the blocks' positions, and a quarter window past them where its rule
-// lets it ramp on.
-ExportCall BlockCall(const char* name, std::vector<FieldWrite> fields, std::function<ChannelInfo*(Recording&)> target,
-                     std::function<void(Recording&, ChannelInfo*, int, int)> block, BlockRule rule) {
-    auto run = [=](Recording& r, ChannelInfo** t) {
-        *t = target(r);
-        return InBlocks([&](int start, int count) { block(r, *t, start, count); });
-    };
-    const ResultSpan span = rule.after > 0 ? ResultSpan::BlocksAndHop : ResultSpan::Blocks;
-    return {name, span, std::move(fields), run, target, block, rule};
-}
-
-// call(list, target, start, count, buffers) for every block of the recording.
-template <typename Call>
-ExportCall Blocks(const char* name, const Ids& ids, const Setup& setup, BlockRule rule, Call call) {
-    return BlockCall(
-        name, setup.fields, [=](Recording& r) { return r.Target(ids, setup.kind, setup.prepare); },
-        [=](Recording& r, ChannelInfo* t, int start, int count) {
-            Spectra s;
-            call(r.List(), t, start, count, s);
-        },
-        rule);
-}
-
-// call(list, target, buffers, recording) once over the whole recording; its
-// result is kept, and it writes the result positions of span.
-template <typename Call>
-ExportCall Whole(const char* name, const Ids& ids, const Setup& setup, ResultSpan span, Call call) {
-    return {name, span, setup.fields, [=](Recording& r, ChannelInfo** t) {
-                *t = r.Target(ids, setup.kind, setup.prepare);
-                Spectra s;
-                return static_cast<double>(call(r.List(), *t, s, r));
-            }, nullptr, nullptr, {}};
-}
-
-// One entry per export: the call with l the list, t the target, b the work
-// buffers, and for a block s and n its start and count; for a whole record r
-// is the recording and the call's value is kept.
-#define BLOCK(name, ids, setup, rule, ...) \
-    Blocks(name, ids, setup, rule, [](CPtrList* l, ChannelInfo* t, int s, int n, Spectra& b) { (void)b; __VA_ARGS__; })
-#define WHOLE(name, ids, setup, span, ...)                                                     \
-    Whole(name, ids, setup, span, [](CPtrList* l, ChannelInfo* t, Spectra& b, Recording& r) { \
-        (void)l, (void)t, (void)b, (void)r;                                                    \
-        return static_cast<double>(__VA_ARGS__);                                               \
-    })
-
 constexpr int kEnd = Recording::kSamples;
 constexpr double kPerMs = Recording::kRate / 1000.0;
 constexpr int kPer20ms = 200;
+}  // namespace
+
+double FixedValue(std::string_view name, int start, int count) {
+    static const std::map<std::string_view, double> values = {
+        {"fftSize", kFft},          {"windowSize", 8},     {"recordEnd", kEnd},    {"resultLength", kEnd},
+        {"totalSamples", kEnd},     {"lastPosition", kEnd - 1}, {"samplesPer20ms", kPer20ms}, {"samplesPerMs", kPerMs},
+        {"refreshExtremes", 1},     {"fillEnd", kEnd},     {"step", 100},          {"levelSamples", 2000},
+        {"uBase", 230.0},           {"iBase", 10.0},       {"r", 0.01},            {"x", 1.1},
+        {"phi", 0.5},               {"eq", 1.0371},
+    };
+    if (name == "start") return start;
+    if (name == "count" || name == "length") return count;
+    const auto value = values.find(name);
+    return value != values.end() ? value->second : 0.0;
+}
+
+namespace {
+
+// A block export: the target as the recording's run makes it, one block call on
+// it, and the run over every block. A block writes the blocks' positions, and
+// a quarter window past them where its rule lets it ramp on.
+ExportCall BlockCall(const char* name, std::vector<FieldWrite> fields, std::function<ChannelInfo*(Recording&)> target,
+                     BlockRule rule, const Ids& ids, const Arguments& arguments = {}) {
+    ExportCall call;
+    call.name = name, call.span = rule.after > 0 ? ResultSpan::BlocksAndHop : ResultSpan::Blocks;
+    call.fields = std::move(fields), call.target = std::move(target);
+    call.rule = rule, call.ids = ids, call.arguments = arguments;
+    call.block = [call](Recording& r, ChannelInfo* t, int start, int count) { call.Call(r, t, start, count); };
+    call.run = [call](Recording& r, ChannelInfo** t) {
+        *t = call.target(r);
+        return InBlocks([&](int start, int count) { call.block(r, *t, start, count); });
+    };
+    return call;
+}
+
+ExportCall Block(const char* name, const Ids& ids, const Setup& setup, BlockRule rule, const Arguments& arguments = {}) {
+    return BlockCall(
+        name, setup.fields, [=](Recording& r) { return r.Target(ids, setup.kind, setup.prepare); }, rule, ids, arguments);
+}
+
+// Once over the whole recording; its result is kept, and it writes the result positions of span.
+ExportCall Whole(const char* name, const Ids& ids, const Setup& setup, ResultSpan span, const Arguments& arguments = {}) {
+    ExportCall call;
+    call.name = name, call.span = span, call.fields = setup.fields;
+    call.target = [=](Recording& r) { return r.Target(ids, setup.kind, setup.prepare); };
+    call.ids = ids, call.arguments = arguments;
+    call.run = [call](Recording& r, ChannelInfo** t) {
+        *t = call.target(r);
+        return call.Call(r, *t, 0, kEnd);
+    };
+    return call;
+}
 
 // The block rules (see BlockRule) for the recording's window and its 50 Hz.
 constexpr int kHop = kFft / 4;
@@ -176,88 +183,84 @@ std::vector<ExportCall> BuildCalls() {
     constexpr ResultSpan kNone = ResultSpan::None, kWindows = ResultSpan::Windows, kHops = ResultSpan::Hops;
     constexpr ResultSpan kRecord = ResultSpan::Record;
     std::vector<ExportCall> calls = {
-        BLOCK("GetP", vi, k1, kLeading, GetP(l, t, s, n, kFft, b[0], b[1], b[2], b[3])),
-        BLOCK("GetPAll", vi, k2, kLeading, GetPAll(l, t, s, n, kFft, b[0], b[1], b[2], b[3])),
-        BLOCK("Get3PBy1", vi, k1, kTrailing, Get3PBy1(l, t, s, n, kFft, b[0], b[1], b[2], b[3])),
-        BLOCK("Get3PBy1All", vi, k2, kTrailing, Get3PBy1All(l, t, s, n, kFft, b[0], b[1], b[2], b[3])),
-        BLOCK("Get3PBy1Line", lineVi, k1, kTrailing, Get3PBy1Line(l, t, s, n, kFft, b[0], b[1], b[2], b[3])),
-        BLOCK("Get3PBy1LineAll", lineVi, k2, kTrailing, Get3PBy1LineAll(l, t, s, n, kFft, b[0], b[1], b[2], b[3])),
-        WHOLE("Get3PBy1Sum", vi, k1, kWindows, Get3PBy1Sum(l, t, 0, kEnd, kFft, b[0], b[1], b[2], b[3])),
-        WHOLE("Get3PBy1AllSum", vi, k2, kWindows, Get3PBy1AllSum(l, t, 0, kEnd, kFft, b[0], b[1], b[2], b[3])),
-        WHOLE("Get3PBy1LineSum", lineVi, k2, kWindows, Get3PBy1LineSum(l, t, 0, kEnd, kFft, b[0], b[1], b[2], b[3])),
-        WHOLE("Get3PBy1LineAllSum", lineVi, k1, kWindows,
-              Get3PBy1LineAllSum(l, t, 0, kEnd, kFft, b[0], b[1], b[2], b[3])),
-        WHOLE("GetPAllSum", vi, k1, kWindows, GetPAllSum(l, t, 0, kEnd, kFft, b[0], b[1], b[2], b[3])),
-        WHOLE("GetPSum", vi, k1, kWindows, GetPSum(l, t, 0, kEnd, kFft, b[0], b[1], b[2], b[3])),
-        BLOCK("GetThreeLineP", line, k1, kTrailing, GetThreeLineP(l, t, s, n, kFft)),
-        BLOCK("GetThreeLinePAll", line, k2, kTrailing, GetThreeLinePAll(l, t, s, n, kFft)),
-        WHOLE("GetThreeLinePSum", line, k2, kWindows, GetThreeLinePSum(l, t, 0, kEnd, kFft)),
-        WHOLE("GetThreeLinePAllSum", line, k1, kWindows, GetThreeLinePAllSum(l, t, 0, kEnd, kFft)),
-        BLOCK("GetThreeLineZX", line, k1, kTrailing, GetThreeLineZX(l, t, s, n, kFft)),
-        BLOCK("GetThreeAngleZX", phase, k2, kTrailing, GetThreeAngleZX(l, t, s, n, kFft)),
-        BLOCK("GetThreeAngleP", phase, k1, kTrailing, GetThreeAngleP(l, t, s, n, kFft)),
-        BLOCK("GetThreeAnglePAll", phase, k2, kTrailing, GetThreeAnglePAll(l, t, s, n, kFft)),
-        BLOCK("GetTwoAngleP", twoWattmeter, k1, kTrailing, GetTwoAngleP(l, t, s, n, kFft)),
-        BLOCK("GetTwoAnglePAll", twoWattmeter, k2, kTrailing, GetTwoAnglePAll(l, t, s, n, kFft)),
-        WHOLE("GetThreeAnglePSum", phase, k2, kWindows, GetThreeAnglePSum(l, t, 0, kEnd, kFft)),
-        WHOLE("GetThreeAnglePAllSum", phase, k1, kWindows, GetThreeAnglePAllSum(l, t, 0, kEnd, kFft)),
-        WHOLE("GetTwoAnglePSum", twoWattmeter, k1, kWindows, GetTwoAnglePSum(l, t, 0, kEnd, kFft)),
-        WHOLE("GetTwoAnglePAllSum", twoWattmeter, k2, kWindows, GetTwoAnglePAllSum(l, t, 0, kEnd, kFft)),
+        Block("GetP", vi, k1, kLeading),
+        Block("GetPAll", vi, k2, kLeading),
+        Block("Get3PBy1", vi, k1, kTrailing),
+        Block("Get3PBy1All", vi, k2, kTrailing),
+        Block("Get3PBy1Line", lineVi, k1, kTrailing),
+        Block("Get3PBy1LineAll", lineVi, k2, kTrailing),
+        Whole("Get3PBy1Sum", vi, k1, kWindows),
+        Whole("Get3PBy1AllSum", vi, k2, kWindows),
+        Whole("Get3PBy1LineSum", lineVi, k2, kWindows),
+        Whole("Get3PBy1LineAllSum", lineVi, k1, kWindows),
+        Whole("GetPAllSum", vi, k1, kWindows),
+        Whole("GetPSum", vi, k1, kWindows),
+        Block("GetThreeLineP", line, k1, kTrailing),
+        Block("GetThreeLinePAll", line, k2, kTrailing),
+        Whole("GetThreeLinePSum", line, k2, kWindows),
+        Whole("GetThreeLinePAllSum", line, k1, kWindows),
+        Block("GetThreeLineZX", line, k1, kTrailing),
+        Block("GetThreeAngleZX", phase, k2, kTrailing),
+        Block("GetThreeAngleP", phase, k1, kTrailing),
+        Block("GetThreeAnglePAll", phase, k2, kTrailing),
+        Block("GetTwoAngleP", twoWattmeter, k1, kTrailing),
+        Block("GetTwoAnglePAll", twoWattmeter, k2, kTrailing),
+        Whole("GetThreeAnglePSum", phase, k2, kWindows),
+        Whole("GetThreeAnglePAllSum", phase, k1, kWindows),
+        Whole("GetTwoAnglePSum", twoWattmeter, k1, kWindows),
+        Whole("GetTwoAnglePAllSum", twoWattmeter, k2, kWindows),
         // Per-sample power with a moving average of 8 (W = 8 / 6, 8 / 3 or 8 / 2), and record means.
-        BLOCK("GetThreeLinePEx", line, movingSum, MovingAverage(8 / 6), GetThreeLinePEx(l, t, s, n, 8)),
-        BLOCK("GetThreeLineQIEx", line, movingSum, MovingAverage(8 / 2), GetThreeLineQIEx(l, t, s, n, 8)),
-        BLOCK("GetTwoLineQIEx", twoWattmeter, movingSum, MovingAverage(8 / 2), GetTwoLineQIEx(l, t, s, n, 8)),
-        BLOCK("GetThreeAnglePEx", phase, movingSum, MovingAverage(8 / 3), GetThreeAnglePEx(l, t, s, n, 8)),
-        BLOCK("GetTwoAnglePEx", twoWattmeter, movingSum, MovingAverage(8 / 3), GetTwoAnglePEx(l, t, s, n, 8)),
-        BLOCK("GetThreeAngleQIEx", phase, movingSum, MovingAverage(8 / 2), GetThreeAngleQIEx(l, t, s, n, 8)),
-        WHOLE("GetThreeLinePExSum", line, k1, kNone, GetThreeLinePExSum(l, t, 0, kEnd)),
-        WHOLE("GetThreeAnglePExSum", phase, k1, kNone, GetThreeAnglePExSum(l, t, 0, kEnd)),
-        WHOLE("GetTwoAnglePExSum", twoWattmeter, k1, kNone, GetTwoAnglePExSum(l, t, 0, kEnd)),
+        Block("GetThreeLinePEx", line, movingSum, MovingAverage(8 / 6)),
+        Block("GetThreeLineQIEx", line, movingSum, MovingAverage(8 / 2)),
+        Block("GetTwoLineQIEx", twoWattmeter, movingSum, MovingAverage(8 / 2)),
+        Block("GetThreeAnglePEx", phase, movingSum, MovingAverage(8 / 3)),
+        Block("GetTwoAnglePEx", twoWattmeter, movingSum, MovingAverage(8 / 3)),
+        Block("GetThreeAngleQIEx", phase, movingSum, MovingAverage(8 / 2)),
+        Whole("GetThreeLinePExSum", line, k1, kNone),
+        Whole("GetThreeAnglePExSum", phase, k1, kNone),
+        Whole("GetTwoAnglePExSum", twoWattmeter, k1, kNone),
         // Calculation methods, averages, differences, status.
-        BLOCK("GetCalculatMethod1", vi, extremes, kPerPosition, GetCalculatMethod1(l, t, s, n)),
-        BLOCK("GetCalculatMethod2", vi, extremes, kPerPosition, GetCalculatMethod2(l, t, s, n)),
-        BLOCK("GetCalculatMethod3", vi, extremes, kPerPosition, GetCalculatMethod3(l, t, s, n)),
-        WHOLE("GetCalculatMethod1Sum", vi, extremes, kRecord, GetCalculatMethod1Sum(l, t, 0, kEnd)),
-        WHOLE("GetCalculatMethod2Sum", vi, extremes, kRecord, GetCalculatMethod2Sum(l, t, 0, kEnd)),
-        WHOLE("GetCalculatMethod3Sum", vi, extremes, kRecord, GetCalculatMethod3Sum(l, t, 0, kEnd)),
-        BLOCK("GetAvgValue", phases, k1, kPerPosition, GetAvgValue(l, t, s, n)),
-        BLOCK("GetAvgValueExt", currents, k1, kPerPosition, GetAvgValueExt(l, t, s, n)),
-        WHOLE("GetAvgValueSum", currents, k1, kNone, GetAvgValueSum(l, t)),
-        WHOLE("GetAvgValueExtSum", currents, k1, kNone, GetAvgValueExtSum(l, t)),
-        BLOCK("GetReduce", pair, k1, kPerPosition, GetReduce(l, t, s, n)),
-        BLOCK("GetSubtraction", (Ids{7, 8}), k1, kPerPosition, GetSubtraction(l, t, s, n)),
-        BLOCK("GetPWMAngle", (Ids{7, 1}), k1, kPerPosition, GetPWMAngle(l, t, s, n)),
-        BLOCK("GetCosStatus", Ids{}, afterCurrents, kPerPosition, GetCosStatus(l, t, s, n, kEnd - 1)),
-        BLOCK("GetPSumStatus", Ids{}, afterCurrents, kPerPosition, GetPSumStatus(l, t, s, n, kEnd - 1)),
-        WHOLE("GetCosStatusSum", Ids{}, afterCurrents, kNone, GetCosStatusSum(l, t)),
-        WHOLE("GetPSumStatusSum", Ids{}, afterCurrents, kWindows, GetPSumStatusSum(l, t)),
+        Block("GetCalculatMethod1", vi, extremes, kPerPosition),
+        Block("GetCalculatMethod2", vi, extremes, kPerPosition),
+        Block("GetCalculatMethod3", vi, extremes, kPerPosition),
+        Whole("GetCalculatMethod1Sum", vi, extremes, kRecord),
+        Whole("GetCalculatMethod2Sum", vi, extremes, kRecord),
+        Whole("GetCalculatMethod3Sum", vi, extremes, kRecord),
+        Block("GetAvgValue", phases, k1, kPerPosition),
+        Block("GetAvgValueExt", currents, k1, kPerPosition),
+        Whole("GetAvgValueSum", currents, k1, kNone),
+        Whole("GetAvgValueExtSum", currents, k1, kNone),
+        Block("GetReduce", pair, k1, kPerPosition),
+        Block("GetSubtraction", Ids{7, 8}, k1, kPerPosition),
+        Block("GetPWMAngle", Ids{7, 1}, k1, kPerPosition),
+        Block("GetCosStatus", Ids{}, afterCurrents, kPerPosition),
+        Block("GetPSumStatus", Ids{}, afterCurrents, kPerPosition),
+        Whole("GetCosStatusSum", Ids{}, afterCurrents, kNone),
+        Whole("GetPSumStatusSum", Ids{}, afterCurrents, kWindows),
         // Harmonic RMS, angles and line RMS, sequence components.
-        BLOCK("GetHarmonicValue", Ids{4}, fifth, kTrailing, GetHarmonicValue(l, t, s, n, kFft, b[0], b[1], kEnd, kEnd)),
-        WHOLE("GetHarmonicValueSum", Ids{4}, fifth, kHops, GetHarmonicValueSum(l, t, 0, kEnd, kFft, b[0], b[1])),
-        WHOLE("GetAngleSum", (Ids{4, 6}), summary, kNone, GetAngleSum(l, t, 0, kEnd, kFft)),
-        BLOCK("GetAngleToLine", phases, k1, kLineOfTheBlock, GetAngleToLine(l, t, s, n, 1, kFft, b[0], b[1])),
-        WHOLE("GetAngleToLineSum", phases, k1, kRecord, GetAngleToLineSum(l, t, 0, kEnd, 2, kFft, b[0], b[1])),
-        BLOCK("GetZHPart", currents, k1, kRampFromBlockStart, GetZHPart(l, t, s, n, kFft)),
-        WHOLE("GetZXPartSum", currents, k1, kWindows, GetZXPartSum(l, t, 0, kEnd, kFft)),
-        BLOCK("GetFXPart", currents, k1, kRampFromBlockStart, GetFXPart(l, t, s, n, kFft)),
-        WHOLE("GetFXPartSum", currents, k1, kWindows, GetFXPartSum(l, t, 0, kEnd, kFft)),
-        BLOCK("GetLXPart", currents, k1, kRampFromBlockStart, GetLXPart(l, t, s, n, kFft)),
-        WHOLE("GetLXPartSum", currents, k1, kWindows, GetLXPartSum(l, t, 0, kEnd, kFft)),
+        Block("GetHarmonicValue", Ids{4}, fifth, kTrailing),
+        Whole("GetHarmonicValueSum", Ids{4}, fifth, kHops),
+        Whole("GetAngleSum", Ids{4, 6}, summary, kNone),
+        Block("GetAngleToLine", phases, k1, kLineOfTheBlock, {{"pair", 1}}),
+        Whole("GetAngleToLineSum", phases, k1, kRecord, {{"pair", 2}}),
+        Block("GetZHPart", currents, k1, kRampFromBlockStart),
+        Whole("GetZXPartSum", currents, k1, kWindows),
+        Block("GetFXPart", currents, k1, kRampFromBlockStart),
+        Whole("GetFXPartSum", currents, k1, kWindows),
+        Block("GetLXPart", currents, k1, kRampFromBlockStart),
+        Whole("GetLXPartSum", currents, k1, kWindows),
         // Averaging, frequency and speed, their state carried in the target;
         // refreshing the extremes writes the source record.
-        BLOCK("GetPowerAvg", voltage, k1, kLeading, GetPowerAvg(l, t, s, n, kFft, b[0], b[1], kEnd, kEnd)),
-        WHOLE("GetPowerAvgSum", voltage, k1, kHops, GetPowerAvgSum(l, t, 0, kEnd, kFft, b[0], b[1])),
-        BLOCK("GetPowerAvgExtra", (Ids{1, 1}), periods, kScanFromBlockStart,
-              GetPowerAvgExtra(l, t, s, n, 0, kPerMs, 0)),
-        WHOLE("GetPowerAvgSumExtra", (Ids{1, 1}), k1, kNone, GetPowerAvgSumExtra(l, t, 0, kEnd, 0, kPerMs, kEnd)),
-        BLOCK("GetFrequenceStatus", voltage, threeSlots, kTracker,
-              GetFrequenceStatus(l, t, s, n, kPer20ms, kPerMs, kEnd, 1)),
-        BLOCK("GetRPM", Ids{10}, threeSlots, kTracker, GetRPM(l, t, s, n, kPer20ms, kPerMs, kEnd, 1)),
-        BLOCK("GetFrequenceStatus2", voltage, onePeriod, kTracker, GetFrequenceStatus2(l, t, s, n, kPerMs, kEnd, 0)),
-        WHOLE("GetFrequenceStatusSum", voltage, useSource, kRecord,
-              GetFrequenceStatusSum(l, t, 0, kEnd, kPerMs, 0, kEnd)),
-        WHOLE("GetRPMSum", Ids{10}, k1, kNone, GetRPMSum(l, t, 0, kEnd, kPer20ms)),
-        BLOCK("GetBSCLRPM", Ids{11}, wheel, kWheel, GetBSCLRPM(l, t, s, n, kPer20ms, kPerMs, kEnd, 1)),
+        Block("GetPowerAvg", voltage, k1, kLeading),
+        Whole("GetPowerAvgSum", voltage, k1, kHops),
+        Block("GetPowerAvgExtra", Ids{1, 1}, periods, kScanFromBlockStart),
+        Whole("GetPowerAvgSumExtra", Ids{1, 1}, k1, kNone),
+        Block("GetFrequenceStatus", voltage, threeSlots, kTracker),
+        Block("GetRPM", Ids{10}, threeSlots, kTracker),
+        Block("GetFrequenceStatus2", voltage, onePeriod, kTracker),
+        Whole("GetFrequenceStatusSum", voltage, useSource, kRecord),
+        Whole("GetRPMSum", Ids{10}, k1, kNone),
+        Block("GetBSCLRPM", Ids{11}, wheel, kWheel),
         // It reads the target's own samples: the first phase voltage's, unless
         // the caller gave the target samples of its own.
         BlockCall("GetPowerAvgSelf",
@@ -269,27 +272,23 @@ std::vector<ExportCall> BuildCalls() {
                 r.host.Samples(t, std::vector<float>(own, own + kEnd));
             }
             return t;
-        }, [](Recording& r, ChannelInfo* t, int s, int n) {
-            GetPowerAvgSelf(r.List(), t, s, n, 0, kPerMs, kEnd, kEnd, 0);
-        }, kWholeCycles),
+        }, kWholeCycles, {1}),
         // The machine: the recording's summaries stand for finished whole-record results.
-        WHOLE("GetEqYJJ", Ids{}, k1, kNone,
-              GetEqYJJ(FindChannelById(l, 1), FindChannelById(l, 4), 230.0, 10.0, 0.01, 1.1, 0.5f)),
-        WHOLE("GetEqTJJ", Ids{}, k1, kNone,
-              GetEqTJJ(FindChannelById(l, 1), FindChannelById(l, 4), 230.0, 10.0, 0.01, 1.1, 0.5f)),
-        WHOLE("GetKmByEq", Ids{}, k1, kNone, GetKmByEq(FindChannelById(l, 4), 1.0371f)),
-        WHOLE("GetGJ3Sum", angles, angleAndAux, kNone, GetGJ3Sum(l, t, 0, kEnd, 100)),
-        WHOLE("GetGJ4Sum", angles, summary, kNone, GetGJ4Sum(l, t, 0, kEnd, 100)),
-        WHOLE("GetGJ6Sum", angles, summary, kNone, GetGJ6Sum(l, t, 0, kEnd, 100)),
-        WHOLE("GetGJSum", measured, keyLevel, kNone, GetGJSum(l, t, 0, kEnd, kPerMs, kEnd)),
-        WHOLE("GetGJ5Sum", measured, k1, kNone, GetGJ5Sum(l, t, 0, kEnd, kPerMs, 2000)),
-        WHOLE("GetJXtmp", voltage, k1, kNone, GetJXtmp(l, t)),
-        WHOLE("GetUTSum", vi, transformer, kNone, GetUTSum(l, t, 0, kEnd, kFft, r.puParams)),
-        WHOLE("GetUX2Sum", chain, chainOfThree, kNone, GetUX2Sum(l, t, 400, 0, kFft, r.puParams)),
-        WHOLE("GetUXSum", chain, lineAux, kNone, GetUXSum(l, t, 0, 0, 0, r.puParams)),
-        WHOLE("GetAngleTSum", pair, k1, kNone, GetAngleTSum(l, t)),
-        WHOLE("GetAngleXSum", pair, k1, kNone, GetAngleXSum(l, t)),
-        WHOLE("GetAngleX2Sum", pair, k1, kNone, GetAngleX2Sum(l, t)),
+        Whole("GetEqYJJ", Ids{1, 4}, k1, kNone),
+        Whole("GetEqTJJ", Ids{1, 4}, k1, kNone),
+        Whole("GetKmByEq", Ids{4}, k1, kNone),
+        Whole("GetGJ3Sum", angles, angleAndAux, kNone),
+        Whole("GetGJ4Sum", angles, summary, kNone),
+        Whole("GetGJ6Sum", angles, summary, kNone),
+        Whole("GetGJSum", measured, keyLevel, kNone),
+        Whole("GetGJ5Sum", measured, k1, kNone),
+        Whole("GetJXtmp", voltage, k1, kNone),
+        Whole("GetUTSum", vi, transformer, kNone),
+        Whole("GetUX2Sum", chain, chainOfThree, kNone, {{"start", 400}}),
+        Whole("GetUXSum", chain, lineAux, kNone),
+        Whole("GetAngleTSum", pair, k1, kNone),
+        Whole("GetAngleXSum", pair, k1, kNone),
+        Whole("GetAngleX2Sum", pair, k1, kNone),
     };
     return calls;
 }
@@ -323,4 +322,47 @@ bool InSpan(ResultSpan span, int k) {
         case ResultSpan::Record: return k >= 0 && k < kEnd;
     }
     return false;
+}
+
+// ---- Calling an export by its registry name ----
+
+namespace {
+
+// Every export's address in the library the tests link, by ordinal.
+void* const kAddresses[] = {
+#define AMPORA_TEST_ADDRESS(Name, ...) reinterpret_cast<void*>(&::Name),
+    AMPORA_EXPORTS(AMPORA_TEST_ADDRESS)
+#undef AMPORA_TEST_ADDRESS
+};
+
+}  // namespace
+
+double ExportCall::Call(Recording& r, ChannelInfo* t, int start, int count, const Arguments& given,
+                        float* const* buffers) const {
+    const ExportEntry& entry = *FindExportEntry(name);
+    const ExportCalling& calling = CallingOf(entry);
+    auto number = [&](const std::string& argument) {
+        for (const Arguments* list : {&given, &arguments})
+            for (const auto& [named, value] : *list)
+                if (named == argument) return value;
+        return FixedValue(argument, start, count);
+    };
+    Spectra own;
+    std::vector<ArgumentValue> all;
+    std::istringstream names{std::string(entry.arguments)};
+    std::size_t record = 0, buffer = 0;
+    for (const char* type = calling.types; *type != '\0'; ++type) {
+        ArgumentValue v;
+        v.type = *type;
+        std::string argument;
+        if (*type == 'L') v.p = r.List();
+        else if (*type == 'C') v.p = calling.types[0] == 'L' ? t : FindChannelById(r.List(), ids.at(record++));
+        else names >> argument;
+        if (*type == 'b') v.p = argument == "puParams" ? r.puParams : (buffers ? buffers : own.pointers)[buffer++];
+        if (*type == 'i') v.i = static_cast<int32_t>(number(argument));
+        if (*type == 'd') v.d = number(argument);
+        if (*type == 'f') v.f = static_cast<float>(number(argument));
+        all.push_back(v);
+    }
+    return calling.call(kAddresses[entry.ordinal - 1], all);
 }

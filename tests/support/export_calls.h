@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "support/recording.h"
@@ -42,6 +43,15 @@ struct BlockRule {
     int before = 0, after = 0, first = 0;
 };
 
+// Argument values by registry name, in place of the fixed recording's.
+using Arguments = std::vector<std::pair<std::string_view, double>>;
+
+// The value of a numeric argument as the checks over the fixed recording pass
+// it, by its registry name (frame/export_registry.h): a block's start and
+// count (or the record's), the recording's window, rate and length; 0 for
+// reserved, ignored, margins and flags.
+double FixedValue(std::string_view name, int start, int count);
+
 struct ExportCall {
     std::string name;
     ResultSpan span;
@@ -49,10 +59,17 @@ struct ExportCall {
     // Runs the export on a target of the recording; returns the result (block
     // exports: 0.0) and leaves the target in *target.
     std::function<double(Recording&, ChannelInfo** target)> run;
-    // Block exports only: the target run makes, and one call over [start, start + count) on it.
+    // The target run makes; block exports: one call over [start, start + count) on it.
     std::function<ChannelInfo*(Recording&)> target;
     std::function<void(Recording&, ChannelInfo*, int start, int count)> block;
     BlockRule rule;
+    std::vector<uint8_t> ids;   // its sources in the recording (the records it takes, where it takes records)
+    Arguments arguments;        // argument values of its own (a line's pair, a window's start)
+    // Calls it on t over [start, start + count) with the fixed recording's
+    // values, its own and then the given ones in their place, and four work
+    // buffers (its own when none are given).
+    double Call(Recording& r, ChannelInfo* t, int start, int count, const Arguments& given = {},
+                float* const* buffers = nullptr) const;
     // A call that writes a source record cannot share one.
     bool WritesSources() const {
         for (const FieldWrite& f : fields)

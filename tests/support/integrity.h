@@ -9,7 +9,8 @@
 #include <vector>
 
 #include "frame/channel_info.h"
-#include "host/host_channels.h"
+#include "frame/channel_info.h"
+#include "hostkit/host_channels.h"
 
 class ByteWatch {
 public:

@@ -8,7 +8,8 @@
 #include <numeric>
 #include <vector>
 
-#include "host/host_channels.h"
+#include "frame/channel_info.h"
+#include "hostkit/host_channels.h"
 
 struct Wave {
     double rms;

@@ -6,7 +6,8 @@
 #include <mutex>
 #include <vector>
 
-#include "host/host_channels.h"
+#include "frame/channel_info.h"
+#include "hostkit/host_channels.h"
 
 // A synchronous-generator recording at 10 kS/s: phase voltages 1-3, currents
 // 4-6 (lagging 30°, 5 % fifth harmonic), line voltages 7-9, key pulse 10,

@@ -17,7 +17,7 @@
 #include <nlohmann/json.hpp>
 
 #include "generator.h"
-#include "host/low_memory.h"
+#include "hostkit/low_memory.h"
 #include "host_run.h"
 #include "input_error.h"
 #include "outputs.h"

@@ -10,9 +10,27 @@
 #include <string>
 #include <vector>
 
-#include "frame/channel_info.h"
-#include "frame/host_list.h"
-#include "host/low_memory.h"
+#include "ampora.h"
+#include "hostkit/low_memory.h"
+
+// A framework list as a host makes it: empty, appended at the tail, its nodes released.
+inline void ListInit(CPtrList* list) { *list = CPtrList{nullptr, nullptr, nullptr, 0, nullptr, nullptr, 10}; }
+
+inline void ListAddTail(CPtrList* list, void* data) {
+    CNode* node = new CNode{nullptr, list->tail, data};
+    if (list->tail != nullptr) list->tail->next = node; else list->head = node;
+    list->tail = node;
+    ++list->count;
+}
+
+inline void ListFree(CPtrList* list) {
+    for (CNode* node = list->head; node != nullptr;) {
+        CNode* next = node->next;
+        delete node;
+        node = next;
+    }
+    ListInit(list);
+}
 
 // A host record carries host-owned bytes past the fields the library knows.
 constexpr std::size_t kHostRecordSize = 2048;
