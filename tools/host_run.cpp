@@ -7,14 +7,19 @@
 #include <chrono>
 #include <cmath>
 #include <complex>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <exception>
+#include <functional>
 #include <iomanip>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <sstream>
+#include <thread>
 
 #include "hostkit/crossing_queue_host.h"
 #include "hostkit/host_channels.h"
@@ -332,6 +337,54 @@ Stretch StretchFor(Computed& k, std::size_t start, int count, std::size_t n) {
             break;
     }
     return {start, count};
+}
+
+// Runs task(i, shared) for each i of order on up to `jobs` threads, the
+// calling one among them. A task starts once every task in waitsFor[i] has
+// finished, the ready ones in the order given; `shared` is a mutex the tasks
+// may take for what they share. After a task throws, no new task starts, and
+// the first exception is thrown here once the running ones have ended.
+template <class Task>
+void RunInOrder(const std::vector<std::size_t>& order, const std::vector<std::vector<std::size_t>>& waitsFor, int jobs,
+                Task task) {
+    std::mutex shared;
+    std::condition_variable changed;
+    std::vector<char> started(waitsFor.size(), 0), finished(waitsFor.size(), 0);
+    std::size_t remaining = order.size();
+    std::exception_ptr error;
+    auto ready = [&](std::size_t i) {
+        return !started[i] && std::all_of(waitsFor[i].begin(), waitsFor[i].end(), [&](std::size_t d) { return finished[d] != 0; });
+    };
+    auto work = [&] {
+        std::unique_lock<std::mutex> lock(shared);
+        for (;;) {
+            auto next = order.end();
+            changed.wait(lock, [&] {
+                next = std::find_if(order.begin(), order.end(), ready);
+                return error || remaining == 0 || next != order.end();
+            });
+            if (error || remaining == 0) return;
+            const std::size_t i = *next;
+            started[i] = 1;
+            lock.unlock();
+            try {
+                task(i, shared);
+                lock.lock();
+                finished[i] = 1;
+                --remaining;
+            } catch (...) {
+                lock.lock();
+                if (!error) error = std::current_exception();
+            }
+            changed.notify_all();
+        }
+    };
+    const std::size_t threads = std::min<std::size_t>(static_cast<std::size_t>(std::max(jobs, 1)), order.size());
+    std::vector<std::thread> helpers;
+    for (std::size_t t = 1; t < threads; ++t) helpers.emplace_back(work);
+    work();
+    for (std::thread& h : helpers) h.join();
+    if (error) std::rethrow_exception(error);
 }
 
 class Progress {
@@ -688,33 +741,68 @@ private:
         return false;
     }
 
-    // ---- Block phase: each block channel over the whole loaded stretch, in plan order ----
-    // Channel by channel, so a computed source is complete before the channels that read it start.
+    // ---- Block phase: each block channel over the whole loaded stretch, block by block ----
+    // Channels run side by side on up to options_.jobs threads. A channel
+    // waits for every channel before it in the plan that it must follow (see
+    // MustFollow), so each call finds the records as a run in plan order leaves them.
     void BlockPhase() {
-        const int block = options_.block > 0 ? options_.block : plan_.block;
-        const std::size_t blockChannels = static_cast<std::size_t>(std::count_if(
-            computed_.begin(), computed_.end(), [](const Computed& k) { return k.plan->shape->kind == ExportKind::Block; }));
+        std::vector<std::size_t> order;
+        for (std::size_t index = 0; index < computed_.size(); ++index)
+            if (computed_[index].plan->shape->kind == ExportKind::Block) order.push_back(index);
+        std::vector<std::vector<std::size_t>> waitsFor(computed_.size());
+        for (std::size_t j : order)
+            for (std::size_t i : order)
+                if (i < j && MustFollow(j, i)) waitsFor[j].push_back(i);
         Progress progress(options_.progress);
-        std::size_t done = 0;
-        for (std::size_t index = 0; index < computed_.size(); ++index) {
-            Computed& k = computed_[index];
-            if (k.plan->shape->kind != ExportKind::Block) continue;
-            if (k.address != nullptr) {
-                for (std::size_t start = 0; start < n_; start += static_cast<std::size_t>(block)) {
-                    const int count = static_cast<int>(std::min<std::size_t>(block, n_ - start));
-                    CallBlock(k, start, count);
-                    progress.Show((static_cast<double>(done) + static_cast<double>(start + count) / n_) / blockChannels);
-                }
+        std::vector<double> share(computed_.size(), 0.0);  // of each channel's blocks done
+        RunInOrder(order, waitsFor, options_.jobs, [&](std::size_t index, std::mutex& shared) {
+            RunBlockChannel(index, [&](double fraction) {
+                std::lock_guard<std::mutex> lock(shared);
+                share[index] = fraction;
+                double done = 0.0;
+                for (double f : share) done += f;
+                progress.Show(done / static_cast<double>(order.size()));
+            });
+        });
+    }
+
+    // Channel `later` waits for channel `earlier` when it reads its curve, or
+    // when the two share a source record and one of them may write that
+    // record's fields (the trackers refresh a source's extremes in place).
+    bool MustFollow(std::size_t later, std::size_t earlier) const {
+        const PlanChannel& a = *computed_[later].plan;
+        const PlanChannel& b = *computed_[earlier].plan;
+        for (const ChannelRef& s : a.sources)
+            if (s.computed == static_cast<int>(earlier)) return true;
+        if (!WritesSources(a) && !WritesSources(b)) return false;
+        for (const ChannelRef& s : a.sources)
+            for (const ChannelRef& t : b.sources)
+                if (RecordOf(s) == RecordOf(t)) return true;
+        return false;
+    }
+    static bool WritesSources(const PlanChannel& c) {
+        return std::any_of(c.shape->arguments.begin(), c.shape->arguments.end(), [](const ExportArgument& a) {
+            return a.name == "refreshExtremes" || a.name == "singleShot";
+        });
+    }
+
+    void RunBlockChannel(std::size_t index, const std::function<void(double)>& progress) {
+        Computed& k = computed_[index];
+        const int block = options_.block > 0 ? options_.block : plan_.block;
+        if (k.address != nullptr) {
+            for (std::size_t start = 0; start < n_; start += static_cast<std::size_t>(block)) {
+                const int count = static_cast<int>(std::min<std::size_t>(block, n_ - start));
+                CallBlock(k, start, count);
+                progress(static_cast<double>(start + count) / static_cast<double>(n_));
             }
-            ++done;
-            // A computed channel read by later lines reads like a recorded one, unless the plan set these fields.
-            if (UsedAsSource(index)) {
-                const double resultMax = k.record->ResultMax, resultMin = k.record->ResultMin;
-                ShareArray(k.record, k.results, n_);
-                for (const FieldSetting& f : k.plan->fields) ApplyField(k.record, f);
-                k.record->ResultMax = resultMax;
-                k.record->ResultMin = resultMin;
-            }
+        }
+        // A computed channel read by later lines reads like a recorded one, unless the plan set these fields.
+        if (UsedAsSource(index)) {
+            const double resultMax = k.record->ResultMax, resultMin = k.record->ResultMin;
+            ShareArray(k.record, k.results, n_);
+            for (const FieldSetting& f : k.plan->fields) ApplyField(k.record, f);
+            k.record->ResultMax = resultMax;
+            k.record->ResultMin = resultMin;
         }
     }
 

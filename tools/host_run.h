@@ -14,6 +14,7 @@
 struct RunOptions {
     int block = 0;          // 0: the plan's block length
     bool progress = false;  // draw a progress bar on stderr
+    int jobs = 1;           // block channels computed side by side (their calls in parallel)
     ResampleRequest resample;
     double lineFrequency = 0.0;  // Hz; overrides the recording's (a CSV file states none)
     // --span FROM:TO in seconds: the whole-record exports and the statistics cover it

@@ -554,9 +554,10 @@ protected:
         std::string error;
         ASSERT_TRUE(library_.Open(AMPORA_SHARED_LIBRARY, error)) << error;
     }
-    RunResult Run(const Recording& r, const Plan& plan, int block = 0) {
+    RunResult Run(const Recording& r, const Plan& plan, int block = 0, int jobs = 1) {
         RunOptions options;
         options.block = block;
+        options.jobs = jobs;
         return RunPlan(r, plan, library_, "generator.plan", options);
     }
     static const ReportRow* Row(const RunResult& result, const std::string& quantity) {
@@ -662,6 +663,23 @@ TEST_F(HostRun, BlockLengthDoesNotChangeTheReport) {
                 ASSERT_NEAR(c->values[i], value, 2e-3 * value) << "at " << i;
         }
     }
+}
+
+// Channels computed side by side (computed sources and shared trackers'
+// sources waited for) give the run in plan order bit for bit.
+TEST_F(HostRun, JobsKeepEveryBit) {
+    const Recording r = GenerateRecording();
+    const Plan plan = ParsePlan(kGeneratorPlan, "generator.plan", Names(r));
+    const RunResult one = Run(r, plan, 4096, 1), three = Run(r, plan, 4096, 3);
+    ASSERT_EQ(three.rows.size(), one.rows.size());
+    for (std::size_t k = 0; k < one.rows.size(); ++k)
+        EXPECT_EQ(std::memcmp(&three.rows[k].value, &one.rows[k].value, sizeof(double)), 0) << one.rows[k].quantity;
+    ASSERT_EQ(three.curves.size(), one.curves.size());
+    for (std::size_t k = 0; k < one.curves.size(); ++k)
+        EXPECT_TRUE(three.curves[k].values.size() == one.curves[k].values.size() &&
+                    std::memcmp(three.curves[k].values.data(), one.curves[k].values.data(),
+                                one.curves[k].values.size() * sizeof(float)) == 0)
+            << one.curves[k].name;
 }
 
 #ifdef AMPORA_PARSE_XML
