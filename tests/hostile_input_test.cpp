@@ -188,7 +188,7 @@ std::string RunCase(const ExportCall& call, unsigned seed, bool broken, GuardSid
             guard.Start(r, t);
         };
         ChannelInfo* target = nullptr;
-        const double result = call.run(r, &target);
+        const double result = call.Run(r, &target);
         std::string report = guard.Report();
         const double none = call.name == "GetKmByEq" ? 1.0 : 0.0;
         if (broken && result != none) report += "returned " + std::to_string(result) + "\n";
