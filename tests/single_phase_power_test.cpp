@@ -84,7 +84,7 @@ TEST(WindowWalk, EarlyStartAnchorsAtZeroAndWritesNothingBefore) {
     std::vector<float> r(10, -1.0f);
     r[1] = 5.0f;
     float* result = r.data() + 1;   // r[0] stands for the memory before the array
-    WalkBlock(result, 1, 0, 8, kTrailingWalk, [](int) { return 9.0; });
+    WalkBlock(result, 1, 1, 8, kTrailingWalk, [](int) { return 9.0; });
     EXPECT_EQ(r[0], -1.0f);
     EXPECT_EQ(result[0], 7.0f);   // one step of (9 - 5) / 8 · 4 from the anchor at 0
     EXPECT_EQ(result[1], -1.0f);

@@ -77,12 +77,7 @@ namespace {
 // where its rule lets it ramp on; a whole-record export the positions of span.
 ExportCall Make(const char* name, bool block, const Ids& ids, const Setup& setup, BlockRule rule, ResultSpan span,
                 const Arguments& arguments) {
-    const auto target = [=](Recording& r) {
-        ChannelInfo* t = r.Target(ids, setup.kind, setup.prepare);
-        const float* own = SampleArray(FindChannelById(r.host.List(), 1));
-        if (setup.ownSamples && t->SampleData == 0) r.host.Samples(t, std::vector<float>(own, own + kEnd));
-        return t;
-    };
+    const auto target = [=](Recording& r) { return r.Target(ids, setup.kind, setup.prepare, setup.ownSamples); };
     return {name, block, span, setup.fields, target, rule, ids, arguments};
 }
 ExportCall Block(const char* name, const Ids& ids, const Setup& setup, BlockRule rule, const Arguments& arguments = {}) {
