@@ -15,11 +15,6 @@ namespace {
 constexpr double kPi = 3.14159265358979323846;
 constexpr double kRms = 0.7071067811865476;
 
-std::vector<float> Sine(int n, double period, double amplitude) {
-    std::vector<float> s(n);
-    for (int i = 0; i < n; ++i) s[i] = static_cast<float>(amplitude * std::sin(2 * kPi * (i + 0.3) / period));
-    return s;
-}
 
 // Two sources with the same signal as samples and results, a target reading
 // them, and the caller's two spectrum buffers.
