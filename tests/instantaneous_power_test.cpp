@@ -107,6 +107,18 @@ TEST(InstantaneousPower, BalancedSystemGivesTextbookValues) {
     EXPECT_EQ(GetThreeLinePExSum(other.List(), other.target, 0, kLength), 0.0);
 }
 
+// The plain path rounds its reactive power to a float before Scale applies:
+// with Scale 3 each entry is the float of 3 times the Scale-1 entry.
+TEST(InstantaneousPower, PlainReactivePowerIsRoundedBeforeItsScale) {
+    for (const ExExport& e : kExExports) {
+        if (!e.power) continue;
+        Rig one(Balanced(e.wiring), true, 2, 1.0), three(Balanced(e.wiring), true, 2, 3.0);
+        e.call(one.List(), one.target, 0, kLength, 0);
+        e.call(three.List(), three.target, 0, kLength, 0);
+        for (int k = 0; k < kLength; ++k) ASSERT_EQ(three.out[k], static_cast<float>(one.out[k] * 3.0)) << e.name << " " << k;
+    }
+}
+
 // Sample values chosen through the delta active power: u1 = 3 v, i1 = 0.5 and
 // the other phases zero give p = v (times the float 2/3 constant's error).
 std::vector<Samples> RampSamples(int n, std::vector<double>* values) {
