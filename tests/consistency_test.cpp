@@ -20,7 +20,7 @@ std::map<std::string, uint64_t> SequentialDigests() {
     for (const ExportCall& call : AllExportCalls()) {
         Recording r;
         ChannelInfo* target = nullptr;
-        const double result = call.run(r, &target);
+        const double result = call.Run(r, &target);
         digests[call.name] = DigestOf(r, target, result);
     }
     return digests;
@@ -70,7 +70,7 @@ TEST(SameNumbers, ConcurrentTargetsGiveTheSequentialResults) {
                 const ExportCall& call = calls[(k + t * 7) % calls.size()];
                 if (call.WritesSources()) continue;
                 ChannelInfo* target = nullptr;
-                const double result = call.run(shared, &target);
+                const double result = call.Run(shared, &target);
                 seen[t][call.name] = DigestOf(shared, target, result);
             }
         });
@@ -105,7 +105,7 @@ std::string WritesOutside(const ExportCall& call, Recording& r, ChannelInfo* t, 
     std::memcpy(&record, t, sizeof record);
     for (int i = 0; i < kResultLength; ++i)
         if (i < from || i >= to) std::memcpy(result + i, &kUnwritten, sizeof kUnwritten);
-    call.block(r, t, start, end - start);
+    call.Call(r, t, start, end - start);
     std::string report;
     for (int i = 0; i < kResultLength && report.empty(); ++i)
         if ((i < from || i >= to) && std::memcmp(result + i, &kUnwritten, sizeof kUnwritten) != 0)
@@ -113,7 +113,7 @@ std::string WritesOutside(const ExportCall& call, Recording& r, ChannelInfo* t, 
                      std::to_string(i) + ", outside [" + std::to_string(from) + ", " + std::to_string(to) + ")";
     std::copy(entries.begin(), entries.end(), result);
     std::memcpy(t, &record, sizeof record);
-    call.block(r, t, start, end - start);
+    call.Call(r, t, start, end - start);
     return report;
 }
 
@@ -133,7 +133,7 @@ TEST(BlockSplit, EveryBlockExportInOneCallAndInBlocks) {
         if (!call.block) continue;
         Recording one;
         ChannelInfo* whole = call.target(one);
-        call.block(one, whole, 0, kSplitEnd);
+        call.Call(one, whole, 0, kSplitEnd);
         for (const std::vector<int>* lengths : {&kGridBlocks, &kAnyBlocks}) {
             Recording r;
             ChannelInfo* t = call.target(r);

@@ -1,5 +1,5 @@
-// Frequency and speed tracking: crossings, the record's crossing queue, the
-// trackers block after block, and the whole-record means.
+// Frequency and speed tracking: the trackers block after block, the record's
+// crossing queue, and the whole-record means.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,61 +10,12 @@
 #include "ampora.h"
 #include "hostkit/crossing_queue_host.h"
 #include "support/integrity.h"
-#include "dsp/crossing.h"
+#include "support/power_signals.h"
 #include "tracking/crossing_queue.h"
 
 namespace {
 
-// Which tests accept a sample lying exactly on the level, rising and falling.
-TEST(Crossing, LevelTouchRulesAndPosition) {
-    struct Case {
-        double before, after;
-        bool onto, off, through, fallsOff, falls;
-    } cases[] = {
-        {-1.0, 1.0, true, true, true, false, false},
-        {0.0, 1.0, false, true, true, false, false},   // starts on the level
-        {-1.0, 0.0, true, false, true, false, false},  // ends on the level
-        {1.0, -1.0, false, false, false, true, true},
-        {0.0, -1.0, false, false, false, true, true},
-        {1.0, 0.0, false, false, false, false, true},
-        {0.0, 0.0, false, false, false, false, false},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.before << " -> " << c.after);
-        EXPECT_EQ(RisesOntoLevel(c.before, c.after, 0.0), c.onto);
-        EXPECT_EQ(RisesOffLevel(c.before, c.after, 0.0), c.off);
-        EXPECT_EQ(RisesThrough(c.before, c.after, 0.0), c.through);
-        EXPECT_EQ(FallsOffLevel(c.before, c.after, 0.0), c.fallsOff);
-        EXPECT_EQ(FallsThrough(c.before, c.after, 0.0), c.falls);
-    }
-    // 1 -> 3 reaches 2 halfway: from the later sample at 11, 10.5; over a
-    // pair four positions apart, 9.0.
-    EXPECT_DOUBLE_EQ(CrossingPosition(11.0, 1.0, 3.0, 2.0), 10.5);
-    EXPECT_DOUBLE_EQ(CrossingPosition(11.0, 1.0, 3.0, 2.0, 4.0), 9.0);
-    EXPECT_DOUBLE_EQ(CrossingPositionFromBefore(10.0, 3.0, 0.0, 2.0), 10.0 + 1.0 / 3.0);
-}
-
-// The queue reads from the front and keeps its length through append-and-remove
-// round its array (the speed-wheel test below keeps it inside its bytes).
-TEST(CrossingQueue, FixedLengthFifo) {
-    HostChannels host;
-    ChannelInfo* t = host.Add(1, false);
-    HostCrossingQueue queue(t, 4);
-    for (int i = 1; i <= 11; ++i) {
-        CrossingQueueAppend(t, static_cast<float>(i));
-        CrossingQueueRemoveFront(t);
-    }
-    EXPECT_EQ(CrossingQueueLength(t), 4u);
-    for (uint32_t k = 0; k < 4; ++k) EXPECT_EQ(CrossingQueueAt(t, k), static_cast<float>(8 + k));
-}
-
 constexpr double kPi = 3.14159265358979323846;
-
-std::vector<float> Sine(int n, double hz, double rate, double amplitude = 1.0, double offset = 0.0) {
-    std::vector<float> s(n);
-    for (int i = 0; i < n; ++i) s[i] = static_cast<float>(offset + amplitude * std::sin(2 * kPi * hz * (i + 0.3) / rate));
-    return s;
-}
 
 // A source record (ChannelId 1) with samples, extremes and full scale, and a
 // target with a zeroed tracking state, as a host prepares them for a record.
@@ -139,13 +90,12 @@ TEST(Frequency, FlatSourceWritesNothing) {
     EXPECT_EQ(watch.Violations(), "");
 }
 
-// A one-sample dip through the level just after a rise is not a new period.
+// A one-sample dip through the level is no new period: just after a rise (the
+// skip after a crossing passes over it) and on the crest (the rise back up
+// follows a fall within the glitch window).
 TEST(Frequency, GlitchRejected) {
-    std::vector<float> s = Sine(20000, 50.0, 10000.0);
-    for (int p = 0; p < 100; ++p) {  // after each rising zero crossing, a dip
-        const int k = p * 200 + 2;
-        s[k] = -0.5f;
-    }
+    std::vector<float> s = Sine(20000, 200.0);
+    for (int p = 0; p < 100; ++p) s[p * 200 + 2] = s[p * 200 + 50] = -0.5f;
     Rig g(s);
     GetFrequenceStatus(g.host.List(), g.t, 0, 20000, 200, 10.0, 20000, 0);
     for (int i = 2000; i < 18000; ++i) ASSERT_NEAR(g.r[i], 50.0, 0.05) << i;
@@ -177,27 +127,19 @@ TEST(Speed, SquareWaveAndLevelTouch) {
 }
 
 // 60 pulses per revolution, one every 10 samples: 1000 rev/min; while the
-// queue still holds initial zeros only the tail is written.
+// queue still holds initial zeros only the tail is written. (600 crossings
+// run round the queue's 181 slots: the hostile test keeps it inside its bytes.)
 TEST(Speed, SeveralPulsesPerRevolution) {
     std::vector<float> s(6000);
     for (int i = 0; i < 6000; ++i) s[i] = (i % 10) < 5 ? 1.0f : -1.0f;
     Rig g(s);
     g.t->PulsesPerRev = 60.0;
     HostCrossingQueue queue(g.t, 181);
-    ByteWatch watch(g.host);
-    watch.Watch(queue.Storage(), queue.StorageBytes());
-    watch.Allow(queue.Storage(), queue.StorageBytes());
-    watch.AllowFloats(g.r, 0, 6000);
-    AMPORA_ALLOW_FIELD(watch, g.t, CrossingQueue);
-    AMPORA_ALLOW_FIELD(watch, g.t, TrackState);
-    AMPORA_ALLOW_FIELD(watch, g.t, HeldValue);
-    AMPORA_ALLOW_FIELD(watch, g.t, LastBlockEnd);
     GetBSCLRPM(g.host.List(), g.t, 0, 1000, 200, 10.0, 6000, 0);
     EXPECT_EQ(CrossingQueueAt(g.t, 0), 0.0f);  // 100 crossings, 181 slots
     for (int i = 0; i < 1000; ++i) ASSERT_EQ(g.r[i], 0.0f);
     EXPECT_EQ(g.r[1000], -7.0f);
     for (int b = 1000; b < 6000; b += 1000) GetBSCLRPM(g.host.List(), g.t, b, 1000, 200, 10.0, 6000, 0);
-    EXPECT_EQ(watch.Violations(), "");
     EXPECT_EQ(CrossingQueueLength(g.t), 181u);
     for (int i = 1000; i < 4000; ++i) ASSERT_NEAR(g.r[i], 1000.0, 1e-3) << i;
 }
@@ -205,7 +147,7 @@ TEST(Speed, SeveralPulsesPerRevolution) {
 // Whole-record frequency in both modes, and the 2 ms shortest period.
 TEST(Frequency, WholeRecordMean) {
     const int n = 10000;
-    Rig g(Sine(n, 50.0, 10000.0, 3.0));
+    Rig g(Sine(n, 200.0, 3.0));
     const double mean = GetFrequenceStatusSum(g.host.List(), g.t, 0, n, 10.0, 0, n);
     EXPECT_NEAR(g.r[5000], 50.0, 1e-3);
     EXPECT_GT(mean, 40.0);
@@ -217,15 +159,14 @@ TEST(Frequency, WholeRecordMean) {
 
     // Own data: the target's curve is measured and left as it was.
     Rig own(std::vector<float>(n, 0.0f));
-    std::vector<float> curve = Sine(n, 50.0, 10000.0, 3.0);
+    std::vector<float> curve = Sine(n, 200.0, 3.0);
     std::copy(curve.begin(), curve.end(), own.r);
     own.t->UseSource = 0;
     own.t->FullScale = 10.0;
     own.t->Scale = 1.0;
     own.host.SetUnit(own.t, "V");
-    ByteWatch ownWatch(own.host);
     const double ownMean = GetFrequenceStatusSum(own.host.List(), own.t, 0, n, 10.0, 0, n);
-    EXPECT_EQ(ownWatch.Violations(), "");
+    EXPECT_EQ(std::vector<float>(own.r, own.r + n), curve);
     EXPECT_GT(ownMean, 40.0);
     EXPECT_LT(ownMean, 50.1);
     EXPECT_EQ(GetFrequenceStatusSum(nullptr, g.t, 0, n, 10.0, 0, n), 0.0);

@@ -124,6 +124,7 @@ inline void FillFirstWindow(float* result, int fftSize, int q, int end, const Bl
 // after the last window (the next position the walk would have visited).
 template <typename WindowValue>
 int WalkBlock(float* result, int start, int count, int fftSize, const BlockWalk& walk, WindowValue&& valueAt) {
+    if (count <= 0) return start;   // an empty block writes nothing, not even the ramp up to its end
     const int end = start + count;
     const int q = fftSize / 4;
     int pos = start;

@@ -27,14 +27,6 @@ void DigestRecord(uint64_t& h, const ChannelInfo* record) {
     Fnv(h, &copy, sizeof copy);
 }
 
-// Block exports run block by block, as the host calls them.
-template <typename Call>
-double InBlocks(Call call) {
-    for (int start = 0; start < Recording::kSamples - Recording::kBlock; start += Recording::kBlock)
-        call(start, Recording::kBlock);
-    return 0.0;
-}
-
 // Four work buffers of one call.
 struct Spectra {
     std::vector<float> b[4] = {std::vector<float>(kFft), std::vector<float>(kFft),
@@ -50,6 +42,9 @@ struct Setup {
     uint32_t kind = 1;
     std::vector<FieldWrite> fields = {};
     std::function<void(ChannelInfo*)> prepare = nullptr;
+    // The target reads its own samples: the first phase voltage's, unless the
+    // caller gave it samples of its own.
+    bool ownSamples = false;
 };
 
 #define WRITES(record, Field) FieldWrite{record, offsetof(ChannelInfo, Field), sizeof(ChannelInfo::Field)}
@@ -78,39 +73,18 @@ double FixedValue(std::string_view name, int start, int count) {
 
 namespace {
 
-// A block export: the target as the recording's run makes it, one block call on
-// it, and the run over every block. A block writes the blocks' positions, and
-// a quarter window past them where its rule lets it ramp on.
-ExportCall BlockCall(const char* name, std::vector<FieldWrite> fields, std::function<ChannelInfo*(Recording&)> target,
-                     BlockRule rule, const Ids& ids, const Arguments& arguments = {}) {
-    ExportCall call;
-    call.name = name, call.span = rule.after > 0 ? ResultSpan::BlocksAndHop : ResultSpan::Blocks;
-    call.fields = std::move(fields), call.target = std::move(target);
-    call.rule = rule, call.ids = ids, call.arguments = arguments;
-    call.block = [call](Recording& r, ChannelInfo* t, int start, int count) { call.Call(r, t, start, count); };
-    call.run = [call](Recording& r, ChannelInfo** t) {
-        *t = call.target(r);
-        return InBlocks([&](int start, int count) { call.block(r, *t, start, count); });
-    };
-    return call;
+// A block export writes the blocks' positions, and a quarter window past them
+// where its rule lets it ramp on; a whole-record export the positions of span.
+ExportCall Make(const char* name, bool block, const Ids& ids, const Setup& setup, BlockRule rule, ResultSpan span,
+                const Arguments& arguments) {
+    const auto target = [=](Recording& r) { return r.Target(ids, setup.kind, setup.prepare, setup.ownSamples); };
+    return {name, block, span, setup.fields, target, rule, ids, arguments};
 }
-
 ExportCall Block(const char* name, const Ids& ids, const Setup& setup, BlockRule rule, const Arguments& arguments = {}) {
-    return BlockCall(
-        name, setup.fields, [=](Recording& r) { return r.Target(ids, setup.kind, setup.prepare); }, rule, ids, arguments);
+    return Make(name, true, ids, setup, rule, rule.after > 0 ? ResultSpan::BlocksAndHop : ResultSpan::Blocks, arguments);
 }
-
-// Once over the whole recording; its result is kept, and it writes the result positions of span.
 ExportCall Whole(const char* name, const Ids& ids, const Setup& setup, ResultSpan span, const Arguments& arguments = {}) {
-    ExportCall call;
-    call.name = name, call.span = span, call.fields = setup.fields;
-    call.target = [=](Recording& r) { return r.Target(ids, setup.kind, setup.prepare); };
-    call.ids = ids, call.arguments = arguments;
-    call.run = [call](Recording& r, ChannelInfo** t) {
-        *t = call.target(r);
-        return call.Call(r, *t, 0, kEnd);
-    };
-    return call;
+    return Make(name, false, ids, setup, {}, span, arguments);
 }
 
 // The block rules (see BlockRule) for the recording's window and its 50 Hz.
@@ -180,6 +154,10 @@ std::vector<ExportCall> BuildCalls() {
                                 Aux(1, 1)}};
     const Setup chainOfThree{1, {Aux(0, 0), Aux(0, 1), Aux(1, 0), Aux(1, 1), Aux(2, 0), Aux(2, 1), Aux(2, 2)}};
     const Setup lineAux{1, {Aux(2, 2)}};
+    const Setup ownCycles{1,
+                          {WRITES(kTargetRecord, CycleStart), WRITES(kTargetRecord, CycleWriteEnd),
+                           WRITES(kTargetRecord, PeriodFrequency), WRITES(kTargetRecord, LastBlockEnd)},
+                          nullptr, true};
     constexpr ResultSpan kNone = ResultSpan::None, kWindows = ResultSpan::Windows, kHops = ResultSpan::Hops;
     constexpr ResultSpan kRecord = ResultSpan::Record;
     std::vector<ExportCall> calls = {
@@ -261,18 +239,7 @@ std::vector<ExportCall> BuildCalls() {
         Whole("GetFrequenceStatusSum", voltage, useSource, kRecord),
         Whole("GetRPMSum", Ids{10}, k1, kNone),
         Block("GetBSCLRPM", Ids{11}, wheel, kWheel),
-        // It reads the target's own samples: the first phase voltage's, unless
-        // the caller gave the target samples of its own.
-        BlockCall("GetPowerAvgSelf",
-                  {WRITES(kTargetRecord, CycleStart), WRITES(kTargetRecord, CycleWriteEnd),
-                   WRITES(kTargetRecord, PeriodFrequency), WRITES(kTargetRecord, LastBlockEnd)}, [](Recording& r) {
-            ChannelInfo* t = r.Target({1});
-            if (t->SampleData == 0) {
-                const float* own = SampleArray(FindChannelById(r.host.List(), 1));
-                r.host.Samples(t, std::vector<float>(own, own + kEnd));
-            }
-            return t;
-        }, kWholeCycles, {1}),
+        Block("GetPowerAvgSelf", voltage, ownCycles, kWholeCycles),
         // The machine: the recording's summaries stand for finished whole-record results.
         Whole("GetEqYJJ", Ids{1, 4}, k1, kNone),
         Whole("GetEqTJJ", Ids{1, 4}, k1, kNone),
@@ -365,4 +332,12 @@ double ExportCall::Call(Recording& r, ChannelInfo* t, int start, int count, cons
         all.push_back(v);
     }
     return calling.call(kAddresses[entry.ordinal - 1], all);
+}
+
+double ExportCall::Run(Recording& r, ChannelInfo** t) const {
+    *t = target(r);
+    if (!block) return Call(r, *t, 0, kEnd);
+    for (int start = 0; start < Recording::kSamples - Recording::kBlock; start += Recording::kBlock)
+        Call(r, *t, start, Recording::kBlock);   // block by block, as the host calls them
+    return 0.0;
 }

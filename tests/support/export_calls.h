@@ -54,14 +54,11 @@ double FixedValue(std::string_view name, int start, int count);
 
 struct ExportCall {
     std::string name;
+    bool block;   // a block export, run block by block; else once over the whole recording
     ResultSpan span;
     std::vector<FieldWrite> fields;
-    // Runs the export on a target of the recording; returns the result (block
-    // exports: 0.0) and leaves the target in *target.
-    std::function<double(Recording&, ChannelInfo** target)> run;
-    // The target run makes; block exports: one call over [start, start + count) on it.
+    // The target the run makes, with the fields the call reads set.
     std::function<ChannelInfo*(Recording&)> target;
-    std::function<void(Recording&, ChannelInfo*, int start, int count)> block;
     BlockRule rule;
     std::vector<uint8_t> ids;   // its sources in the recording (the records it takes, where it takes records)
     Arguments arguments;        // argument values of its own (a line's pair, a window's start)
@@ -70,6 +67,9 @@ struct ExportCall {
     // buffers (its own when none are given).
     double Call(Recording& r, ChannelInfo* t, int start, int count, const Arguments& given = {},
                 float* const* buffers = nullptr) const;
+    // Runs the export on a new target as a host runs it over the recording;
+    // returns the result (block exports: 0.0) and leaves the target in *t.
+    double Run(Recording& r, ChannelInfo** t) const;
     // A call that writes a source record cannot share one.
     bool WritesSources() const {
         for (const FieldWrite& f : fields)

@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "frame/channel_info.h"
-#include "frame/channel_info.h"
 #include "hostkit/host_channels.h"
 
 class ByteWatch {

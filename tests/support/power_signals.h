@@ -29,6 +29,14 @@ inline std::vector<float> Signal(int n, int period, std::initializer_list<Wave> 
     return x;
 }
 
+// n samples of amplitude·sin(2·pi·(i + 0.3)/period): rising through zero 0.3
+// samples before position 0, so no sample lies on a crossing.
+inline std::vector<float> Sine(int n, double period, double amplitude = 1.0) {
+    std::vector<float> x(n);
+    for (int i = 0; i < n; ++i) x[i] = static_cast<float>(amplitude * std::sin(2.0 * std::acos(-1.0) * (i + 0.3) / period));
+    return x;
+}
+
 inline double Degrees(double d) { return d * std::acos(-1.0) / 180.0; }
 
 // Sources 1..N (ChannelId k+1) holding the signals as samples and as results,

@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "frame/resolve.h"
+
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
@@ -64,13 +66,15 @@ Recording::Recording(bool guardedArrays, GuardSide side) : host(0x00, guardedArr
 }
 
 ChannelInfo* Recording::Target(const std::vector<uint8_t>& sources, uint32_t calcKind,
-                               const std::function<void(ChannelInfo*)>& prepare) {
+                               const std::function<void(ChannelInfo*)>& prepare, bool ownSamples) {
     std::lock_guard<std::mutex> lock(targetsMutex);
     ChannelInfo* t = host.Add(200, false);
     std::vector<uint8_t> ids = sources.empty() ? std::vector<uint8_t>{1} : sources;
     if (unresolvableSources) ids.assign(ids.size(), 99);
     host.SetSources(t, ids, sourcesByIndex);
     host.Results(t, kSamples + kMargin);
+    const float* own = SampleArray(FindChannelById(host.List(), 1));
+    if (ownSamples) host.Samples(t, std::vector<float>(own, own + kSamples));
     t->CalcKind = calcKind;
     t->Scale = 1.0;
     t->CalcCoefA = 2.0;

@@ -34,8 +34,9 @@ struct Recording {
     // inaccessible page, or begins after one.
     explicit Recording(bool guardedArrays = false, GuardSide side = GuardSide::AfterEnd);
     // A fresh target record, not in the list, with sources by id and a result
-    // array; prepare sets what else the call needs before onTarget sees it.
+    // array (and, with ownSamples, the first phase voltage's samples as its
+    // own); prepare sets what else the call needs before onTarget sees it.
     ChannelInfo* Target(const std::vector<uint8_t>& sources, uint32_t calcKind = 1,
-                        const std::function<void(ChannelInfo*)>& prepare = nullptr);
+                        const std::function<void(ChannelInfo*)>& prepare = nullptr, bool ownSamples = false);
     CPtrList* List() { return list; }
 };

@@ -5,12 +5,10 @@
 // report.json; the memory check.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
 
 #include <cmath>
 #include <complex>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -19,7 +17,7 @@
 #include "generator.h"
 #include "hostkit/low_memory.h"
 #include "host_run.h"
-#include "input_error.h"
+#include "host_test_support.h"
 #include "outputs.h"
 #include "plan.h"
 #include "recording.h"
@@ -94,15 +92,6 @@ protected:
     }
     RunResult Run(const Recording& r, const std::string& plan, const RunOptions& options = {}) {
         return RunPlan(r, ParsePlan(plan, "feeder.plan", DescribeRecording(r).Names()), library_, "feeder.plan", options);
-    }
-    // The error a run gives, "" when it runs.
-    std::string RunError(const Recording& r, const std::string& plan, const RunOptions& options = {}) {
-        try {
-            Run(r, plan, options);
-        } catch (const InputError& e) {
-            return e.what();
-        }
-        return "";
     }
     // The largest deviation of any curve position from the first on, up to the last two cycles.
     static double Worst(const RunResult& result, const Known& k, std::size_t tail) {
@@ -210,14 +199,13 @@ TEST_F(FieldRecords, WindowsInCyclesErrorsAndWarnings) {
 // channels the plan names are loaded, a status channel is held, not smoothed,
 // and the listing shows every channel.
 TEST_F(FieldRecords, ManyChannelsOnlyTheUsedOnesLoad) {
-    const std::string dir = fs::temp_directory_path() / ("ampora-field-" + std::to_string(getpid()));
-    fs::create_directories(dir);
+    const TempDir dir;
     FeederTest f;
     f.seconds = 1.0;
     f.spareAnalogs = 14;
     f.statusChannels = 140;
-    WriteComtrade(GenerateFeeder(f), dir + "/relay", ComtradeData::Binary);
-    const RecordingFile file = OpenRecording(dir + "/relay.cfg");
+    WriteComtrade(GenerateFeeder(f), dir / "relay", ComtradeData::Binary);
+    const RecordingFile file = OpenRecording(dir / "relay.cfg");
     const std::string listing = FormatChannelList(file);
     EXPECT_NE(listing.find("160 channels, 1000 samples at 1000 S/s"), std::string::npos) << listing;
     EXPECT_NE(listing.find("\n#4    \"LINE IA\"   A     A      analog"), std::string::npos) << listing;
@@ -230,7 +218,6 @@ TEST_F(FieldRecords, ManyChannelsOnlyTheUsedOnesLoad) {
         if (c.name != "D") continue;
         for (std::size_t i = 0; i < c.values.size(); ++i) ASSERT_EQ(c.values[i], (i / 32) % 2 == 0 ? 1.0f : 0.0f) << i;
     }
-    fs::remove_all(dir);
 }
 
 // A fault record: the span before the fault gives the pre-fault figures, the
@@ -247,11 +234,9 @@ TEST_F(FieldRecords, SpanBeforeAFaultAndReportJson) {
     EXPECT_DOUBLE_EQ(result.recording.loadedFrom, 0.0);
     EXPECT_NEAR(result.recording.loadedTo, 6.0, 1e-3);
     const std::vector<Known> known = FeederFigures(f);
-    const std::string dir = fs::temp_directory_path() / ("ampora-span-" + std::to_string(getpid()));
-    WriteOutputs(result, dir, "span");
-    std::ifstream in(dir + "/report.json");
-    const nlohmann::json report = nlohmann::json::parse(in);
-    fs::remove_all(dir);
+    const TempDir dir;
+    WriteOutputs(result, dir / "out", "span");
+    const nlohmann::json report = nlohmann::json::parse(ReadText(dir / "out/report.json"));
     EXPECT_EQ(report["recording"]["rate"], 1600.0);
     EXPECT_EQ(report["recording"]["span"]["from"], 3.0);
     EXPECT_EQ(report["recording"]["positions"], 9599);  // 0 to 5.999 s at 1600 S/s
@@ -271,30 +256,25 @@ TEST_F(FieldRecords, SpanBeforeAFaultAndReportJson) {
     // A span past the end holds nothing.
     options.spanFrom = 7.0;
     options.spanTo.reset();
-    EXPECT_NE(RunError(r, kFeederPlan, options).find("--span 7: holds none of the recording, which runs from 0 to 6 s"), std::string::npos);
+    EXPECT_NE(InputErrorOf([&] { Run(r, kFeederPlan, options); }).find("--span 7: holds none of the recording, which runs from 0 to 6 s"), std::string::npos);
 }
 
 // A plan that cannot fit below 4 GiB is refused before any sample is read,
 // with what it needs and what is free: a 600 M-sample record announced in its
 // configuration, its data file sparse.
 TEST_F(FieldRecords, MemoryCheckRefusesAPlanThatCannotFit) {
-    const std::string dir = fs::temp_directory_path() / ("ampora-huge-" + std::to_string(getpid()));
-    fs::create_directories(dir);
-    std::ofstream(dir + "/huge.cfg") << "Big,1,1999\n2,2A,0D\n1,U A,A,,V,1,0,0,-1,1,1,1,P\n2,I A,A,,A,1,0,0,-1,1,1,1,P\n"
-                                        "50\n1\n12800,600000000\n01/01/2026,00:00:00\n01/01/2026,00:00:00\nFLOAT32\n1\n";
-    { std::ofstream(dir + "/huge.dat"); }
-    fs::resize_file(dir + "/huge.dat", 600000000ull * 16);
-    const RecordingFile file = OpenRecording(dir + "/huge.cfg");
-    try {
+    const TempDir dir;
+    WriteText(dir / "huge.cfg", "Big,1,1999\n2,2A,0D\n1,U A,A,,V,1,0,0,-1,1,1,1,P\n2,I A,A,,A,1,0,0,-1,1,1,1,P\n"
+                                "50\n1\n12800,600000000\n01/01/2026,00:00:00\n01/01/2026,00:00:00\nFLOAT32\n1\n");
+    WriteText(dir / "huge.dat", "");
+    fs::resize_file(dir / "huge.dat", 600000000ull * 16);
+    const RecordingFile file = OpenRecording(dir / "huge.cfg");
+    const std::string message = InputErrorOf([&] {
         RunPlan(file, ParsePlan("P = GetP(cycle) from \"U A\" \"I A\" CalcKind=1", "p", file.Names()), library_, {});
-        ADD_FAILURE() << "accepted";
-    } catch (const InputError& e) {
-        const std::string message = e.what();
-        EXPECT_EQ(message.find("the plan needs 8.9 GiB for 3 channels of 600.0 M positions; "), dir.size() + 11) << message;
-        EXPECT_NE(message.find(" GiB are free below 4 GiB: run a stretch with --span FROM:TO, or use fewer channels"),
-                  std::string::npos) << message;
-    }
-    fs::remove_all(dir);
+    });
+    EXPECT_EQ(message.find("the plan needs 8.9 GiB for 3 channels of 600.0 M positions; "), dir.Path().size() + 11) << message;
+    EXPECT_NE(message.find(" GiB are free below 4 GiB: run a stretch with --span FROM:TO, or use fewer channels"),
+              std::string::npos) << message;
 }
 
 }  // namespace
