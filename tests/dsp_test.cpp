@@ -72,6 +72,26 @@ TEST(Fft, BinsOnDemand) {
     }
 }
 
+// Bin h alone of the full-length transform is the whole transform's bin, bit
+// for bit: low, middle and top orders of short and long windows, on a cosine
+// with noise and with a value that is not finite (its NaN runs down the tree).
+TEST(Fft, OneBinOfTheFullLengthIsTheWholeTransformsBin) {
+    for (int n : {4, 8, 256, 2048}) {
+        std::vector<float> x = Cycles(n, 3.3, 100.0, 0.4);
+        for (int i = 0; i < n; ++i) x[i] += static_cast<float>((i * 7919 % 113) * 0.01);
+        for (bool finite : {true, false}) {
+            if (!finite) x[n / 2 + 1] = INFINITY;
+            const Transformed whole = Transform(x, 0);
+            for (int h : {0, 1, 3, n / 2 - 1, n / 2, n - 1}) {
+                std::vector<float> re(n), im(n);
+                ASSERT_EQ(OneBin(n, ::Transform::FullLength, h).Of(x.data(), {re.data(), im.data()}), n);
+                EXPECT_EQ(std::memcmp(&re[h], &whole.re[h], sizeof(float)), 0) << n << " bin " << h;
+                EXPECT_EQ(std::memcmp(&im[h], &whole.im[h], sizeof(float)), 0) << n << " bin " << h;
+            }
+        }
+    }
+}
+
 TEST(Fft, ReducedModeSubsamplesWithItsStride) {
     // A ramp x[i] = i makes the subsample visible: bin 0 is the sum of the taken samples.
     for (auto [size, stride] : {std::pair{128, 2}, {1000, 15}, {96, 1}, {4096, 64}}) {

@@ -2,6 +2,9 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
+#include <new>
+#include <emmintrin.h>
 #include <type_traits>
 
 #include "dsp/complex.h"
@@ -234,6 +237,82 @@ Point BinOf(const Plan& plan, const float* x, int stride, int h) {
     return level[0];
 }
 
+// ---- bin h alone of the full-length transform ----
+//
+// Entry r of the input holds the one-point transform of sample r. Stage m
+// pairs the transforms of the samples r + k·P/m (k even) and (k odd) into
+// that of the samples r + k·P/m for every k, and only bin h mod m of it leads
+// to bin h: after stage m, entry r (r < P/m) holds it. So every stage is one
+// butterfly, with one twiddle, run over the lower and upper halves of the
+// entries, and the last stage leaves bin h in entry 0.
+
+// The first stage: twiddle (1, 0) on real values, so the butterfly is the
+// float sum or difference of two samples, and its imaginary part
+// 0 ± (0·v + 0): +0, or NaN where v is not finite. Float arithmetic gives the
+// same bits here, as each operation is exact.
+void FirstBinStage(const float* x, int n, bool difference, Spectrum s) {
+    const __m128 zero = _mm_setzero_ps();
+    int r = 0;
+    for (; r + 4 <= n; r += 4) {
+        const __m128 u = _mm_loadu_ps(x + r), v = _mm_loadu_ps(x + n + r);
+        const __m128 ti = _mm_add_ps(_mm_mul_ps(zero, v), zero);
+        _mm_storeu_ps(s.re + r, difference ? _mm_sub_ps(u, v) : _mm_add_ps(u, v));
+        _mm_storeu_ps(s.im + r, difference ? _mm_sub_ps(zero, ti) : _mm_add_ps(zero, ti));
+    }
+    for (; r < n; ++r) {
+        const Point p = Butterfly({x[r], 0.0f}, {x[n + r], 0.0f}, kOne, difference);
+        s.re[r] = p.re;
+        s.im[r] = p.im;
+    }
+}
+
+// Four float parts widened to double, two at a time.
+inline __m128d Low(__m128 v) { return _mm_cvtps_pd(v); }
+inline __m128d High(__m128 v) { return _mm_cvtps_pd(_mm_movehl_ps(v, v)); }
+// Two lanes of doubles each, rounded to float and packed into four.
+inline __m128 FloatPack(__m128d low, __m128d high) { return _mm_movelh_ps(_mm_cvtpd_ps(low), _mm_cvtpd_ps(high)); }
+
+// w·v of four entries as Butterfly forms it, each part rounded to float: the
+// twiddle parts in double, two lanes per register (low and high entries).
+struct Twiddles4 {
+    __m128d reLow, reHigh, imLow, imHigh;
+};
+inline void TimesTwiddle(const Twiddles4& w, __m128 vre, __m128 vim, __m128& tr, __m128& ti) {
+    const auto real = [](__m128d wr, __m128d wi, __m128d re, __m128d im) {
+        return _mm_sub_pd(_mm_mul_pd(wr, re), _mm_mul_pd(wi, im));
+    };
+    const auto imaginary = [](__m128d wr, __m128d wi, __m128d re, __m128d im) {
+        return _mm_add_pd(_mm_mul_pd(wi, re), _mm_mul_pd(wr, im));
+    };
+    tr = FloatPack(real(w.reLow, w.imLow, Low(vre), Low(vim)), real(w.reHigh, w.imHigh, High(vre), High(vim)));
+    ti = FloatPack(imaginary(w.reLow, w.imLow, Low(vre), Low(vim)),
+                   imaginary(w.reHigh, w.imHigh, High(vre), High(vim)));
+}
+
+// Entry r (r < n) becomes the butterfly of entries r and n + r with twiddle w,
+// four entries side by side; u ± w·v in float rounds as the double sum of two
+// floats rounded to float does.
+void BinStage(Spectrum s, int n, Complex w, bool difference) {
+    const __m128d wr = _mm_set1_pd(w.re), wi = _mm_set1_pd(w.im);
+    const Twiddles4 w4{wr, wr, wi, wi};
+    int r = 0;
+    for (; r + 4 <= n; r += 4) {
+        __m128 tr, ti;
+        TimesTwiddle(w4, _mm_loadu_ps(s.re + n + r), _mm_loadu_ps(s.im + n + r), tr, ti);
+        const __m128 ure = _mm_loadu_ps(s.re + r), uim = _mm_loadu_ps(s.im + r);
+        _mm_storeu_ps(s.re + r, difference ? _mm_sub_ps(ure, tr) : _mm_add_ps(ure, tr));
+        _mm_storeu_ps(s.im + r, difference ? _mm_sub_ps(uim, ti) : _mm_add_ps(uim, ti));
+    }
+    for (; r < n; ++r) {
+        const Point p = Butterfly({s.re[r], s.im[r]}, {s.re[n + r], s.im[n + r]}, w, difference);
+        s.re[r] = p.re;
+        s.im[r] = p.im;
+    }
+}
+
+// Whether bin h comes from the difference half of stage m's butterfly.
+bool UpperHalf(int h, int m) { return h % m >= m / 2; }
+
 // ---- transforms without a constant plan ----
 
 // Every stride-th input into bit-reversed order; imaginary parts 0.0 without imIn.
@@ -243,6 +322,18 @@ void BitReversedCopy(const float* reIn, const float* imIn, int stride, int point
         const uint32_t j = ReverseBits(static_cast<uint32_t>(i), bits);
         out.re[j] = reIn[i * stride];
         out.im[j] = imIn != nullptr ? imIn[i * stride] : 0.0f;
+    }
+}
+
+// Real values into bit-reversed order, imaginary parts 0.0; the reversed index
+// is stepped along with i (a carry running from the top bit down).
+void BitReversedRealCopy(const float* x, int points, Spectrum out) {
+    for (int i = 0, j = 0; i < points; ++i) {
+        out.re[j] = x[i];
+        out.im[j] = 0.0f;
+        int bit = points / 2;
+        for (; bit > 0 && (j & bit) != 0; bit /= 2) j ^= bit;
+        j |= bit;
     }
 }
 
@@ -260,6 +351,54 @@ void StagesAsTheyGo(Spectrum s, int points, bool inverse, bool reduced) {
             w = NextTwiddle(w, step);
         }
     }
+}
+
+// The forward transform of real values longer than 64 points, from a table of
+// every stage's twiddles formed once for the call by the same recurrence
+// (stage m's at [m/2 - 1, m - 1), as in Plan). Stages of 8 points and more run
+// block by block, four butterflies side by side. False, with nothing written,
+// when the table cannot be allocated.
+bool LongForwardTransform(const float* x, int points, Spectrum out) {
+    const std::unique_ptr<double[]> table(new (std::nothrow) double[2 * static_cast<std::size_t>(points)]);
+    if (table == nullptr) return false;
+    double* const wr = table.get();
+    double* const wi = wr + points;
+    for (int half = 1; half < points; half *= 2) {
+        const Complex step = StageStep(2 * half, false, false);
+        Complex w = kOne;
+        for (int j = 0; j < half; ++j) {
+            wr[half - 1 + j] = w.re;
+            wi[half - 1 + j] = w.im;
+            w = NextTwiddle(w, step);
+        }
+    }
+    BitReversedRealCopy(x, points, out);
+    for (int half = 1; half < points; half *= 2) {
+        const int m = 2 * half;
+        const double* stageRe = wr + half - 1;
+        const double* stageIm = wi + half - 1;
+        if (half < 4) {
+            for (int j = 0; j < half; ++j)
+                for (int b = 0; b < points; b += m) ButterflyAt(out.re, out.im, b + j, b + j + half, {stageRe[j], stageIm[j]});
+            continue;
+        }
+        for (int b = 0; b < points; b += m) {
+            for (int j = 0; j < half; j += 4) {
+                const Twiddles4 w{_mm_loadu_pd(stageRe + j), _mm_loadu_pd(stageRe + j + 2), _mm_loadu_pd(stageIm + j),
+                                  _mm_loadu_pd(stageIm + j + 2)};
+                float* ure = out.re + b + j;
+                float* uim = out.im + b + j;
+                __m128 tr, ti;
+                TimesTwiddle(w, _mm_loadu_ps(ure + half), _mm_loadu_ps(uim + half), tr, ti);
+                const __m128 u0 = _mm_loadu_ps(ure), u1 = _mm_loadu_ps(uim);
+                _mm_storeu_ps(ure + half, _mm_sub_ps(u0, tr));
+                _mm_storeu_ps(uim + half, _mm_sub_ps(u1, ti));
+                _mm_storeu_ps(ure, _mm_add_ps(u0, tr));
+                _mm_storeu_ps(uim, _mm_add_ps(u1, ti));
+            }
+        }
+    }
+    return true;
 }
 
 // The inverse divides every entry by the point count as a float. In the reduced
@@ -309,6 +448,7 @@ int Fft(int size, uint8_t inverse, const float* reIn, const float* imIn, float* 
         WithPointCount(plan, [&](auto n) { AllBins<decltype(n)::value>(plan, reIn, stride, out); });
         return points;
     }
+    if (inverse == 0 && imIn == nullptr && LongForwardTransform(reIn, points, out)) return points;
     BitReversedCopy(reIn, imIn, stride, points, out);
     StagesAsTheyGo(out, points, inverse != 0, reduced);
     if (inverse != 0) ScaleInverse(out, points);
@@ -337,4 +477,29 @@ int TransformBins(const float* window, int fftSize, Spectrum s, int first, int l
         }
     });
     return plan.points;
+}
+
+OneBin::OneBin(int fftSize, Transform transform, int h) : fftSize_(fftSize), transform_(transform), bin_(h) {
+    if (transform != Transform::FullLength) return;
+    int stage = 0;
+    for (int n = fftSize / 4; n >= 1 && stage < kMostStages; n /= 2, ++stage) {
+        const int m = fftSize / n;
+        const Complex step = StageStep(m, false, false);
+        Complex w = kOne;
+        for (int j = 0; j < h % (m / 2); ++j) w = NextTwiddle(w, step);
+        twiddleRe_[stage] = w.re;
+        twiddleIm_[stage] = w.im;
+    }
+}
+
+int OneBin::Of(const float* window, Spectrum s) const {
+    if (transform_ == Transform::Reduced) return TransformBins(window, fftSize_, s, bin_, bin_);
+    CheckFftSize(fftSize_, 0);
+    FirstBinStage(window, fftSize_ / 2, UpperHalf(bin_, 2), s);
+    int stage = 0;
+    for (int n = fftSize_ / 4; n >= 1; n /= 2, ++stage)
+        BinStage(s, n, {twiddleRe_[stage], twiddleIm_[stage]}, UpperHalf(bin_, fftSize_ / n));
+    s.re[bin_] = s.re[0];
+    s.im[bin_] = s.im[0];
+    return fftSize_;
 }
