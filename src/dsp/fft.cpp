@@ -325,18 +325,6 @@ void BitReversedCopy(const float* reIn, const float* imIn, int stride, int point
     }
 }
 
-// Real values into bit-reversed order, imaginary parts 0.0; the reversed index
-// is stepped along with i (a carry running from the top bit down).
-void BitReversedRealCopy(const float* x, int points, Spectrum out) {
-    for (int i = 0, j = 0; i < points; ++i) {
-        out.re[j] = x[i];
-        out.im[j] = 0.0f;
-        int bit = points / 2;
-        for (; bit > 0 && (j & bit) != 0; bit /= 2) j ^= bit;
-        j |= bit;
-    }
-}
-
 // Every stage in place, each stage's twiddles formed as it goes. Within a
 // stage the butterflies touch disjoint pairs, so visiting them twiddle by
 // twiddle (instead of block by block) forms each twiddle once per stage by the
@@ -353,17 +341,76 @@ void StagesAsTheyGo(Spectrum s, int points, bool inverse, bool reduced) {
     }
 }
 
+// The bit-reversed copy of real values and the first stage at once: entries
+// 2t and 2t + 1 take the float sum and difference of the samples j and
+// j + P/2 the copy puts there (j is t reversed over log2(P/2) bits, stepped
+// along with t), and the imaginary parts as FirstBinStage forms them.
+void FirstStageOfRealValues(const float* x, int points, Spectrum out) {
+    const int half = points / 2;
+    for (int t = 0, j = 0; t < half; ++t) {
+        const float u = x[j], v = x[j + half];
+        const float ti = 0.0f * v + 0.0f;
+        out.re[2 * t] = u + v;
+        out.im[2 * t] = 0.0f + ti;
+        out.re[2 * t + 1] = u - v;
+        out.im[2 * t + 1] = 0.0f - ti;
+        int bit = half / 2;
+        for (; bit > 0 && (j & bit) != 0; bit /= 2) j ^= bit;
+        j |= bit;
+    }
+}
+
+// Stage 4 (blocks of four entries: two butterflies, twiddles w0 and w1), two
+// blocks at a time: their lower halves side by side, then their upper halves.
+void FourPointStage(Spectrum s, int points, const double* wr, const double* wi) {
+    const __m128d pairRe = _mm_loadu_pd(wr), pairIm = _mm_loadu_pd(wi);
+    const Twiddles4 w{pairRe, pairRe, pairIm, pairIm};
+    constexpr int kLower = _MM_SHUFFLE(1, 0, 1, 0), kUpper = _MM_SHUFFLE(3, 2, 3, 2);
+    for (int b = 0; b < points; b += 8) {
+        const __m128 re0 = _mm_loadu_ps(s.re + b), re1 = _mm_loadu_ps(s.re + b + 4);
+        const __m128 im0 = _mm_loadu_ps(s.im + b), im1 = _mm_loadu_ps(s.im + b + 4);
+        __m128 tr, ti;
+        TimesTwiddle(w, _mm_shuffle_ps(re0, re1, kUpper), _mm_shuffle_ps(im0, im1, kUpper), tr, ti);
+        const __m128 ure = _mm_shuffle_ps(re0, re1, kLower), uim = _mm_shuffle_ps(im0, im1, kLower);
+        const __m128 sumRe = _mm_add_ps(ure, tr), differenceRe = _mm_sub_ps(ure, tr);
+        const __m128 sumIm = _mm_add_ps(uim, ti), differenceIm = _mm_sub_ps(uim, ti);
+        _mm_storeu_ps(s.re + b, _mm_shuffle_ps(sumRe, differenceRe, kLower));
+        _mm_storeu_ps(s.re + b + 4, _mm_shuffle_ps(sumRe, differenceRe, kUpper));
+        _mm_storeu_ps(s.im + b, _mm_shuffle_ps(sumIm, differenceIm, kLower));
+        _mm_storeu_ps(s.im + b + 4, _mm_shuffle_ps(sumIm, differenceIm, kUpper));
+    }
+}
+
+// A stage of blocks of eight entries or more, block by block, four
+// butterflies side by side with their twiddles wr[j], wi[j].
+void LongStage(Spectrum s, int points, int half, const double* wr, const double* wi) {
+    for (int b = 0; b < points; b += 2 * half) {
+        for (int j = 0; j < half; j += 4) {
+            const Twiddles4 w{_mm_loadu_pd(wr + j), _mm_loadu_pd(wr + j + 2), _mm_loadu_pd(wi + j),
+                              _mm_loadu_pd(wi + j + 2)};
+            float* ure = s.re + b + j;
+            float* uim = s.im + b + j;
+            __m128 tr, ti;
+            TimesTwiddle(w, _mm_loadu_ps(ure + half), _mm_loadu_ps(uim + half), tr, ti);
+            const __m128 u0 = _mm_loadu_ps(ure), u1 = _mm_loadu_ps(uim);
+            _mm_storeu_ps(ure + half, _mm_sub_ps(u0, tr));
+            _mm_storeu_ps(uim + half, _mm_sub_ps(u1, ti));
+            _mm_storeu_ps(ure, _mm_add_ps(u0, tr));
+            _mm_storeu_ps(uim, _mm_add_ps(u1, ti));
+        }
+    }
+}
+
 // The forward transform of real values longer than 64 points, from a table of
-// every stage's twiddles formed once for the call by the same recurrence
-// (stage m's at [m/2 - 1, m - 1), as in Plan). Stages of 8 points and more run
-// block by block, four butterflies side by side. False, with nothing written,
-// when the table cannot be allocated.
+// the twiddles of every stage from 4 points on, formed once for the call by
+// the same recurrence (stage m's at [m/2 - 1, m - 1), as in Plan). False, with
+// nothing written, when the table cannot be allocated.
 bool LongForwardTransform(const float* x, int points, Spectrum out) {
     const std::unique_ptr<double[]> table(new (std::nothrow) double[2 * static_cast<std::size_t>(points)]);
     if (table == nullptr) return false;
     double* const wr = table.get();
     double* const wi = wr + points;
-    for (int half = 1; half < points; half *= 2) {
+    for (int half = 2; half < points; half *= 2) {
         const Complex step = StageStep(2 * half, false, false);
         Complex w = kOne;
         for (int j = 0; j < half; ++j) {
@@ -372,32 +419,9 @@ bool LongForwardTransform(const float* x, int points, Spectrum out) {
             w = NextTwiddle(w, step);
         }
     }
-    BitReversedRealCopy(x, points, out);
-    for (int half = 1; half < points; half *= 2) {
-        const int m = 2 * half;
-        const double* stageRe = wr + half - 1;
-        const double* stageIm = wi + half - 1;
-        if (half < 4) {
-            for (int j = 0; j < half; ++j)
-                for (int b = 0; b < points; b += m) ButterflyAt(out.re, out.im, b + j, b + j + half, {stageRe[j], stageIm[j]});
-            continue;
-        }
-        for (int b = 0; b < points; b += m) {
-            for (int j = 0; j < half; j += 4) {
-                const Twiddles4 w{_mm_loadu_pd(stageRe + j), _mm_loadu_pd(stageRe + j + 2), _mm_loadu_pd(stageIm + j),
-                                  _mm_loadu_pd(stageIm + j + 2)};
-                float* ure = out.re + b + j;
-                float* uim = out.im + b + j;
-                __m128 tr, ti;
-                TimesTwiddle(w, _mm_loadu_ps(ure + half), _mm_loadu_ps(uim + half), tr, ti);
-                const __m128 u0 = _mm_loadu_ps(ure), u1 = _mm_loadu_ps(uim);
-                _mm_storeu_ps(ure + half, _mm_sub_ps(u0, tr));
-                _mm_storeu_ps(uim + half, _mm_sub_ps(u1, ti));
-                _mm_storeu_ps(ure, _mm_add_ps(u0, tr));
-                _mm_storeu_ps(uim, _mm_add_ps(u1, ti));
-            }
-        }
-    }
+    FirstStageOfRealValues(x, points, out);
+    FourPointStage(out, points, wr + 1, wi + 1);
+    for (int half = 4; half < points; half *= 2) LongStage(out, points, half, wr + half - 1, wi + half - 1);
     return true;
 }
 
