@@ -220,47 +220,36 @@ void LowBins(const Plan& plan, const float* x, int stride, Spectrum s, int first
     Stage<kPoints>(plan, s, points, first, last + 1, false);
 }
 
-// Bin h alone: at stage m each block keeps only its bin h mod m, which
-// butterfly h mod m/2 forms from that bin of its two halves (their sum below
-// m/2, their difference from m/2 on).
-template <int kPoints>
-Point BinOf(const Plan& plan, const float* x, int stride, int h) {
-    const int points = PointsOf<kPoints>(plan);
-    Point level[kReducedPoints / 2];
-    for (int t = 0; t < points / 2; ++t)
-        level[t] = Butterfly(plan.Input(x, stride, 2 * t), plan.Input(x, stride, 2 * t + 1), kOne, h % 2 != 0);
-    for (int m = 4; m <= points; m <<= 1) {
-        const Complex w = plan.Twiddle(m, h % (m / 2));
-        const bool upper = h % m >= m / 2;
-        for (int t = 0; t < points / m; ++t) level[t] = Butterfly(level[2 * t], level[2 * t + 1], w, upper);
-    }
-    return level[0];
-}
-
-// ---- bin h alone of the full-length transform ----
+// ---- bin h alone ----
 //
-// Entry r of the input holds the one-point transform of sample r. Stage m
-// pairs the transforms of the samples r + k·P/m (k even) and (k odd) into
-// that of the samples r + k·P/m for every k, and only bin h mod m of it leads
+// Entry r of the input holds the one-point transform of point r. Stage m
+// pairs the transforms of the points r + k·P/m (k even) and (k odd) into
+// that of the points r + k·P/m for every k, and only bin h mod m of it leads
 // to bin h: after stage m, entry r (r < P/m) holds it. So every stage is one
-// butterfly, with one twiddle, run over the lower and upper halves of the
-// entries, and the last stage leaves bin h in entry 0.
+// butterfly, with one twiddle (stage m's twiddle h mod m/2), run over the lower
+// and upper halves of the entries, and the last stage leaves bin h in entry 0.
 
 // The first stage: twiddle (1, 0) on real values, so the butterfly is the
 // float sum or difference of two samples, and its imaginary part
 // 0 ± (0·v + 0): +0, or NaN where v is not finite. Float arithmetic gives the
 // same bits here, as each operation is exact.
-void FirstBinStage(const float* x, int n, bool difference, Spectrum s) {
+// Point r is x[r·stride].
+void FirstBinStage(const float* x, int stride, int n, bool difference, Spectrum s) {
     const __m128 zero = _mm_setzero_ps();
+    const auto four = [&](int r) {
+        const float* p = x + r * stride;
+        if (stride == 1) return _mm_loadu_ps(p);
+        return _mm_setr_ps(p[0], p[stride], p[2 * stride], p[3 * stride]);
+    };
     int r = 0;
     for (; r + 4 <= n; r += 4) {
-        const __m128 u = _mm_loadu_ps(x + r), v = _mm_loadu_ps(x + n + r);
+        const __m128 u = four(r), v = four(n + r);
         const __m128 ti = _mm_add_ps(_mm_mul_ps(zero, v), zero);
         _mm_storeu_ps(s.re + r, difference ? _mm_sub_ps(u, v) : _mm_add_ps(u, v));
         _mm_storeu_ps(s.im + r, difference ? _mm_sub_ps(zero, ti) : _mm_add_ps(zero, ti));
     }
     for (; r < n; ++r) {
-        const Point p = Butterfly({x[r], 0.0f}, {x[n + r], 0.0f}, kOne, difference);
+        const Point p = Butterfly({x[r * stride], 0.0f}, {x[(n + r) * stride], 0.0f}, kOne, difference);
         s.re[r] = p.re;
         s.im[r] = p.im;
     }
@@ -312,6 +301,17 @@ void BinStage(Spectrum s, int n, Complex w, bool difference) {
 
 // Whether bin h comes from the difference half of stage m's butterfly.
 bool UpperHalf(int h, int m) { return h % m >= m / 2; }
+
+// Bin h of the transform of the P points x[r·stride] into s.re[h], s.im[h],
+// with stageTwiddles[k] the twiddle of stage 4·2^k; s's entries [0, P/2) are
+// overwritten along the way.
+void BinTree(const float* x, int stride, int points, int h, const Complex* stageTwiddles, Spectrum s) {
+    FirstBinStage(x, stride, points / 2, UpperHalf(h, 2), s);
+    int stage = 0;
+    for (int n = points / 4; n >= 1; n /= 2, ++stage) BinStage(s, n, stageTwiddles[stage], UpperHalf(h, points / n));
+    s.re[h] = s.re[0];
+    s.im[h] = s.im[0];
+}
 
 // ---- transforms without a constant plan ----
 
@@ -491,9 +491,9 @@ int TransformBins(const float* window, int fftSize, Spectrum s, int first, int l
     WithPointCount(plan, [&](auto n) {
         constexpr int kPoints = decltype(n)::value;
         if (first == last) {
-            const Point bin = BinOf<kPoints>(plan, window, stride, first);
-            s.re[first] = bin.re;
-            s.im[first] = bin.im;
+            Complex stageTwiddles[kReducedBits];
+            for (int m = 4, stage = 0; m <= plan.points; m *= 2, ++stage) stageTwiddles[stage] = plan.Twiddle(m, first % (m / 2));
+            BinTree(window, stride, plan.points, first, stageTwiddles, s);
         } else if (first > 0 && last < plan.points / 2) {
             LowBins<kPoints>(plan, window, stride, s, first, last);
         } else {
@@ -511,19 +511,13 @@ OneBin::OneBin(int fftSize, Transform transform, int h) : fftSize_(fftSize), tra
         const Complex step = StageStep(m, false, false);
         Complex w = kOne;
         for (int j = 0; j < h % (m / 2); ++j) w = NextTwiddle(w, step);
-        twiddleRe_[stage] = w.re;
-        twiddleIm_[stage] = w.im;
+        twiddles_[stage] = w;
     }
 }
 
 int OneBin::Of(const float* window, Spectrum s) const {
     if (transform_ == Transform::Reduced) return TransformBins(window, fftSize_, s, bin_, bin_);
     CheckFftSize(fftSize_, 0);
-    FirstBinStage(window, fftSize_ / 2, UpperHalf(bin_, 2), s);
-    int stage = 0;
-    for (int n = fftSize_ / 4; n >= 1; n /= 2, ++stage)
-        BinStage(s, n, {twiddleRe_[stage], twiddleIm_[stage]}, UpperHalf(bin_, fftSize_ / n));
-    s.re[bin_] = s.re[0];
-    s.im[bin_] = s.im[0];
+    BinTree(window, 1, fftSize_, bin_, twiddles_, s);
     return fftSize_;
 }

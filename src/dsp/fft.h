@@ -10,11 +10,11 @@
 // exactly those bins, bit for bit what Fft leaves there:
 //   TransformWindow  the whole spectrum, reduced or full length (Fft itself);
 //   TransformBins    bins first .. last of the reduced transform: bin h alone
-//                    runs only the butterflies that lead to it, bins 1 .. n
+//                    runs only the P - 1 butterflies that lead to it, four
+//                    side by side, bins 1 .. n
 //                    skip the last stage's butterflies above n;
 //   OneBin           bin h alone, window after window, of either transform:
-//                    the full length runs only the P - 1 butterflies that
-//                    lead to bin h, four side by side.
+//                    the full length by the same tree of butterflies.
 // Transforms of up to 64 points (every reduced one, and direct windows of 64
 // or less) run on constant plans built once per point count: the bit-reversed
 // order and every stage's twiddles. Larger direct windows (the full-length
@@ -23,6 +23,8 @@
 #pragma once
 
 #include <cstdint>
+
+#include "dsp/complex.h"
 
 // True when n >= 2 and n is a power of two.
 bool IsPowerOfTwo(int n);
@@ -84,6 +86,5 @@ private:
     int fftSize_;
     Transform transform_;
     int bin_;
-    double twiddleRe_[kMostStages] = {};   // stage 4, 8, ..: butterfly h mod m/2's twiddle
-    double twiddleIm_[kMostStages] = {};
+    Complex twiddles_[kMostStages] = {};   // stage 4, 8, ..: butterfly h mod m/2's twiddle
 };
