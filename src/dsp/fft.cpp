@@ -139,23 +139,39 @@ inline void TimesTwiddle(const Twiddles4& w, __m128 vre, __m128 vim, __m128& tr,
                    imaginary(w.reHigh, w.imHigh, High(vre), High(vim)));
 }
 
-// The bit-reversed copy of real values (point r is x[r·stride]) and the first
-// stage at once: entries 2t and 2t + 1 take the float sum and difference of
-// the points j and j + P/2 the copy puts there (j is t reversed over
-// log2(P/2) bits, stepped along with t), and the imaginary parts as
-// FirstBinStage forms them.
-void FirstStageOfRealValues(const float* x, int stride, int points, Spectrum out) {
+// t reversed over log2(P/2) bits for every t < P/2, the reversed index
+// stepped along with t (a carry running from the top bit down).
+void FillHalfReversal(int points, int* reversed) {
     const int half = points / 2;
     for (int t = 0, j = 0; t < half; ++t) {
-        const float u = x[j * stride], v = x[(j + half) * stride];
-        const float ti = 0.0f * v + 0.0f;
-        out.re[2 * t] = u + v;
-        out.im[2 * t] = 0.0f + ti;
-        out.re[2 * t + 1] = u - v;
-        out.im[2 * t + 1] = 0.0f - ti;
+        reversed[t] = j;
         int bit = half / 2;
         for (; bit > 0 && (j & bit) != 0; bit /= 2) j ^= bit;
         j |= bit;
+    }
+}
+
+// The bit-reversed copy of real values (point r is x[r·stride]) and the first
+// stage at once, for P >= 8: entries 2t and 2t + 1 take the float sum and
+// difference of the points j and j + P/2 the copy puts there (j = reversed[t],
+// FillHalfReversal), and the imaginary parts as FirstBinStage forms them;
+// four values of t side by side.
+void FirstStageOfRealValues(const float* x, int stride, int points, const int* reversed, Spectrum out) {
+    const int half = points / 2;
+    const __m128 zero = _mm_setzero_ps();
+    const auto four = [&](int t, int offset) {
+        return _mm_setr_ps(x[(reversed[t] + offset) * stride], x[(reversed[t + 1] + offset) * stride],
+                           x[(reversed[t + 2] + offset) * stride], x[(reversed[t + 3] + offset) * stride]);
+    };
+    for (int t = 0; t < half; t += 4) {
+        const __m128 u = four(t, 0), v = four(t, half);
+        const __m128 ti = _mm_add_ps(_mm_mul_ps(zero, v), zero);
+        const __m128 sumRe = _mm_add_ps(u, v), differenceRe = _mm_sub_ps(u, v);
+        const __m128 sumIm = _mm_add_ps(zero, ti), differenceIm = _mm_sub_ps(zero, ti);
+        _mm_storeu_ps(out.re + 2 * t, _mm_unpacklo_ps(sumRe, differenceRe));
+        _mm_storeu_ps(out.re + 2 * t + 4, _mm_unpackhi_ps(sumRe, differenceRe));
+        _mm_storeu_ps(out.im + 2 * t, _mm_unpacklo_ps(sumIm, differenceIm));
+        _mm_storeu_ps(out.im + 2 * t + 4, _mm_unpackhi_ps(sumIm, differenceIm));
     }
 }
 
@@ -221,14 +237,19 @@ void LastStageSums(Spectrum s, int half, int first, int end, const double* wr, c
 
 // ---- the constant plans of up to 64 points ----
 
-// A forward transform's constant twiddles (FillStageTwiddles).
+// A forward transform's constant tables: the first stage's reversed indices
+// (FillHalfReversal) and every stage's twiddles (FillStageTwiddles).
 struct Plan {
     int points = 0;
+    int reversed[kReducedPoints / 2] = {};
     double twiddleRe[kReducedPoints] = {};
     double twiddleIm[kReducedPoints] = {};
 
     Plan() = default;
-    Plan(int bits, bool reduced) : points(1 << bits) { FillStageTwiddles(points, reduced, twiddleRe, twiddleIm); }
+    Plan(int bits, bool reduced) : points(1 << bits) {
+        FillHalfReversal(points, reversed);
+        FillStageTwiddles(points, reduced, twiddleRe, twiddleIm);
+    }
     Complex Twiddle(int m, int j) const { return {twiddleRe[m / 2 - 1 + j], twiddleIm[m / 2 - 1 + j]}; }
 };
 
@@ -261,14 +282,14 @@ void AllBins(const Plan& plan, const float* x, int stride, Spectrum s) {
         StagesAsTheyGo(s, plan.points, false, false);
         return;
     }
-    FirstStageOfRealValues(x, stride, plan.points, s);
+    FirstStageOfRealValues(x, stride, plan.points, plan.reversed, s);
     StagesFromFour(s, plan.points, plan.points / 2, plan.twiddleRe, plan.twiddleIm);
 }
 
 // Bins first .. last, all below P/2 (P >= 8): the last stage forms only their sums.
 void LowBins(const Plan& plan, const float* x, int stride, Spectrum s, int first, int last) {
     const int half = plan.points / 2;
-    FirstStageOfRealValues(x, stride, plan.points, s);
+    FirstStageOfRealValues(x, stride, plan.points, plan.reversed, s);
     StagesFromFour(s, plan.points, half / 2, plan.twiddleRe, plan.twiddleIm);
     LastStageSums(s, half, first, last + 1, plan.twiddleRe + half - 1, plan.twiddleIm + half - 1);
 }
@@ -345,16 +366,18 @@ void BinTree(const float* x, int stride, int points, int h, const Complex* stage
 
 // ---- transforms longer than 64 points ----
 
-// The forward transform of real values longer than 64 points, from a table of
-// every stage's twiddles formed once for the call (FillStageTwiddles, as the
-// plans). False, with nothing written, when the table cannot be allocated.
+// The forward transform of real values longer than 64 points, from tables
+// formed once for the call as the plans' are. False, with nothing written,
+// when they cannot be allocated.
 bool LongForwardTransform(const float* x, int points, Spectrum out) {
     const std::unique_ptr<double[]> table(new (std::nothrow) double[2 * static_cast<std::size_t>(points)]);
-    if (table == nullptr) return false;
+    const std::unique_ptr<int[]> reversed(new (std::nothrow) int[static_cast<std::size_t>(points / 2)]);
+    if (table == nullptr || reversed == nullptr) return false;
     double* const wr = table.get();
     double* const wi = wr + points;
     FillStageTwiddles(points, false, wr, wi);
-    FirstStageOfRealValues(x, 1, points, out);
+    FillHalfReversal(points, reversed.get());
+    FirstStageOfRealValues(x, 1, points, reversed.get(), out);
     StagesFromFour(out, points, points / 2, wr, wi);
     return true;
 }
