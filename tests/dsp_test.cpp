@@ -156,6 +156,16 @@ TEST(WindowExtremes, NullDataAndUnorderedValues) {
     WindowMinMax(d.data(), 3, 0, 1, 3, &mx, &mn);
     EXPECT_EQ(mx, 2.0f);
     EXPECT_EQ(mn, 1.0f);
+    // The same rules on stretches long enough to be read four at a time: the
+    // maximum of what follows the NaN, and of equal zeros the first one.
+    const std::vector<float> longer{1, 9, nan, 2, 3, -1, 0};
+    WindowMinMax(longer.data(), 7, 0, 1, 7, &mx, &mn);
+    EXPECT_EQ(mx, 3.0f);
+    EXPECT_EQ(mn, -1.0f);
+    const std::vector<float> zeros{-0.0f, -5, 0.0f, -2, -0.0f, 0.0f};
+    WindowMinMax(zeros.data(), 6, 0, 1, 6, &mx, &mn);
+    EXPECT_TRUE(mx == 0.0f && std::signbit(mx));
+    EXPECT_EQ(mn, -5.0f);
 }
 
 // Distance in units in the last place between two finite doubles.
