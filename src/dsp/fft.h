@@ -10,16 +10,16 @@
 // exactly those bins, bit for bit what Fft leaves there:
 //   TransformWindow  the whole spectrum, reduced or full length (Fft itself);
 //   TransformBins    bins first .. last of the reduced transform: bin h alone
-//                    runs only the P - 1 butterflies that lead to it, four
-//                    side by side, bins 1 .. n
-//                    skip the last stage's butterflies above n;
+//                    runs only the P - 1 butterflies that lead to it, bins
+//                    1 .. n skip the last stage's butterflies above n;
 //   OneBin           bin h alone, window after window, of either transform:
 //                    the full length by the same tree of butterflies.
-// Transforms of up to 64 points (every reduced one, and direct windows of 64
-// or less) run on constant plans built once per point count: the bit-reversed
-// order and every stage's twiddles. Larger direct windows (the full-length
-// harmonic magnitude), the inverse and complex input form their order and
-// twiddles as they go.
+// Butterflies run four side by side (SSE2), each with its own operations in
+// its own order. Transforms of up to 64 points (every reduced one, and direct
+// windows of 64 or less) run on constant plans built once per point count: the
+// first stage's bit-reversed indices and every stage's twiddles. Larger direct
+// windows (the full-length harmonic magnitude) form the same tables once per
+// call; the inverse and complex input form their order and twiddles as they go.
 #pragma once
 
 #include <cstdint>
