@@ -72,6 +72,26 @@ TEST(Fft, BinsOnDemand) {
     }
 }
 
+// Bin h alone of the full-length transform is the whole transform's bin, bit
+// for bit: low, middle and top orders of short and long windows, on a cosine
+// with noise and with a value that is not finite (its NaN runs down the tree).
+TEST(Fft, OneBinOfTheFullLengthIsTheWholeTransformsBin) {
+    for (int n : {4, 8, 256, 2048}) {
+        std::vector<float> x = Cycles(n, 3.3, 100.0, 0.4);
+        for (int i = 0; i < n; ++i) x[i] += static_cast<float>((i * 7919 % 113) * 0.01);
+        for (bool finite : {true, false}) {
+            if (!finite) x[n / 2 + 1] = INFINITY;
+            const Transformed whole = Transform(x, 0);
+            for (int h : {0, 1, 3, n / 2 - 1, n / 2, n - 1}) {
+                std::vector<float> re(n), im(n);
+                ASSERT_EQ(OneBin(n, ::Transform::FullLength, h).Of(x.data(), {re.data(), im.data()}), n);
+                EXPECT_EQ(std::memcmp(&re[h], &whole.re[h], sizeof(float)), 0) << n << " bin " << h;
+                EXPECT_EQ(std::memcmp(&im[h], &whole.im[h], sizeof(float)), 0) << n << " bin " << h;
+            }
+        }
+    }
+}
+
 // Above 64 points the transform takes every (size / 64)-th sample, rounded
 // down (1000 takes every 15th); 64 with reduce set is the direct mode. A
 // signal of 3.3 cycles tells the strides apart.
@@ -125,6 +145,16 @@ TEST(WindowExtremes, NullDataAndUnorderedValues) {
     WindowMinMax(d.data(), 3, 0, 1, 3, &mx, &mn);
     EXPECT_EQ(mx, 2.0f);
     EXPECT_EQ(mn, 1.0f);
+    // The same rules on stretches long enough to be read four at a time: the
+    // maximum of what follows the NaN, and of equal zeros the first one.
+    const std::vector<float> longer{1, 9, nan, 2, 3, -1, 0};
+    WindowMinMax(longer.data(), 7, 0, 1, 7, &mx, &mn);
+    EXPECT_EQ(mx, 3.0f);
+    EXPECT_EQ(mn, -1.0f);
+    const std::vector<float> zeros{-0.0f, -5, 0.0f, -2, -0.0f, 0.0f};
+    WindowMinMax(zeros.data(), 6, 0, 1, 6, &mx, &mn);
+    EXPECT_TRUE(mx == 0.0f && std::signbit(mx));
+    EXPECT_EQ(mn, -5.0f);
 }
 
 // Distance in units in the last place between two finite doubles.

@@ -10,16 +10,21 @@
 // exactly those bins, bit for bit what Fft leaves there:
 //   TransformWindow  the whole spectrum, reduced or full length (Fft itself);
 //   TransformBins    bins first .. last of the reduced transform: bin h alone
-//                    runs only the butterflies that lead to it, bins 1 .. n
-//                    skip the last stage's butterflies above n.
-// Transforms of up to 64 points (every reduced one, and direct windows of 64
-// or less) run on constant plans built once per point count: the bit-reversed
-// order and every stage's twiddles. Larger direct windows (the full-length
-// harmonic magnitude), the inverse and complex input form their order and
-// twiddles as they go.
+//                    runs only the P - 1 butterflies that lead to it, bins
+//                    1 .. n skip the last stage's butterflies above n;
+//   OneBin           bin h alone, window after window, of either transform:
+//                    the full length by the same tree of butterflies.
+// Butterflies run four side by side (SSE2), each with its own operations in
+// its own order. Transforms of up to 64 points (every reduced one, and direct
+// windows of 64 or less) run on constant plans built once per point count: the
+// first stage's bit-reversed indices and every stage's twiddles. Larger direct
+// windows (the full-length harmonic magnitude) form the same tables once per
+// call; the inverse and complex input form their order and twiddles as they go.
 #pragma once
 
 #include <cstdint>
+
+#include "dsp/complex.h"
 
 // True when n >= 2 and n is a power of two.
 bool IsPowerOfTwo(int n);
@@ -64,3 +69,22 @@ int TransformWindow(const float* window, int fftSize, Spectrum s, Transform tran
 // the spectrum must be one nobody else reads. Returns P. A refused fftSize ends
 // the process as in Fft.
 int TransformBins(const float* window, int fftSize, Spectrum s, int first, int last);
+
+// Bin h of the transform of window after window of one length and mode, bit
+// for bit what TransformWindow leaves there. The full-length tree takes each
+// stage's twiddle for bin h once, by the transform's own recurrence, and
+// works in the spectrum's entries [0, P/2); the reduced one is TransformBins.
+class OneBin {
+public:
+    OneBin(int fftSize, Transform transform, int h);
+    // Transforms the window into s.re[h], s.im[h]; other entries of s may
+    // hold anything afterwards. Returns P.
+    int Of(const float* window, Spectrum s) const;
+
+private:
+    static constexpr int kMostStages = 31;   // an int window length has at most 30 stages
+    int fftSize_;
+    Transform transform_;
+    int bin_;
+    Complex twiddles_[kMostStages] = {};   // stage 4, 8, ..: butterfly h mod m/2's twiddle
+};

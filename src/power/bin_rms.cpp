@@ -14,6 +14,14 @@ bool Open(const BinRmsRule& rule, CallRecords records, int fftSize, Spectrum buf
     return bin >= 0;
 }
 
+// The host's work buffers receive the spectrum of the last window: every
+// window's bin comes from OneBin (only the butterflies that lead to it, in
+// the buffers), and the last window is transformed whole once the walk is done.
+// Returns its point count P, or 0 when the walk visited no window.
+int TransformLastWindow(const float* window, int fftSize, Spectrum buffers, Transform transform) {
+    return window != nullptr ? TransformWindow(window, fftSize, buffers, transform) : 0;
+}
+
 }  // namespace
 
 // The value of each window is stored as a float before it is ramped.
@@ -23,11 +31,15 @@ void BinRmsBlock(const BinRmsRule& rule, CallRecords records, WindowSpan span, S
     if (!Open(rule, records, span.fftSize, buffers, source, h)) return;
     const float* samples = SampleArray(source);
     float* result = ResultArray(records.target);
+    const OneBin bin(span.fftSize, rule.transform, h);
+    const float* lastWindow = nullptr;
     const int next = WalkBlock(result, span.start, span.count, span.fftSize, rule.walk, [&](int offset) {
-        const float stored = static_cast<float>(
-            WindowBinRms(samples + offset, span.fftSize, buffers, rule.transform, h, ScaledParts::Kept));
+        lastWindow = samples + offset;
+        const int points = bin.Of(lastWindow, buffers);
+        const float stored = static_cast<float>(BinRms(buffers, h, points, ScaledParts::Kept));
         return static_cast<double>(stored);
     });
+    TransformLastWindow(lastWindow, span.fftSize, buffers, rule.transform);
     rule.hold(result, span, next, end);
 }
 
@@ -42,12 +54,17 @@ double BinRmsRecord(const BinRmsRule& rule, CallRecords records, WindowSpan span
     float* result = ResultArray(records.target);
     FloatMean mean;
     const int hop = span.fftSize / 4;
+    const OneBin bin(span.fftSize, rule.transform, h);
+    const float* lastWindow = nullptr;
     const auto visit = [&](int position, int offset) {
-        const float stored = static_cast<float>(
-            WindowBinRms(values + offset, span.fftSize, buffers, rule.transform, h, ScaledParts::StoredBack));
+        lastWindow = values + offset;
+        const int points = bin.Of(lastWindow, buffers);
+        const float stored = static_cast<float>(BinRms(buffers, h, points, ScaledParts::StoredBack));
         result[position] = stored;
         mean.Add(stored);
     };
     WalkRecord(span.start, span.count, span.fftSize, hop, RecordWindow::BeginsAtPosition, visit);
+    const int points = TransformLastWindow(lastWindow, span.fftSize, buffers, rule.transform);
+    if (points > 0) BinRms(buffers, h, points, ScaledParts::StoredBack);   // its scaled bin, as the walk left it
     return mean.Value();
 }

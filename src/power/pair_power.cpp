@@ -89,13 +89,32 @@ float StoredWindowValue(const PairCall& call) {
     return entry;
 }
 
+// Runs walk(window) with window(offset) forming the phasors of the window at
+// offset from the bins of the harmonic set alone. A caller's buffers receive
+// the whole spectrum of the last window only, so that window is formed again
+// whole once the walk is over: the same bins, the same phasors.
+template <typename Walk>
+void WalkOnUsedBins(PairCall& call, int fftSize, Walk&& walk) {
+    const SpectrumUse use = call.sources.use;
+    call.sources.use = SpectrumUse::UsedBinsOnly;
+    std::optional<int> last;
+    walk([&](int offset) {
+        last = offset;
+        call.Window(offset, fftSize);
+    });
+    call.sources.use = use;
+    if (use == SpectrumUse::WholeSpectrum && last) call.Window(*last, fftSize);
+}
+
 void Block(const PairRule& rule, CallRecords records, WindowSpan span, const Spectrum* buffers) {
     WithPairCall(rule, records, Reads::Samples, span.fftSize, kMinimumBlockWindow, true, buffers, [&](PairCall& call) {
-        WalkBlock(ResultArray(records.target), span.start, span.count, span.fftSize, rule.placement.walk,
-                  [&](int offset) {
-                      call.Window(offset, span.fftSize);
-                      return rule.family.windowValue(call);
-                  });
+        WalkOnUsedBins(call, span.fftSize, [&](auto&& window) {
+            WalkBlock(ResultArray(records.target), span.start, span.count, span.fftSize, rule.placement.walk,
+                      [&](int offset) {
+                          window(offset);
+                          return rule.family.windowValue(call);
+                      });
+        });
         return 0.0;
     });
 }
@@ -105,13 +124,15 @@ double Record(const PairRule& rule, CallRecords records, WindowSpan span, const 
     return WithPairCall(rule, records, Reads::Results, span.fftSize, 0, anyWindow, buffers, [&](PairCall& call) {
         float* result = ResultArray(records.target);
         FloatMean mean;
-        WalkRecord(span.start, span.count, span.fftSize, span.fftSize, rule.placement.recordWindow,
-                   [&](int position, int offset) {
-                       call.Window(offset, span.fftSize);
-                       const float stored = StoredWindowValue(call);
-                       result[position] = stored;
-                       mean.Add(stored);
-                   });
+        WalkOnUsedBins(call, span.fftSize, [&](auto&& window) {
+            WalkRecord(span.start, span.count, span.fftSize, span.fftSize, rule.placement.recordWindow,
+                       [&](int position, int offset) {
+                           window(offset);
+                           const float stored = StoredWindowValue(call);
+                           result[position] = stored;
+                           mean.Add(stored);
+                       });
+        });
         return mean.Value();
     });
 }
