@@ -1,0 +1,328 @@
+"""Exports on numpy arrays: ``call`` builds the records, the list and the
+export's host arguments exactly as ampora-host does for one plan line, runs the
+block phase (or the whole-record call) and returns the result."""
+
+import difflib
+import math
+import re
+
+import numpy as np
+
+from . import _native
+
+_INT32_MAX = 2**31 - 1
+_MAX_PULSES = 100000
+_LEAST_WINDOW = 4
+_MIN_BUFFER = 64  # window buffers hold at least 64 entries
+_MIN_PU_PARAMS = 16
+
+
+def exports():
+    """The names of every export, in ordinal order."""
+    return list(_native.library().table.exports)
+
+
+def describe(export):
+    """An export's table entry: sources, arguments (with who fills them), window, curve, setting."""
+    return dict(_entry(export))
+
+
+def _entry(export):
+    table = _native.library().table
+    if export not in table.exports:
+        near = difflib.get_close_matches(str(export), table.exports, n=3)
+        raise ValueError(f"unknown export {export!r}" + (f"; did you mean {', '.join(near)}?" if near else ""))
+    return table.exports[export]
+
+
+def _camel(name):
+    """fft_size -> fftSize; a name already in camel case is kept."""
+    head, *rest = name.split("_")
+    return head + "".join(w[:1].upper() + w[1:] for w in rest)
+
+
+def _power_of_two(n):
+    return n >= 2 and (n & (n - 1)) == 0
+
+
+def _integer(export, name, value):
+    if isinstance(value, (bool, np.bool_)) or not isinstance(value, (int, np.integer, float, np.floating)) \
+            or value != math.floor(value) or not -2**31 <= value <= _INT32_MAX:
+        raise ValueError(f"{export}: {name} must be a 32-bit integer, not {value!r}")
+    return int(value)
+
+
+def _number(export, name, value):
+    try:
+        return float(value)
+    except (TypeError, ValueError):
+        raise ValueError(f"{export}: {name} must be a number, not {value!r}") from None
+
+
+def _sources(export, entry, sources):
+    arrays = []
+    for k, s in enumerate(sources):
+        try:
+            a = np.ascontiguousarray(s, dtype=np.float32)
+        except (TypeError, ValueError):
+            raise ValueError(f"{export}: source {k} is not an array of numbers") from None
+        if a.ndim != 1:
+            raise ValueError(f"{export}: source {k} has {a.ndim} dimensions; give one array per channel")
+        arrays.append(a)
+    wanted = entry["sources"]
+    if wanted >= 0 and len(arrays) != wanted:
+        raise ValueError(f"{export} takes {wanted} source{'s' if wanted != 1 else ''}, given {len(arrays)}")
+    if not arrays:
+        raise ValueError(f"{export}: give the source arrays (sources=[...])")
+    lengths = sorted({len(a) for a in arrays})
+    if len(lengths) > 1:
+        raise ValueError(f"{export}: the sources have different lengths {lengths}; every channel of a record "
+                         "has one sample per position")
+    if lengths[0] == 0:
+        raise ValueError(f"{export}: the sources hold no samples")
+    if lengths[0] > _INT32_MAX:
+        raise ValueError(f"{export}: {lengths[0]} positions exceed the library's 32-bit positions")
+    return arrays
+
+
+def _settings(export, entry, table, settings):
+    """Splits keyword arguments into the export's own arguments, host-argument
+    overrides and target record fields; anything else is refused."""
+    plan, overrides, fields = {}, {}, {}
+    arguments = {a["name"]: a for a in entry["arguments"]}
+    for key, value in settings.items():
+        name = key if key in arguments or key in table.named_fields else _camel(key)
+        a = arguments.get(name)
+        if a is not None and a["type"] not in "bp" and name not in ("buf", "ignored", "reserved"):
+            (plan if a["fromPlan"] else overrides)[name] = value
+        elif name in table.named_fields:
+            fields[name] = value
+        else:
+            known = [n for n, a in arguments.items() if a["type"] not in "bp"] + list(table.named_fields)
+            near = difflib.get_close_matches(name, known, n=3)
+            raise ValueError(f"{export}: unknown argument or record field {key!r}"
+                             + (f"; did you mean {', '.join(near)}?" if near else ""))
+    missing = [a["name"] for a in entry["arguments"] if a["fromPlan"] and a["name"] not in plan]
+    if missing:
+        raise ValueError(f"{export} needs {', '.join(missing)}")
+    return plan, overrides, fields
+
+
+def _check_window(export, entry, plan):
+    # The library ends the process on a short window that is no power of two;
+    # the host refuses every such length first, and so does this module.
+    if "fftSize" in plan:
+        n = plan["fftSize"]
+        if n < _LEAST_WINDOW:
+            raise ValueError(f"{export}: the window fftSize={n} is below {_LEAST_WINDOW}")
+        if not _power_of_two(n):
+            raise ValueError(f"{export}: the window fftSize={n} is not a power of two")
+    if "windowSize" in plan and plan["windowSize"] < 1:
+        raise ValueError(f"{export}: the window windowSize={plan['windowSize']} is below 1")
+
+
+def _field_values(export, table, name, value):
+    slots = table.named_fields[name]["slots"]
+    values = list(np.atleast_1d(np.asarray(value, dtype=object)))
+    if len(values) > slots:
+        raise ValueError(f"{export}: {name} takes {slots} value{'s' if slots > 1 else ''}, given {len(values)}")
+    return [_number(export, name, v) for v in values]
+
+
+def _typed(export, a, value):
+    return _integer(export, a["name"], value) if a["type"] == "i" else _number(export, a["name"], value)
+
+
+def _unit_list(units, count):
+    if units is None or isinstance(units, str):
+        return [units or ""] * count
+    units = list(units)
+    if len(units) != count:
+        raise ValueError(f"give one unit per source: {count} sources, {len(units)} units")
+    return units
+
+
+def call(export, sources, *, rate=None, block=1000, unit="", source_units=None, source_fields=None, **settings):
+    """Runs one export over whole-record arrays as ampora-host runs one plan line.
+
+    export          an export name, e.g. "GetThreeLineP" (``exports()`` lists them).
+    sources         the source channels, one 1-D array each, all of one length, in the
+                    order the export names them (the plan line's ``from``).
+    rate            samples per second; needed by the exports that take a rate
+                    (samplesPerMs, samplesPer20ms are filled from it as the host does).
+    block           positions per host block (the host's default 1000).
+    unit            the target record's unit text; source_units: one per source (or one
+                    for all) — "kV" scales the trackers' presence threshold.
+    source_fields   a list of dicts, record fields per source (e.g. PhaseShift).
+    settings        the export's own arguments by name (fft_size= or fftSize=,
+                    window_size=, refresh_extremes=, ...), record fields of the target
+                    by name (CalcKind=1, HarmonicOrder=5, Scale=...), and host arguments
+                    to override (samplesPerMs=...).
+
+    A block export returns its curve as a numpy.float32 array of one value per
+    position; a whole-record export returns a float. Bad input raises ValueError
+    before the library is called.
+    """
+    lib = _native.library()
+    table = lib.table
+    entry = _entry(export)
+    arrays = _sources(export, entry, sources)
+    n = len(arrays[0])
+    plan, overrides, fields = _settings(export, entry, table, settings)
+    plan = {a["name"]: _typed(export, a, plan[a["name"]]) for a in entry["arguments"] if a["fromPlan"]}
+    overrides = {k: _typed(export, next(a for a in entry["arguments"] if a["name"] == k), v)
+                 for k, v in overrides.items()}
+    _check_window(export, entry, plan)
+    fields = {k: _field_values(export, table, k, v) for k, v in fields.items()}
+    block = _integer(export, "block", block)
+    if block < 1:
+        raise ValueError(f"{export}: block must be at least 1 position, not {block}")
+    needs_rate = {a["name"] for a in entry["arguments"]} & {"samplesPerMs", "samplesPer20ms"} - set(overrides)
+    if needs_rate:
+        if rate is None:
+            raise ValueError(f"{export} takes {', '.join(sorted(needs_rate))}: give rate= in samples per second")
+        rate = _number(export, "rate", rate)
+        if not (rate > 0 and math.isfinite(rate)):
+            raise ValueError(f"{export}: rate must be a positive number of samples per second, not {rate}")
+    units = _unit_list(source_units, len(arrays))
+    per_source = list(source_fields or [])
+    if len(per_source) > len(arrays):
+        raise ValueError(f"{export}: source_fields has {len(per_source)} entries for {len(arrays)} sources")
+    per_source = [{k: _field_values(export, table, k, v) for k, v in (f or {}).items()
+                   if k in table.named_fields or _unknown_field(export, k)} for f in per_source]
+    pulses = max(1.0, math.floor(fields.get("PulsesPerRev", [0.0])[0]))
+    if entry["curve"] == "PulseQueue" and not pulses <= _MAX_PULSES:
+        raise ValueError(f"{export}: PulsesPerRev must be between 1 and {_MAX_PULSES}")
+
+    host = _native.HostChannels(table)
+    try:
+        return _Run(host, entry, arrays, n, plan, overrides, fields, units, per_source, unit, rate, pulses).go(block)
+    finally:
+        host.release()
+
+
+def _unknown_field(export, name):
+    near = difflib.get_close_matches(name, _native.library().table.named_fields, n=3)
+    raise ValueError(f"{export}: unknown record field {name!r}" + (f"; did you mean {', '.join(near)}?" if near else ""))
+
+
+class _Run:
+    """One plan line's records, arguments and calls (tools/host_run.cpp)."""
+
+    def __init__(self, host, entry, arrays, n, plan, overrides, fields, units, per_source, unit, rate, pulses):
+        self.host, self.entry, self.n, self.plan, self.overrides, self.rate = host, entry, n, plan, overrides, rate
+        self.window = max([_MIN_BUFFER] + [v for k, v in plan.items() if k == "fftSize"])
+        self.sources = []
+        for k, data in enumerate(arrays):
+            record = host.add()
+            address, array = host.memory.floats(n)
+            array[:] = data
+            host.unit(record, units[k])
+            host.set(record, "Scale", 1.0)
+            host.share_array(record, address, array)
+            self.sources.append(record)
+        self.target = self._target(unit, fields, pulses)
+        for record, extra in zip(self.sources, per_source):
+            for name, values in extra.items():
+                for slot, v in enumerate(values):
+                    host.set(record, name, v, slot)
+
+    def _target(self, unit, fields, pulses):
+        host = self.host
+        target = host.add()
+        # Windows read up to a window ahead and leading ramps write a quarter
+        # window past the block: the result array has room for both.
+        padding = 2 * max([_MIN_BUFFER] + [max(0, v) for v in self.plan.values() if isinstance(v, int)])
+        self.results_address, self.results = host.memory.floats(self.n + padding)
+        for name in ("SampleData", "ResultData", "SecondaryData"):
+            host.set(target, name, self.results_address)
+        if self.entry["readsOwnSamples"]:
+            own = host.get(self.sources[0], "SampleData")
+            host.set(target, "SampleData", own)
+            host.set(target, "SecondaryData", own)
+        host.unit(target, unit)
+        host.set(target, "Scale", 1.0)
+        host.set(target, "ResultMax", -math.inf)  # the running extremes start empty
+        host.set(target, "ResultMin", math.inf)
+        for name, values in fields.items():
+            for slot, v in enumerate(values):
+                host.set(target, name, v, slot)
+        if not self.entry["readsOwnSamples"]:
+            host.source_ids(target, [int(host.get(s, "ChannelId")) for s in self.sources])
+        self.buffers = [host.memory.floats(self.window)[0]
+                        for a in self.entry["arguments"] if a["type"] == "b"]
+        self.pu_params = None
+        if any(a["type"] == "p" for a in self.entry["arguments"]):
+            self.pu_params = host.memory.floats(_MIN_PU_PARAMS)[0]
+        if self.entry["curve"] == "PulseQueue":
+            host.construct_queue(target, int(3 * pulses + 1))
+        return target
+
+    def arguments(self, start, count):
+        values, buffers = [], iter(self.buffers)
+        for a in self.entry["arguments"]:
+            name = a["name"]
+            if a["fromPlan"]:
+                values.append(self.plan[name])
+                continue
+            v = 0
+            if name == "start":
+                v = start
+            elif name in ("count", "length"):
+                v = count
+            elif name in ("recordEnd", "resultLength", "totalSamples"):
+                v = self.n
+            elif name == "lastPosition":
+                v = self.n - 1
+            elif name == "samplesPer20ms" and self.rate is not None:
+                v = _lround(self.rate * 0.02)
+            elif name == "samplesPerMs" and self.rate is not None:
+                v = self.rate / 1000.0
+            elif name == "buf":
+                v = next(buffers)
+            elif name == "puParams":
+                v = self.pu_params
+            values.append(self.overrides.get(name, v))
+        return values
+
+    def call(self, start, count):
+        f = _native.library().function(self.entry["name"])
+        if self.entry["records"]:
+            leading = [_native.ctypes.addressof(r) for r in self.sources[:self.entry["records"]]]
+            leading += [None] * (self.entry["records"] - len(leading))
+        else:
+            leading = [_native.ctypes.addressof(self.host.list), _native.ctypes.addressof(self.target)]
+        return f(*leading, *self.arguments(start, count))
+
+    def go(self, block):
+        if not self.entry["block"]:
+            return float(self.call(0, self.n))
+        carried = 0
+        for start in range(0, self.n, block):
+            count = min(block, self.n - start)
+            carried, (first, length) = self.stretch(carried, start, count)
+            if length > 0:
+                self.call(first, length)
+        return self.results[:self.n].copy()
+
+    def stretch(self, carried, start, count):
+        """The positions the export is called over for one host block (host_run.cpp's StretchFor)."""
+        end, n = start + count, self.n
+        curve = self.entry["curve"]
+        if curve == "QuarterWindows":
+            q = max(1, int(self.plan.get("fftSize", 4) / 4))
+            whole = n if end == n else carried + (end - carried) // q * q
+            following = whole
+            # From position 0 each window writes the quarter window below it, so
+            # the last one is left for the next call, which writes from its start on.
+            if carried == 0 and whole != n and whole > q:
+                following = whole - q
+            return following, (carried, whole - carried)
+        if curve == "FromPreviousBlock":
+            return start, (carried, end - carried)
+        return carried, (start, count)
+
+
+def _lround(x):
+    """C's lround: halves away from zero."""
+    return int(math.floor(abs(x) + 0.5)) * (1 if x >= 0 else -1)
