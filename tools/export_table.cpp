@@ -62,7 +62,8 @@ Json HostFields() {
                 AMPORA_AT(ResultMin, "d"),   AMPORA_AT(SummaryValue, "d"), AMPORA_AT(FullScale, "d"),
                 AMPORA_AT(RatedValue, "d"),  AMPORA_AT(Scale, "d"),        AMPORA_AT(ResultData, "u"),
                 AMPORA_AT(SampleData, "u"),  AMPORA_AT(SecondaryData, "u"), AMPORA_AT(PulsesPerRev, "d"),
-                AMPORA_AT(SampleMax, "f"),   AMPORA_AT(SampleMin, "f"),    AMPORA_AT(CrossingQueue, "u")};
+                AMPORA_AT(SampleMax, "f"),   AMPORA_AT(SampleMin, "f"),    AMPORA_AT(CrossingQueue, "u"),
+                AMPORA_AT(TrackState, "d")};
 #undef AMPORA_AT
 }
 

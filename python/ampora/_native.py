@@ -227,9 +227,10 @@ class HostChannels:
         np.frombuffer(record, dtype=np.uint8)[at:at + dtype.itemsize] = np.frombuffer(
             np.array(value, dtype=np.float64).astype(dtype).tobytes(), dtype=np.uint8)
 
-    def get(self, record, name):
+    def get(self, record, name, slot=0):
         f = self._field(name)
-        return np.frombuffer(record, dtype=np.dtype(_FORMATS[f["type"]]), count=1, offset=f["offset"])[0]
+        dtype = np.dtype(_FORMATS[f["type"]])
+        return np.frombuffer(record, dtype=dtype, count=1, offset=f["offset"] + slot * dtype.itemsize)[0]
 
     def set_words(self, record, name, at, value):
         offset = self._field(name)["offset"] + at
@@ -271,10 +272,18 @@ class HostChannels:
     def construct_queue(self, record, length):
         """The pulse tracker's crossing queue: length entries of 0.0 in a low array."""
         capacity = length + 1
-        p = self.memory.bytes(4 * capacity)
+        p, self.queue_storage = self.memory.floats(capacity)
         q = self.table.queue
         for key, value in (("storage", p), ("capacity", capacity), ("front", 0), ("count", length)):
             self.set_words(record, "CrossingQueue", q[key], value)
+
+    def queue_entry(self, record, k):
+        """Entry k from the queue's front (0 the oldest)."""
+        offset = self._field("CrossingQueue")["offset"]
+        words = np.frombuffer(record, dtype="<u4", count=12, offset=offset)
+        q = self.table.queue
+        front, capacity = words[q["front"] // 4], words[q["capacity"] // 4]
+        return self.queue_storage[(int(front) + k) % int(capacity)]
 
     def release(self):
         self.memory.release()

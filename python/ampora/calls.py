@@ -15,6 +15,9 @@ _MAX_PULSES = 100000
 _LEAST_WINDOW = 4
 _MIN_BUFFER = 64  # window buffers hold at least 64 entries
 _MIN_PU_PARAMS = 16
+_UNWRITTEN = 0x7FC0A3B5  # a quiet NaN with a payload no export computes
+# The crossing trackers and cycle averages hold 0 until their first period.
+_TRACKERS = ("ThreeSlots", "PeriodByPeriod", "PulseQueue", "Cycles")
 
 
 def exports():
@@ -60,8 +63,14 @@ def _number(export, name, value):
 
 
 def _sources(export, entry, sources):
-    arrays = []
+    """The source arrays, and the end of the computed stretch of those given
+    as call(..., extent=True) gave them: a curve computed from curves is final
+    only as far as they are."""
+    arrays, final = [], []
     for k, s in enumerate(sources):
+        if isinstance(s, tuple) and len(s) == 2 and isinstance(s[1], slice):
+            s, stretch = s
+            final.append(stretch.stop)
         try:
             a = np.ascontiguousarray(s, dtype=np.float32)
         except (TypeError, ValueError):
@@ -82,7 +91,7 @@ def _sources(export, entry, sources):
         raise ValueError(f"{export}: the sources hold no samples")
     if lengths[0] > _INT32_MAX:
         raise ValueError(f"{export}: {lengths[0]} positions exceed the library's 32-bit positions")
-    return arrays
+    return arrays, min(final, default=lengths[0])
 
 
 def _settings(export, entry, table, settings):
@@ -142,15 +151,21 @@ def _unit_list(units, count):
     return units
 
 
-def call(export, sources, *, rate=None, block=1000, unit="", source_units=None, source_fields=None, **settings):
+def call(export, sources, *, rate=None, block=1000, extent=False, unit="", source_units=None, source_fields=None,
+         **settings):
     """Runs one export over whole-record arrays as ampora-host runs one plan line.
 
     export          an export name, e.g. "GetThreeLineP" (``exports()`` lists them).
     sources         the source channels, one 1-D array each, all of one length, in the
-                    order the export names them (the plan line's ``from``).
+                    order the export names them (the plan line's ``from``); a curve may
+                    be given as the (curve, slice) that extent=True returned.
     rate            samples per second; needed by the exports that take a rate
                     (samplesPerMs, samplesPer20ms are filled from it as the host does).
     block           positions per host block (the host's default 1000).
+    extent          True: a block export returns (curve, slice) with the slice of
+                    positions holding computed values, as the host reports them: not a
+                    tracker's run-in before its first period, nor the tail whose last
+                    window or period would need samples past the record's end.
     unit            the target record's unit text; source_units: one per source (or one
                     for all) — "kV" scales the trackers' presence threshold.
     source_fields   a list of dicts, record fields per source (e.g. PhaseShift).
@@ -166,7 +181,7 @@ def call(export, sources, *, rate=None, block=1000, unit="", source_units=None, 
     lib = _native.library()
     table = lib.table
     entry = _entry(export)
-    arrays = _sources(export, entry, sources)
+    arrays, final = _sources(export, entry, sources)
     n = len(arrays[0])
     plan, overrides, fields = _settings(export, entry, table, settings)
     plan = {a["name"]: _typed(export, a, plan[a["name"]]) for a in entry["arguments"] if a["fromPlan"]}
@@ -196,7 +211,12 @@ def call(export, sources, *, rate=None, block=1000, unit="", source_units=None, 
 
     host = _native.HostChannels(table)
     try:
-        return _Run(host, entry, arrays, n, plan, overrides, fields, units, per_source, unit, rate, pulses).go(block)
+        one = _Run(host, entry, arrays, n, plan, overrides, fields, units, per_source, unit, rate, pulses)
+        result = one.go(block)
+        if not (extent and entry["block"]):
+            return result
+        stretch = one.extent(result, pulses)
+        return result, slice(stretch.start, min(stretch.stop, final))
     finally:
         host.release()
 
@@ -298,12 +318,51 @@ class _Run:
         if not self.entry["block"]:
             return float(self.call(0, self.n))
         carried = 0
+        self.written_end = self.n
         for start in range(0, self.n, block):
             count = min(block, self.n - start)
             carried, (first, length) = self.stretch(carried, start, count)
-            if length > 0:
+            if length <= 0:
+                continue
+            # As the host: a last call from past position 0 (or any quarter-window
+            # call) is watched for where it stops writing.
+            if first + length == self.n and (first > 0 or self.entry["curve"] == "QuarterWindows"):
+                self.written_end = self.watched_call(first, length)
+            else:
                 self.call(first, length)
         return self.results[:self.n].copy()
+
+    def watched_call(self, first, length):
+        """Calls over the record's last block and returns the end of what it wrote:
+        the block's positions are marked beforehand and given back their earlier
+        values afterwards where the export left them."""
+        stretch = self.results[first:self.n]
+        before = stretch.copy()
+        stretch.view(np.uint32)[:] = _UNWRITTEN
+        self.call(first, length)
+        left = stretch.view(np.uint32) == _UNWRITTEN
+        stretch[left] = before[left]
+        written = np.flatnonzero(~left)
+        return first + int(written[-1]) + 1 if len(written) else first
+
+    def extent(self, values, pulses):
+        """The positions holding computed values (host_run.cpp's CompletedEnd and TrackedStart)."""
+        end = min(self.written_end, self.n)
+        curve = self.entry["curve"]
+        crossing = 0.0
+        if curve == "ThreeSlots":
+            crossing = self.host.get(self.target, "TrackState", 2)
+        elif curve == "PeriodByPeriod":
+            crossing = self.host.get(self.target, "TrackState", 0)
+        elif curve == "PulseQueue":
+            crossing = float(self.host.queue_entry(self.target, int(pulses))) - 1.0
+        if crossing > 0.0:
+            end = min(end, int(crossing) + 1)
+        start = 0
+        if curve in _TRACKERS:
+            computed = np.flatnonzero(values[:end] != 0.0)
+            start = int(computed[0]) if len(computed) else end
+        return slice(start, end)
 
     def stretch(self, carried, start, count):
         """The positions the export is called over for one host block (host_run.cpp's StretchFor)."""
