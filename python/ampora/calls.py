@@ -117,7 +117,7 @@ def _settings(export, entry, table, settings):
     return plan, overrides, fields
 
 
-def _check_window(export, entry, plan):
+def _check_window(export, plan):
     # The library ends the process on a short window that is no power of two;
     # the host refuses every such length first, and so does this module.
     if "fftSize" in plan:
@@ -178,71 +178,91 @@ def call(export, sources, *, rate=None, block=1000, extent=False, unit="", sourc
     position; a whole-record export returns a float. Bad input raises ValueError
     before the library is called.
     """
-    lib = _native.library()
-    table = lib.table
-    entry = _entry(export)
-    arrays, final = _sources(export, entry, sources)
-    n = len(arrays[0])
-    plan, overrides, fields = _settings(export, entry, table, settings)
-    plan = {a["name"]: _typed(export, a, plan[a["name"]]) for a in entry["arguments"] if a["fromPlan"]}
-    overrides = {k: _typed(export, next(a for a in entry["arguments"] if a["name"] == k), v)
-                 for k, v in overrides.items()}
-    _check_window(export, entry, plan)
-    fields = {k: _field_values(export, table, k, v) for k, v in fields.items()}
-    block = _integer(export, "block", block)
-    if block < 1:
-        raise ValueError(f"{export}: block must be at least 1 position, not {block}")
-    needs_rate = {a["name"] for a in entry["arguments"]} & {"samplesPerMs", "samplesPer20ms"} - set(overrides)
-    if needs_rate:
-        if rate is None:
-            raise ValueError(f"{export} takes {', '.join(sorted(needs_rate))}: give rate= in samples per second")
-        rate = _number(export, "rate", rate)
-        if not (rate > 0 and math.isfinite(rate)):
-            raise ValueError(f"{export}: rate must be a positive number of samples per second, not {rate}")
-    units = _unit_list(source_units, len(arrays))
-    per_source = list(source_fields or [])
-    if len(per_source) > len(arrays):
-        raise ValueError(f"{export}: source_fields has {len(per_source)} entries for {len(arrays)} sources")
-    per_source = [{k: _field_values(export, table, k, v) for k, v in (f or {}).items()
-                   if k in table.named_fields or _unknown_field(export, k)} for f in per_source]
-    pulses = max(1.0, math.floor(fields.get("PulsesPerRev", [0.0])[0]))
-    if entry["curve"] == "PulseQueue" and not pulses <= _MAX_PULSES:
-        raise ValueError(f"{export}: PulsesPerRev must be between 1 and {_MAX_PULSES}")
-
-    host = _native.HostChannels(table)
+    line = _Line(export, sources, rate, block, unit, source_units, source_fields, settings)
+    host = _native.HostChannels(line.table)
     try:
-        one = _Run(host, entry, arrays, n, plan, overrides, fields, units, per_source, unit, rate, pulses)
-        result = one.go(block)
-        if not (extent and entry["block"]):
+        one = _Run(host, line)
+        result = one.go()
+        if not (extent and line.entry["block"]):
             return result
-        stretch = one.extent(result, pulses)
-        return result, slice(stretch.start, min(stretch.stop, final))
+        stretch = one.extent(result)
+        return result, slice(stretch.start, min(stretch.stop, line.final))
     finally:
         host.release()
 
 
-def _unknown_field(export, name):
-    near = difflib.get_close_matches(name, _native.library().table.named_fields, n=3)
-    raise ValueError(f"{export}: unknown record field {name!r}" + (f"; did you mean {', '.join(near)}?" if near else ""))
+class _Line:
+    """A call's input, checked as the host checks a plan line, and more: nothing
+    reaches the library that could end the process or read outside an array."""
+
+    def __init__(self, export, sources, rate, block, unit, source_units, source_fields, settings):
+        self.table = _native.library().table
+        self.entry = entry = _entry(export)
+        self.arrays, self.final = _sources(export, entry, sources)
+        self.n = len(self.arrays[0])
+        plan, overrides, fields = _settings(export, entry, self.table, settings)
+        typed = {a["name"]: a for a in entry["arguments"]}
+        self.plan = {name: _typed(export, typed[name], plan[name]) for name in typed if typed[name]["fromPlan"]}
+        self.overrides = {name: _typed(export, typed[name], v) for name, v in overrides.items()}
+        _check_window(export, self.plan)
+        self.fields = {k: _field_values(export, self.table, k, v) for k, v in fields.items()}
+        self.block = _integer(export, "block", block)
+        if self.block < 1:
+            raise ValueError(f"{export}: block must be at least 1 position, not {self.block}")
+        self.rate = self._rate(export, rate)
+        self.unit = unit
+        self.units = _unit_list(source_units, len(self.arrays))
+        self.source_fields = self._source_fields(export, source_fields)
+        self.pulses = max(1.0, float(np.floor(self.fields.get("PulsesPerRev", [0.0])[0])))
+        if entry["curve"] == "PulseQueue" and not self.pulses <= _MAX_PULSES:
+            raise ValueError(f"{export}: PulsesPerRev must be between 1 and {_MAX_PULSES}")
+
+    def _rate(self, export, rate):
+        names = {a["name"] for a in self.entry["arguments"]}
+        needed = names & {"samplesPerMs", "samplesPer20ms"} - set(self.overrides)
+        if not needed:
+            return None if rate is None else _number(export, "rate", rate)
+        if rate is None:
+            raise ValueError(f"{export} takes {', '.join(sorted(needed))}: give rate= in samples per second")
+        rate = _number(export, "rate", rate)
+        if not (rate > 0 and math.isfinite(rate)):
+            raise ValueError(f"{export}: rate must be a positive number of samples per second, not {rate}")
+        return rate
+
+    def _source_fields(self, export, given):
+        given = list(given or [])
+        if len(given) > len(self.arrays):
+            raise ValueError(f"{export}: source_fields has {len(given)} entries for {len(self.arrays)} sources")
+        checked = []
+        for fields in given:
+            for name in fields or {}:
+                if name not in self.table.named_fields:
+                    near = difflib.get_close_matches(name, self.table.named_fields, n=3)
+                    raise ValueError(f"{export}: unknown record field {name!r}"
+                                     + (f"; did you mean {', '.join(near)}?" if near else ""))
+            checked.append({k: _field_values(export, self.table, k, v) for k, v in (fields or {}).items()})
+        return checked
 
 
 class _Run:
     """One plan line's records, arguments and calls (tools/host_run.cpp)."""
 
-    def __init__(self, host, entry, arrays, n, plan, overrides, fields, units, per_source, unit, rate, pulses):
-        self.host, self.entry, self.n, self.plan, self.overrides, self.rate = host, entry, n, plan, overrides, rate
-        self.window = max([_MIN_BUFFER] + [v for k, v in plan.items() if k == "fftSize"])
+    def __init__(self, host, line):
+        self.host, self.line, self.entry, self.n = host, line, line.entry, line.n
+        self.plan, self.overrides, self.rate = line.plan, line.overrides, line.rate
+        self.window = max([_MIN_BUFFER] + [v for k, v in self.plan.items() if k == "fftSize"])
         self.sources = []
-        for k, data in enumerate(arrays):
+        for k, data in enumerate(line.arrays):
             record = host.add()
-            address, array = host.memory.floats(n)
+            address, array = host.memory.floats(self.n)
             array[:] = data
-            host.unit(record, units[k])
+            host.unit(record, line.units[k])
             host.set(record, "Scale", 1.0)
             host.share_array(record, address, array)
             self.sources.append(record)
-        self.target = self._target(unit, fields, pulses)
-        for record, extra in zip(self.sources, per_source):
+        self.target = self._target(line.unit, line.fields, line.pulses)
+        # The sources' fields go in last, as the plan's `set` lines do.
+        for record, extra in zip(self.sources, line.source_fields):
             for name, values in extra.items():
                 for slot, v in enumerate(values):
                     host.set(record, name, v, slot)
@@ -314,7 +334,8 @@ class _Run:
             leading = [_native.ctypes.addressof(self.host.list), _native.ctypes.addressof(self.target)]
         return f(*leading, *self.arguments(start, count))
 
-    def go(self, block):
+    def go(self):
+        block = self.line.block
         if not self.entry["block"]:
             return float(self.call(0, self.n))
         carried = 0
@@ -345,7 +366,7 @@ class _Run:
         written = np.flatnonzero(~left)
         return first + int(written[-1]) + 1 if len(written) else first
 
-    def extent(self, values, pulses):
+    def extent(self, values):
         """The positions holding computed values (host_run.cpp's CompletedEnd and TrackedStart)."""
         end = min(self.written_end, self.n)
         curve = self.entry["curve"]
@@ -355,7 +376,7 @@ class _Run:
         elif curve == "PeriodByPeriod":
             crossing = self.host.get(self.target, "TrackState", 0)
         elif curve == "PulseQueue":
-            crossing = float(self.host.queue_entry(self.target, int(pulses))) - 1.0
+            crossing = float(self.host.queue_entry(self.target, int(self.line.pulses))) - 1.0
         if crossing > 0.0:
             end = min(end, int(crossing) + 1)
         start = 0
@@ -369,7 +390,7 @@ class _Run:
         end, n = start + count, self.n
         curve = self.entry["curve"]
         if curve == "QuarterWindows":
-            q = max(1, int(self.plan.get("fftSize", 4) / 4))
+            q = max(1, self.plan.get("fftSize", 4) // 4)
             whole = n if end == n else carried + (end - carried) // q * q
             following = whole
             # From position 0 each window writes the quarter window below it, so
