@@ -22,7 +22,7 @@ LINES = [
     ("Ipos = GetZHPart(256) from Ia Ib Ic", "GetZHPart", ["Ia", "Ib", "Ic"], dict(fft_size=256)),
     ("F = GetFrequenceStatus(1) from Ua", "GetFrequenceStatus", ["Ua"], dict(refresh_extremes=1)),
     ("F2 = GetFrequenceStatus2(0) from Ua", "GetFrequenceStatus2", ["Ua"], dict(single_shot=0)),
-    ("N = GetBSCLRPM(1) from Key PulsesPerRev=1", "GetBSCLRPM", ["Key"], dict(refreshExtremes=1, PulsesPerRev=1)),
+    ("N = GetBSCLRPM(1) from Wheel PulsesPerRev=60", "GetBSCLRPM", ["Wheel"], dict(refreshExtremes=1, PulsesPerRev=60)),
     ("Ih5 = GetHarmonicValue(256) from Ia HarmonicOrder=5", "GetHarmonicValue", ["Ia"], dict(fft_size=256, HarmonicOrder=5)),
     ("Ua1 = GetPowerAvg(256) from Ua", "GetPowerAvg", ["Ua"], dict(fft_size=256)),
     ("IaP = GetPowerAvgExtra(0) from Ia", "GetPowerAvgExtra", ["Ia"], dict(reset_at_end=0)),
@@ -101,7 +101,8 @@ def three_phase(rate, seconds, frequency=50.0, u=230.0, i=10.0, lag=np.pi / 6, f
 
 def test_known_answers():
     """230 V and 10 A lagging 30 degrees: P = 3 x 230 x 10 cos 30, Q = 3450 var,
-    a 5 % fifth harmonic of 0.5 A, and a frequency off nominal read as it is."""
+    a 5 % fifth harmonic of 0.5 A, and a frequency off nominal read as it is
+    (the source record's rated value sets what counts as silence)."""
     s = three_phase(12800, 1.0, fifth=0.05)
     lines = [s[k] for k in SIX]
     p, ok = ampora.three_wire_power(*lines, fft_size=256, extent=True)
@@ -112,6 +113,12 @@ def test_known_answers():
     assert np.allclose(ampora.harmonic_rms(s["Ia"], order=5, fft_size=256)[steady], 0.5, rtol=1e-4)
     f, ok = ampora.frequency(three_phase(12800, 1.0, frequency=49.7)["Ua"], rate=12800, extent=True)
     assert np.allclose(f[ok], 49.7, atol=2e-3)
+    # A quarter second of silence reads 0 while it lasts, and no other value.
+    ua = 325.0 * np.sin(2 * np.pi * 50.0 * np.arange(12800) / 12800)
+    ua[6400:9600] = 0.0
+    f, ok = ampora.frequency(ua, rate=12800, extent=True)
+    assert np.all(f[7000:9600] == 0.0)
+    assert np.all((f[ok] == 0.0) | (np.abs(f[ok] - 50.0) < 2e-3))
 
 
 @pytest.mark.parametrize("export, sources, kwargs, reason", [
