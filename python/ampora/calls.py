@@ -94,27 +94,38 @@ def _sources(export, entry, sources):
     return arrays, min(final, default=lengths[0])
 
 
+# The host arguments a call may set itself: the rates. Positions and lengths
+# come from the arrays, so no call reads or writes past them.
+_RATE_ARGUMENTS = ("samplesPerMs", "samplesPer20ms")
+
+
 def _settings(export, entry, table, settings):
-    """Splits keyword arguments into the export's own arguments, host-argument
-    overrides and target record fields; anything else is refused."""
-    plan, overrides, fields = {}, {}, {}
+    """Splits keyword arguments into the export's own arguments, rate overrides,
+    the per-unit parameters and target record fields; anything else is refused."""
+    plan, overrides, fields, pu_params = {}, {}, {}, None
     arguments = {a["name"]: a for a in entry["arguments"]}
     for key, value in settings.items():
         name = key if key in arguments or key in table.named_fields else _camel(key)
         a = arguments.get(name)
-        if a is not None and a["type"] not in "bp" and name not in ("buf", "ignored", "reserved"):
-            (plan if a["fromPlan"] else overrides)[name] = value
+        if a is not None and a["fromPlan"]:
+            plan[name] = value
+        elif a is not None and name in _RATE_ARGUMENTS:
+            overrides[name] = value
+        elif a is not None and a["type"] == "p":
+            pu_params = [_number(export, name, v) for v in np.atleast_1d(value)]
+        elif a is not None:
+            raise ValueError(f"{export}: {name} is filled from the arrays and the block, not given")
         elif name in table.named_fields:
             fields[name] = value
         else:
-            known = [n for n, a in arguments.items() if a["type"] not in "bp"] + list(table.named_fields)
-            near = difflib.get_close_matches(name, known, n=3)
+            known = [n for n, a in arguments.items() if a["fromPlan"] or n in _RATE_ARGUMENTS or a["type"] == "p"]
+            near = difflib.get_close_matches(name, known + list(table.named_fields), n=3)
             raise ValueError(f"{export}: unknown argument or record field {key!r}"
                              + (f"; did you mean {', '.join(near)}?" if near else ""))
     missing = [a["name"] for a in entry["arguments"] if a["fromPlan"] and a["name"] not in plan]
     if missing:
         raise ValueError(f"{export} needs {', '.join(missing)}")
-    return plan, overrides, fields
+    return plan, overrides, fields, pu_params
 
 
 def _check_window(export, plan):
@@ -171,8 +182,15 @@ def call(export, sources, *, rate=None, block=1000, extent=False, unit="", sourc
     source_fields   a list of dicts, record fields per source (e.g. PhaseShift).
     settings        the export's own arguments by name (fft_size= or fftSize=,
                     window_size=, refresh_extremes=, ...), record fields of the target
-                    by name (CalcKind=1, HarmonicOrder=5, Scale=...), and host arguments
-                    to override (samplesPerMs=...).
+                    by name (CalcKind=1, HarmonicOrder=5, Scale=...), the rates to
+                    override (samplesPerMs=, samplesPer20ms=), and puParams=[...] for
+                    the voltage summaries. Positions and lengths (start, count,
+                    totalSamples, ...) and work buffers are the host's to fill.
+
+    The sources become records listed before the target, as recorded channels
+    (their extremes and RMS filled in). Exports that read summary records
+    (ChannelId + 36: GetAngleSum and the machine summaries) find none here and
+    return as on a missing source; ampora.run runs them from a plan.
 
     A block export returns its curve as a numpy.float32 array of one value per
     position; a whole-record export returns a float. Bad input raises ValueError
@@ -200,7 +218,7 @@ class _Line:
         self.entry = entry = _entry(export)
         self.arrays, self.final = _sources(export, entry, sources)
         self.n = len(self.arrays[0])
-        plan, overrides, fields = _settings(export, entry, self.table, settings)
+        plan, overrides, fields, self.pu_params = _settings(export, entry, self.table, settings)
         typed = {a["name"]: a for a in entry["arguments"]}
         self.plan = {name: _typed(export, typed[name], plan[name]) for name in typed if typed[name]["fromPlan"]}
         self.overrides = {name: _typed(export, typed[name], v) for name, v in overrides.items()}
@@ -293,7 +311,9 @@ class _Run:
                         for a in self.entry["arguments"] if a["type"] == "b"]
         self.pu_params = None
         if any(a["type"] == "p" for a in self.entry["arguments"]):
-            self.pu_params = host.memory.floats(_MIN_PU_PARAMS)[0]
+            given = self.line.pu_params or []
+            self.pu_params, values = host.memory.floats(max(_MIN_PU_PARAMS, len(given)))
+            values[:len(given)] = given
         if self.entry["curve"] == "PulseQueue":
             host.construct_queue(target, int(3 * pulses + 1))
         return target
