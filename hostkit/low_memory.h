@@ -99,6 +99,7 @@ private:
 #endif
     static constexpr unsigned long long kFourGiB = 1ull << 32;
     static constexpr unsigned long long kLowestMapping = 1ull << 16;  // the usual vm.mmap_min_addr
+    static constexpr std::size_t kHugeFrom = std::size_t{8} << 20;
 
     static void* Map(void* hint, std::size_t length, int flags) {
         void* p = mmap(hint, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | flags, -1, 0);
@@ -107,6 +108,11 @@ private:
             munmap(p, length);
             return nullptr;
         }
+#ifdef MADV_HUGEPAGE
+        // A long record's arrays in 2 MiB pages: far fewer page faults when
+        // they are first written (a hint; small arrays keep ordinary pages).
+        if (length >= kHugeFrom) madvise(p, length, MADV_HUGEPAGE);
+#endif
         return p;
     }
 

@@ -17,6 +17,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <numeric>
 #include <optional>
 #include <sstream>
 #include <thread>
@@ -216,6 +217,16 @@ void WarnRateArguments(const Plan& plan, double rate, std::vector<std::string>& 
     }
 }
 
+// Whether the plan line gives the export's integer argument of this name a value other than 0.
+bool PlanSetsNonZero(const PlanChannel& c, const std::string& name) {
+    for (std::size_t k = 0, planIndex = 0; k < c.shape->arguments.size(); ++k) {
+        if (!c.shape->arguments[k].fromPlan) continue;
+        if (c.shape->arguments[k].name == name) return c.planArguments[planIndex].i != 0;
+        ++planIndex;
+    }
+    return false;
+}
+
 // Rescans of the whole record at every block, past this many positions read, get a warning.
 constexpr double kRescanWarning = 1e10;
 
@@ -224,21 +235,17 @@ constexpr double kRescanWarning = 1e10;
 // them from the same array already), singleShot = 1 forgets the tracking.
 void WarnTrackerArguments(const Plan& plan, std::size_t n, int block, std::vector<std::string>& warnings) {
     const double blocks = std::ceil(static_cast<double>(n) / block);
-    for (const PlanChannel& c : plan.channels)
-        for (std::size_t k = 0, planIndex = 0; k < c.shape->arguments.size(); ++k) {
-            if (!c.shape->arguments[k].fromPlan) continue;
-            if (c.shape->arguments[k].name == "refreshExtremes" && c.planArguments[planIndex].i != 0 &&
-                blocks * static_cast<double>(n) >= kRescanWarning)
-                warnings.push_back(Where(plan, c) + c.shape->name + " with refreshExtremes=1 rescans all " +
-                                   std::to_string(n) + " positions at each of its " + Format(blocks) +
-                                   " blocks; the host has set the extremes from the record, so 0 gives the same values at once");
-            // A single-shot call is the whole record in one call: in blocks
-            // the tracker forgets its last crossing after every block.
-            if (c.shape->arguments[k].name == "singleShot" && c.planArguments[planIndex].i != 0 && blocks > 1)
-                warnings.push_back(Where(plan, c) + c.shape->name + " with singleShot=1 clears its tracking after every "
-                                   "block, so periods across block ends are lost; in blocks use 0");
-            ++planIndex;
-        }
+    for (const PlanChannel& c : plan.channels) {
+        if (PlanSetsNonZero(c, "refreshExtremes") && blocks * static_cast<double>(n) >= kRescanWarning)
+            warnings.push_back(Where(plan, c) + c.shape->name + " with refreshExtremes=1 rescans all " +
+                               std::to_string(n) + " positions at each of its " + Format(blocks) +
+                               " blocks; the host has set the extremes from the record, so 0 gives the same values at once");
+        // A single-shot call is the whole record in one call: in blocks
+        // the tracker forgets its last crossing after every block.
+        if (PlanSetsNonZero(c, "singleShot") && blocks > 1)
+            warnings.push_back(Where(plan, c) + c.shape->name + " with singleShot=1 clears its tracking after every "
+                               "block, so periods across block ends are lost; in blocks use 0");
+    }
 }
 
 // Record fields an export reads that the plan left at zero, with what zero does.
@@ -780,10 +787,10 @@ private:
                 if (RecordOf(s) == RecordOf(t)) return true;
         return false;
     }
+    // Only a tracker told to refresh its source's extremes (refreshExtremes or
+    // singleShot not 0) writes into a source record.
     static bool WritesSources(const PlanChannel& c) {
-        return std::any_of(c.shape->arguments.begin(), c.shape->arguments.end(), [](const ExportArgument& a) {
-            return a.name == "refreshExtremes" || a.name == "singleShot";
-        });
+        return PlanSetsNonZero(c, "refreshExtremes") || PlanSetsNonZero(c, "singleShot");
     }
 
     void RunBlockChannel(std::size_t index, const std::function<void(double)>& progress) {
@@ -854,18 +861,25 @@ private:
             result_.rows.push_back(row);
         }
         CheckRotation();
-        // Nothing reads the arrays any more: each curve's copy takes the place of the arrays released before it.
+        // Nothing reads the arrays any more: each curve's copy takes the place
+        // of the arrays released before it. The copies (most of this phase on
+        // a long record: the pages are new) run on the block phase's threads.
         for (const auto& [k, array] : arrays_) host_.Memory().Release(array);
-        for (std::size_t i = 0; i < computed_.size(); ++i) {
+        std::vector<std::size_t> all(computed_.size());
+        std::iota(all.begin(), all.end(), std::size_t{0});
+        std::vector<std::optional<Curve>> curves(computed_.size());
+        RunInOrder(all, std::vector<std::vector<std::size_t>>(all.size()), options_.jobs, [&](std::size_t i, std::mutex&) {
             const Computed& k = computed_[i];
             const PlanChannel& c = *k.plan;
             if (c.shape->kind == ExportKind::Block) {
-                const std::size_t to = completedEnds[k.plan];
-                result_.curves.push_back({c.name, c.unit, std::vector<float>(k.results, k.results + n_), c.plot, c.label,
-                                          TrackedStart(*c.shape, k.results, to), to, result_.rows[i].AbsoluteTolerance()});
+                const std::size_t to = completedEnds.at(k.plan);
+                curves[i] = Curve{c.name, c.unit, std::vector<float>(k.results, k.results + n_), c.plot, c.label,
+                                  TrackedStart(*c.shape, k.results, to), to, result_.rows[i].AbsoluteTolerance()};
             }
             host_.Memory().Release(k.results);
-        }
+        });
+        for (std::optional<Curve>& c : curves)
+            if (c) result_.curves.push_back(std::move(*c));
         summary_.timeBase = time_;
         result_.recording = summary_;
         result_.startTime = file_.startTime;
