@@ -169,7 +169,6 @@ TEST_F(FieldRecords, WindowsInCyclesErrorsAndWarnings) {
         {1200, 60, "auto", "F = GetFrequenceStatus(1) from #1",
          "samplesPer20ms as a whole number: 38.4 at 1920 S/s is passed as 38, so its values read 1.04 % low"},
         {1000, 50, "auto", "P = GetP(cycle) from #1 #4", "GetP reads CalcKind, which the plan does not set"},
-        {1000, 50, "auto", "F = GetFrequenceStatusSum(0) from #1", "reads UseSource, which the plan does not set"},
         {1000, 50, "auto", "N = GetFXPart(cycle) from #1 #2 #3",
          "negative-sequence fundamental of LINE ULA, LINE ULB, LINE ULC (230) exceeds the positive-sequence one (4.598)",
          true},
