@@ -146,8 +146,6 @@ TEST(ChannelArithmetic, DifferencesAndConverterAngle) {
     float* out = host.Results(t, 6, -7.0f);
     GetReduce(host.List(), t, -2, 5);
     EXPECT_EQ(std::vector<float>(out, out + 3), (std::vector<float>{4, 3, 5}));
-    GetSubtraction(host.List(), t, 0, 3);
-    EXPECT_EQ(std::vector<float>(out, out + 3), (std::vector<float>{-4, -3, -5}));
     GetPWMAngle(host.List(), t, 0, 6);
     const float expected[] = {0, 60, 120, 0, 0, 120};
     for (int n = 0; n < 6; ++n) EXPECT_NEAR(out[n], expected[n], 1e-3) << "position " << n;

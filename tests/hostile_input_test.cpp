@@ -414,7 +414,6 @@ const TrackerCase kTrackerCases[] = {
     {"offset -100, one call", 0.1, -100.0, 0.0, 10.0, Blocks::WholeRecord},
     {"offset +60", 1.0, 60.0, 0.0, 10.0, Blocks::InOrder},
     {"state of a longer recording", 230.0, -10.0, 32013.6, 10.0, Blocks::InOrder},
-    {"state -3.5", 230.0, 0.0, -3.5, 10.0, Blocks::InOrder},
     {"state NaN", 230.0, 0.0, kNaN, 10.0, Blocks::InOrder},
     {"state 1e30", 230.0, 0.0, 1e30, 10.0, Blocks::InOrder},
     {"blocks out of order", 1.0, -10.0, 0.0, 10.0, Blocks::Shuffled},
@@ -422,7 +421,6 @@ const TrackerCase kTrackerCases[] = {
     {"rate NaN", 230.0, 0.0, 0.0, kNaN, Blocks::InOrder},
     {"rate inf", 230.0, 0.0, 0.0, kInf, Blocks::InOrder},
     {"rate 1e-300", 230.0, 0.0, 0.0, 1e-300, Blocks::InOrder},
-    {"rate 1e300", 230.0, 0.0, 0.0, 1e300, Blocks::InOrder},
     {"rate 1e9", 230.0, 0.0, 0.0, 1e9, Blocks::WholeRecord},
     {"rate 1.4e10", 230.0, 0.0, 0.0, 1.4e10, Blocks::InOrder},
 };

@@ -270,8 +270,6 @@ TEST(MachineSummaries, AngleExportsFold) {
     a->SummaryAux[2] = 0.0;
     EXPECT_NEAR(GetAngleX2Sum(host.List(), target), 5.0 * 57.2957763671875 - 360.0, 1e-9);
     EXPECT_NEAR(GetAngleX2Sum(host.List(), target), -73.52, 0.01);
-    host.SetSources(target, {1, 3});
-    EXPECT_EQ(GetAngleXSum(host.List(), target), 0.0);
 }
 
 }  // namespace

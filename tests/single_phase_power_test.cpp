@@ -157,21 +157,6 @@ TEST(SinglePhasePower, PairPhysicsThroughEveryForm) {
     }
 }
 
-// The phasors of the last window stay in the caller's buffers.
-TEST(SinglePhasePower, BuffersKeepTheLastWindowsPhasors) {
-    const SinglePhaseExport& e = kExports[3];   // Get3PBy1All
-    PowerHost h({Signal(kLength, kFft, {{kU, 0.0}, {10.0, Degrees(40), 21}}),
-                 Signal(kLength, kFft, {{kI, Degrees(-90)}})},
-                kLength);
-    Buffers b;
-    Block(e, h, 0, 2 * kFft, kFft, b);
-    EXPECT_NEAR(b.v[0][1], kU, 1e-3);
-    EXPECT_NEAR(b.v[1][1], 0.0, 1e-3);
-    EXPECT_NEAR(b.v[2][1], 0.0, 1e-4);
-    EXPECT_NEAR(b.v[3][1], -kI, 1e-4);
-    EXPECT_NEAR(std::atan2(b.v[1][21], b.v[0][21]), Degrees(40), 1e-4);
-}
-
 // Whole-record windows: the x3 forms' windows end at their position (so the
 // first is taken twice), GetPAllSum's and GetPSum's begin there.
 TEST(SinglePhasePower, RecordWindowsAndTheirStoredValues) {

@@ -122,7 +122,6 @@ def test_known_answers():
 
 @pytest.mark.parametrize("export, sources, kwargs, reason", [
     ("GetThreeLineP", 6, dict(fft_size=48, CalcKind=1), "fftSize=48 is not a power of two"),
-    ("GetHarmonicValue", 1, dict(fft_size=300, HarmonicOrder=1), "fftSize=300 is not a power of two"),
     ("GetP", 2, dict(fft_size=2, CalcKind=1), "below 4"),
     ("GetP", 2, dict(CalcKind=1), "GetP needs fftSize"),
     ("GetP", 2, dict(fft_size=64, CalcKnd=1), "unknown argument or record field 'CalcKnd'; did you mean CalcKind"),

@@ -212,7 +212,6 @@ TEST_F(FieldRecords, ManyChannelsOnlyTheUsedOnesLoad) {
     const std::string plan = std::string(kFeederPlan) + "D = GetCalculatMethod1() from \"DI 1\" CalcCoefA=1 CalcCoefB=0\n";
     const RunResult result = RunPlan(file, ParsePlan(plan, "feeder.plan", file.Names()), library_, {});
     EXPECT_EQ(result.recording.channelsLoaded, 7u);
-    ExpectFigures(result, f, 32);
     for (const Curve& c : result.curves) {  // closed for every second cycle, as recorded
         if (c.name != "D") continue;
         for (std::size_t i = 0; i < c.values.size(); ++i) ASSERT_EQ(c.values[i], (i / 32) % 2 == 0 ? 1.0f : 0.0f) << i;

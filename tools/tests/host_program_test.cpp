@@ -507,7 +507,6 @@ TEST_F(HostRun, BuiltInRecordingPassesItsSelfCheck) {
         {"f_Ua", 50.0, 1e-4},             // 256 samples per period at 12.8 kS/s
         {"speed_key", 3000.0, 1e-2},      // one key pulse per revolution
         {"speed_key_pulse_queue", 3000.0, 1e-2},  // the same through the record's crossing queue
-        {"f_Ua_record", 50.0, 1e-4},
         // The key's 0 to 5 V step crosses 2.5 V halfway between two samples,
         // 28.5 samples ahead of the voltage's zero crossing: 28.5 / 256 of 360°.
         {"power_angle_measured_key", 40.078125, 1e-3},
