@@ -336,7 +336,6 @@ const std::pair<const char*, Variant> kParticular[] = {
     // Harmonic orders past the spectrum, negative and NaN.
     {"GetHarmonicValue", {"order 300", kMay, 0, 1000, {}, [](ChannelInfo* t) { t->HarmonicOrder = 300.0f; }}},
     {"GetHarmonicValue", {"order NaN", kMay, 0, 1000, {}, [](ChannelInfo* t) { t->HarmonicOrder = std::nanf(""); }}},
-    {"GetHarmonicValueSum", {"order 1e9", kMay, 0, kEnd, {}, [](ChannelInfo* t) { t->HarmonicOrder = 1e9f; }}},
     {"GetHarmonicValueSum", {"order -3", kMay, 0, kEnd, {}, [](ChannelInfo* t) { t->HarmonicOrder = -3.0f; }}},
     // Records shorter than a window; a start before 0 with nothing to average.
     {"GetHarmonicValueSum", {"length 100", kNone, 0, 100}},
@@ -345,14 +344,8 @@ const std::pair<const char*, Variant> kParticular[] = {
     // The status exports read the two records listed before position ListIndex.
     {"GetCosStatus", {"ListIndex 0", kNone, 0, 1000, {}, [](ChannelInfo* t) { t->ListIndex = 0; }}},
     {"GetPSumStatus", {"ListIndex 1", kNone, 0, 1000, {}, [](ChannelInfo* t) { t->ListIndex = 1; }}},
-    {"GetCosStatusSum", {"ListIndex 1", kNone, 0, 0, {}, [](ChannelInfo* t) { t->ListIndex = 1; }}},
-    {"GetPSumStatusSum", {"ListIndex 0", kNone, 0, 0, {}, [](ChannelInfo* t) { t->ListIndex = 0; }}},
     // Starts before 0 on the plain-formula path and in its record means.
     {"GetThreeLinePEx", {"plain, start -5", kMay, -5, 1000, {{"windowSize", 600}}, nullptr, -1, true}},
-    {"GetThreeAnglePEx", {"plain, start -5", kMay, -5, 1000, {{"windowSize", 600}}, nullptr, -1, true}},
-    {"GetTwoAnglePEx", {"plain, start -5", kMay, -5, 1000, {{"windowSize", 600}}, nullptr, -1, true}},
-    {"GetThreeLinePExSum", {"plain, start -5", kMay, -5, 1000, {}, nullptr, -1, true}},
-    {"GetThreeAnglePExSum", {"plain, start -5", kMay, -5, 1000, {}, nullptr, -1, true}},
     {"GetTwoAnglePExSum", {"plain, start -5", kMay, -5, 1000, {}, nullptr, -1, true}},
     // Margins and counts at the ends of the integers; the calculated angles'
     // float mean stops changing long before INT_MAX terms (within 10 s, emulated too).
@@ -361,7 +354,6 @@ const std::pair<const char*, Variant> kParticular[] = {
     {"GetFrequenceStatusSum", {"own data, tailMargin INT_MAX", kMay, 0, kEnd, {{"tailMargin", INT_MAX}},
                                [](ChannelInfo* t) { t->UseSource = 0; }}},
     {"GetGJ3Sum", {"count INT_MAX", kMay, 0, INT_MAX, {{"step", 1}}, nullptr, -1, false, 10}},
-    {"GetGJ4Sum", {"count INT_MAX", kMay, 0, INT_MAX, {{"step", 1}}, nullptr, -1, false, 10}},
 };
 
 std::string RunVariant(const ExportCall& call, const Variant& v) {
@@ -418,22 +410,17 @@ struct TrackerCase {
 };
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN(), kInf = std::numeric_limits<double>::infinity();
 const TrackerCase kTrackerCases[] = {
-    {"offset -10", 0.1, -10.0, 0.0, 10.0, Blocks::InOrder},
     {"offset -100", 0.1, -100.0, 0.0, 10.0, Blocks::InOrder},
     {"offset -100, one call", 0.1, -100.0, 0.0, 10.0, Blocks::WholeRecord},
     {"offset +60", 1.0, 60.0, 0.0, 10.0, Blocks::InOrder},
     {"state of a longer recording", 230.0, -10.0, 32013.6, 10.0, Blocks::InOrder},
-    {"state -3.5", 230.0, 0.0, -3.5, 10.0, Blocks::InOrder},
     {"state NaN", 230.0, 0.0, kNaN, 10.0, Blocks::InOrder},
     {"state 1e30", 230.0, 0.0, 1e30, 10.0, Blocks::InOrder},
     {"blocks out of order", 1.0, -10.0, 0.0, 10.0, Blocks::Shuffled},
     {"rate 0", 230.0, 0.0, 0.0, 0.0, Blocks::InOrder},
-    {"rate -10", 230.0, 0.0, 0.0, -10.0, Blocks::InOrder},
     {"rate NaN", 230.0, 0.0, 0.0, kNaN, Blocks::InOrder},
     {"rate inf", 230.0, 0.0, 0.0, kInf, Blocks::InOrder},
-    {"rate -inf", 230.0, 0.0, 0.0, -kInf, Blocks::InOrder},
     {"rate 1e-300", 230.0, 0.0, 0.0, 1e-300, Blocks::InOrder},
-    {"rate 1e300", 230.0, 0.0, 0.0, 1e300, Blocks::InOrder},
     {"rate 1e9", 230.0, 0.0, 0.0, 1e9, Blocks::WholeRecord},
     {"rate 1.4e10", 230.0, 0.0, 0.0, 1.4e10, Blocks::InOrder},
 };

@@ -35,8 +35,6 @@ TEST(MachineEmf, NoCurrentGivesTheVoltageAndTheTjjFormSeesEightTenthsOfX) {
     // U = I = 1 pu, 30° lagging, x = 1: |1 + j·e^(-j30°)| = |1.5 + j0.866| = √3.
     EXPECT_NEAR(GetEqYJJ(u, i, 230.0, 10.0, 0.0, 1.0, static_cast<float>(30 * kDeg)), std::sqrt(3.0), 1e-6);
     EXPECT_DOUBLE_EQ(GetEqTJJ(u, i, 230.0, 10.0, 0.1, 1.0, 0.7f), GetEqYJJ(u, i, 230.0, 10.0, 0.1, 0.8, 0.7f));
-    EXPECT_EQ(GetEqYJJ(nullptr, i, 1, 1, 0, 1, 0), 0.0);
-    EXPECT_EQ(GetEqTJJ(u, nullptr, 1, 1, 0, 1, 0), 0.0);
 }
 
 TEST(MachineEmf, SaturationTableEndsAndInterpolation) {
@@ -105,8 +103,7 @@ TEST(MachineAngle, FoldingRanges) {
     EXPECT_TRUE(huge >= -90.0 && huge < 270.0) << huge;
 }
 
-// The difference of stored angles under both names, and the second slot of a
-// summary record.
+// The difference of stored angles, and the second slot of a summary record.
 TEST(MachineAngle, DifferenceOfStoredAnglesAndSecondSummarySlot) {
     HostChannels host;
     ChannelInfo* r[4];
@@ -119,7 +116,6 @@ TEST(MachineAngle, DifferenceOfStoredAnglesAndSecondSummarySlot) {
     r[1]->SummaryValue = 1.0;
     r[2]->SummaryValue = 1.0;   // 45°
     EXPECT_NEAR(GetGJ4Sum(host.List(), target, 0, 10, 1), -15.0, 1e-5);
-    EXPECT_EQ(GetGJ6Sum(host.List(), target, 0, 10, 1), GetGJ4Sum(host.List(), target, 0, 10, 1));
     EXPECT_NEAR(target->SummaryValue, -15.0, 1e-5);
     r[3]->SummaryValue = 400.0;
     EXPECT_GT(GetGJ4Sum(host.List(), target, 0, 10, 1), 300.0) << "not folded";
@@ -169,14 +165,6 @@ struct MeasuredAngle {
     }
 };
 
-TEST(MachineMeasuredAngle, KeyPulseLeadingTheVoltageCrossing) {
-    MeasuredAngle m(200.0, 20, 1);
-    // 20 samples at 10 kS/s and 50 Hz: 36°, less the 6° offset.
-    EXPECT_NEAR(GetGJSum(m.host.List(), m.target, 0, MeasuredAngle::kSamples, 10.0, MeasuredAngle::kSamples), 30.0,
-                0.02);
-    EXPECT_EQ(m.v->KeyLevel, 0.5) << "the key level is kept in the voltage record";
-}
-
 TEST(MachineMeasuredAngle, AVoltageOutsideFortyFiveToFiftyFiveHertzIsMeasuredOnce) {
     // 60 Hz: after the first measurement no crossing fits the period test. The key
     // follows the voltage, its first pulse 20 samples ahead; later pulses drift.
@@ -185,8 +173,10 @@ TEST(MachineMeasuredAngle, AVoltageOutsideFortyFiveToFiftyFiveHertzIsMeasuredOnc
     for (double rise = 81.0; rise < MeasuredAngle::kSamples; rise += 10000.0 / 60.0 * 1.7)
         for (int i = static_cast<int>(rise); i < static_cast<int>(rise) + 20; ++i) key[i] = 1.0f;
     std::copy(key.begin(), key.end(), ResultArray(m.k));
+    // 20 samples at 10 kS/s and the recorded 50 Hz: 36°, less the 6° offset.
     EXPECT_NEAR(GetGJSum(m.host.List(), m.target, 0, MeasuredAngle::kSamples, 10.0, MeasuredAngle::kSamples), 30.0,
                 0.02);
+    EXPECT_EQ(m.v->KeyLevel, 0.5) << "the key level is kept in the voltage record";
 }
 
 TEST(MachineMeasuredAngle, SeveralVoltagePeriodsPerRevolution) {
@@ -233,7 +223,6 @@ TEST(MachineSummaries, ZeroCurrentAndZeroLineImpedance) {
     s.host.SetSources(s.t, {1, 2});
     EXPECT_NEAR(GetUTSum(s.host.List(), s.t, 0, 4 * Summaries::kWindow, Summaries::kWindow, s.pu.data()), 1.0, 1e-5);
     EXPECT_NEAR(s.u->SummaryAux[1] - s.u->SummaryAux[0], -30 * kDeg, 1e-5) << "T lags U by 30°";
-    EXPECT_EQ(GetUTSum(s.host.List(), s.t, 0, Summaries::kWindow - 1, Summaries::kWindow, s.pu.data()), 0.0);
     s.pu[12] = 0.0f;
     ChannelInfo* a = s.host.Add(7 + 36);
     a->SummaryAux[0] = 0.6;
@@ -281,8 +270,6 @@ TEST(MachineSummaries, AngleExportsFold) {
     a->SummaryAux[2] = 0.0;
     EXPECT_NEAR(GetAngleX2Sum(host.List(), target), 5.0 * 57.2957763671875 - 360.0, 1e-9);
     EXPECT_NEAR(GetAngleX2Sum(host.List(), target), -73.52, 0.01);
-    host.SetSources(target, {1, 3});
-    EXPECT_EQ(GetAngleXSum(host.List(), target), 0.0);
 }
 
 }  // namespace

@@ -25,39 +25,27 @@ struct Rig : PowerHost {
     Rig(const std::vector<float>& us, const std::vector<float>& is) : PowerHost({us, is}, us.size()) {}
 };
 
-// One cycle per 256-sample window: the bin-1 rms is A * 0.7071 everywhere
-// once the ramps settle, block by block as over the whole record.
-TEST(PowerAverage, WindowedFundamentalRms) {
-    const int n = 4096, fft = 256;
-    const double a = 3.0;
-    Rig g(Sine(n, fft, a), Sine(n, fft, a));
-    for (int start = 0; start < n; start += 1024)
-        GetPowerAvg(g.host.List(), g.t, start, 1024, fft, g.spectra[0].data(), g.spectra[1].data(), n, n);
-    for (int k : {0, 100, 1000, 2500, n - 1}) EXPECT_NEAR(g.r[k], a * kRms, 1e-3) << k;
-
-    const double mean = GetPowerAvgSum(g.host.List(), g.t, 0, n, fft, g.spectra[0].data(), g.spectra[1].data());
-    EXPECT_NEAR(mean, a * kRms, 1e-3);
-    EXPECT_NEAR(g.r[fft / 4 * 3], a * kRms, 1e-3);
-    // A record shorter than a window has nothing to average and writes nothing.
-    std::vector<float> before(g.r, g.r + n);
+// A record shorter than a window has nothing to average and writes nothing.
+TEST(PowerAverage, RecordShorterThanAWindowWritesNothing) {
+    const int n = 1024, fft = 256;
+    Rig g(Sine(n, fft, 3.0), Sine(n, fft, 3.0));
+    const std::vector<float> before(g.r, g.r + n);
     EXPECT_EQ(GetPowerAvgSum(g.host.List(), g.t, 0, fft - 1, fft, g.spectra[0].data(), g.spectra[1].data()), 0.0);
     EXPECT_EQ(std::vector<float>(g.r, g.r + n), before);
 }
 
 // The cycle curves, block by block: a 50 Hz sine of amplitude 2 at 10 kS/s
-// reads 2 * 0.7071 once periods run, in blocks of 1000 and of 4096 alike, as
-// does the whole-record mean over detected periods; a silent channel has no
-// period and reads 0.
+// reads 2 * 0.7071 once periods run in blocks of 1000, as does the
+// whole-record mean over detected periods; a silent channel has no period
+// and reads 0.
 struct CycleCase {
     const char* name;
     bool self;
-    int block;
     double amplitude;
 };
 
-const CycleCase kCycleCases[] = {{"source_1000", false, 1000, 2.0}, {"source_4096", false, 4096, 2.0},
-                                  {"source_silent", false, 1000, 0.0}, {"self_1000", true, 1000, 2.0},
-                                  {"self_silent", true, 1000, 0.0}};
+const CycleCase kCycleCases[] = {{"source", false, 2.0}, {"source_silent", false, 0.0},
+                                  {"self", true, 2.0}, {"self_silent", true, 0.0}};
 
 TEST(PowerAverage, CycleCurveOfASteadySineAndOfSilence) {
     const int n = 20000;
@@ -75,8 +63,8 @@ TEST(PowerAverage, CycleCurveOfASteadySineAndOfSilence) {
         }
         g.u->RatedValue = t->RatedValue = 10.0;
         ZeroTrackingState(t);
-        for (int start = 0; start < n; start += c.block) {
-            const int count = std::min(c.block, n - start);
+        for (int start = 0; start < n; start += 1000) {
+            const int count = std::min(1000, n - start);
             if (c.self)
                 GetPowerAvgSelf(g.host.List(), t, start, count, 0, 10.0, n, n, 0);
             else
@@ -152,9 +140,7 @@ const SelfCase kSelfCases[] = {
     {"jump", "V", 100, 10, 10, 100, 29, 129, 2.0, 10, 129},
     // 20 Hz after 100 Hz, exactly 5: a ramp from a to a.
     {"factor_of_five", "V", 100, 10, 10, 50, 79, 79, 2.0, 20, 79},
-    // kV: the range is 1000 / 10, so the copy level is 2.0 again; with V it
-    // is 20 and the ±10 samples pass as they are.
-    {"jump_kV", "kV", 1000, 10, 10, 100, 29, 129, 2.0, 10, 129},
+    // A V range of 1000: the copy level is 20 and the ±10 samples pass as they are.
     {"jump_V_wide_range", "V", 1000, 10, 10, 100, 29, 129, 20.0, 10, 129},
     // A ±1 wave: above 0.2 % of the kV range (0.2) it forms cycles; below
     // 0.2 % of the V range (2.0) every window is quiet and copied through.

@@ -169,7 +169,6 @@ TEST_F(FieldRecords, WindowsInCyclesErrorsAndWarnings) {
         {1200, 60, "auto", "F = GetFrequenceStatus(1) from #1",
          "samplesPer20ms as a whole number: 38.4 at 1920 S/s is passed as 38, so its values read 1.04 % low"},
         {1000, 50, "auto", "P = GetP(cycle) from #1 #4", "GetP reads CalcKind, which the plan does not set"},
-        {1000, 50, "auto", "F = GetFrequenceStatusSum(0) from #1", "reads UseSource, which the plan does not set"},
         {1000, 50, "auto", "N = GetFXPart(cycle) from #1 #2 #3",
          "negative-sequence fundamental of LINE ULA, LINE ULB, LINE ULC (230) exceeds the positive-sequence one (4.598)",
          true},
@@ -213,7 +212,6 @@ TEST_F(FieldRecords, ManyChannelsOnlyTheUsedOnesLoad) {
     const std::string plan = std::string(kFeederPlan) + "D = GetCalculatMethod1() from \"DI 1\" CalcCoefA=1 CalcCoefB=0\n";
     const RunResult result = RunPlan(file, ParsePlan(plan, "feeder.plan", file.Names()), library_, {});
     EXPECT_EQ(result.recording.channelsLoaded, 7u);
-    ExpectFigures(result, f, 32);
     for (const Curve& c : result.curves) {  // closed for every second cycle, as recorded
         if (c.name != "D") continue;
         for (std::size_t i = 0; i < c.values.size(); ++i) ASSERT_EQ(c.values[i], (i / 32) % 2 == 0 ? 1.0f : 0.0f) << i;
