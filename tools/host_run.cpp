@@ -835,8 +835,38 @@ private:
             wholeValues_[k.plan] = value;
             // The host keeps a whole-record value in the record unless the export stored its own.
             if (std::memcmp(&before, &k.record->SummaryValue, sizeof before) == 0) k.record->SummaryValue = value;
+            WarnFloatSum(k, value);
         }
     }
+
+    // Some whole-record exports add their curve's values in a float sum,
+    // which over millions of positions drifts from the curve it wrote (a 50 Hz
+    // curve over 7.68 M positions sums to 52.6 Hz). The report keeps the
+    // library's value; a warning gives the curve's own mean, taken in double.
+    void WarnFloatSum(const Computed& k, double value) {
+        const std::size_t count = spanEnd_ - spanStart_;
+        if (count < kLongSum) return;
+        // Only a curve of one sign at (nearly) every position is what was
+        // summed: the windowed exports leave one value per window, and a
+        // waveform's mean is not its figure.
+        double sum = 0.0;
+        std::size_t positive = 0, negative = 0;
+        for (std::size_t i = spanStart_; i < spanEnd_; ++i) {
+            sum += k.results[i];
+            positive += k.results[i] > 0.0f;
+            negative += k.results[i] < 0.0f;
+        }
+        const double mean = sum / static_cast<double>(count);
+        if (std::max(positive, negative) < count - count / 100 || !(std::fabs(value - mean) > kFloatSumDrift * std::fabs(mean)))
+            return;
+        const PlanChannel& c = *k.plan;
+        result_.warnings.push_back(Where(plan_, c) + c.shape->name + " returns " + Format(value) + " " + c.unit +
+                                   ", its float sum over " + std::to_string(count) + " positions; the curve it wrote averages " +
+                                   Format(mean) + " " + c.unit + " (" + Format(100.0 * (value - mean) / mean, 3) +
+                                   " %): a shorter --span keeps the sum closer");
+    }
+    static constexpr std::size_t kLongSum = std::size_t{1} << 20;
+    static constexpr double kFloatSumDrift = 1e-4;
 
     // ---- Statistics: the reported figure of every channel, the curves, the warnings ----
     void Statistics() {

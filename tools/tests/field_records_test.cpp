@@ -257,6 +257,24 @@ TEST_F(FieldRecords, SpanBeforeAFaultAndReportJson) {
     EXPECT_NE(InputErrorOf([&] { Run(r, kFeederPlan, options); }).find("--span 7: holds none of the recording, which runs from 0 to 6 s"), std::string::npos);
 }
 
+// A whole-record frequency over 1.1 M positions: the library's float sum
+// drifts from the 50 Hz its curve holds, and the warning gives the curve's mean.
+TEST_F(FieldRecords, LongFloatSumIsReportedWithItsCurvesMean) {
+    Recording r;
+    r.sampleRate = 3200.0;  // 64 samples per 50 Hz cycle
+    r.lineFrequency = 50.0;
+    r.channels = {{"U", "V", {}}};
+    for (int i = 0; i < 1100000; ++i) r.channels[0].samples.push_back(static_cast<float>(std::sin(2.0 * kPi * i / 64.0)));
+    const RunResult result = Run(r, "F = GetFrequenceStatusSum(0) from U UseSource=1 unit=Hz\n");
+    ASSERT_EQ(result.warnings.size(), 1u);
+    const std::string& w = result.warnings[0];
+    EXPECT_NE(w.find("GetFrequenceStatusSum returns "), std::string::npos) << w;
+    const std::size_t at = w.find(" Hz, its float sum over 1100000 positions; the curve it wrote averages ");
+    ASSERT_NE(at, std::string::npos) << w;
+    EXPECT_NEAR(std::stod(w.substr(at + 71)), 50.0, 1e-3) << w;
+    EXPECT_GT(std::fabs(result.rows[0].value - 50.0), 0.01);
+}
+
 // A plan that cannot fit below 4 GiB is refused before any sample is read,
 // with what it needs and what is free: a 600 M-sample record announced in its
 // configuration, its data file sparse.
