@@ -394,6 +394,14 @@ void RunInOrder(const std::vector<std::size_t>& order, const std::vector<std::ve
     if (error) std::rethrow_exception(error);
 }
 
+// Runs task(i) for every i below n on up to `jobs` threads, in no set order.
+template <typename Task>
+void ForEachOnThreads(std::size_t n, int jobs, Task task) {
+    std::vector<std::size_t> all(n);
+    std::iota(all.begin(), all.end(), std::size_t{0});
+    RunInOrder(all, std::vector<std::vector<std::size_t>>(n), jobs, [&](std::size_t i, std::mutex&) { task(i); });
+}
+
 class Progress {
 public:
     explicit Progress(bool enabled) : enabled_(enabled), begin_(std::chrono::steady_clock::now()) {}
@@ -835,7 +843,6 @@ private:
             wholeValues_[k.plan] = value;
             // The host keeps a whole-record value in the record unless the export stored its own.
             if (std::memcmp(&before, &k.record->SummaryValue, sizeof before) == 0) k.record->SummaryValue = value;
-            WarnFloatSum(k, value);
         }
     }
 
@@ -843,9 +850,9 @@ private:
     // which over millions of positions drifts from the curve it wrote (a 50 Hz
     // curve over 7.68 M positions sums to 52.6 Hz). The report keeps the
     // library's value; a warning gives the curve's own mean, taken in double.
-    void WarnFloatSum(const Computed& k, double value) {
+    std::string FloatSumWarning(const Computed& k, double value) const {
         const std::size_t count = spanEnd_ - spanStart_;
-        if (count < kLongSum) return;
+        if (count < kLongSum) return "";
         // Only a curve of one sign at (nearly) every position is what was
         // summed: the windowed exports leave one value per window, and a
         // waveform's mean is not its figure.
@@ -858,12 +865,11 @@ private:
         }
         const double mean = sum / static_cast<double>(count);
         if (std::max(positive, negative) < count - count / 100 || !(std::fabs(value - mean) > kFloatSumDrift * std::fabs(mean)))
-            return;
+            return "";
         const PlanChannel& c = *k.plan;
-        result_.warnings.push_back(Where(plan_, c) + c.shape->name + " returns " + Format(value) + " " + c.unit +
-                                   ", its float sum over " + std::to_string(count) + " positions; the curve it wrote averages " +
-                                   Format(mean) + " " + c.unit + " (" + Format(100.0 * (value - mean) / mean, 3) +
-                                   " %): a shorter --span keeps the sum closer");
+        return Where(plan_, c) + c.shape->name + " returns " + Format(value) + " " + c.unit + ", its float sum over " +
+               std::to_string(count) + " positions; the curve it wrote averages " + Format(mean) + " " + c.unit + " (" +
+               Format(100.0 * (value - mean) / mean, 3) + " %): a shorter --span keeps the sum closer";
     }
     static constexpr std::size_t kLongSum = std::size_t{1} << 20;
     static constexpr double kFloatSumDrift = 1e-4;
@@ -886,19 +892,29 @@ private:
                             e != completedEnds.end())
                             to = std::min(to, e->second);
                 completedEnds[k.plan] = to;
-                if (!row.absent) row.value = CurveFigure(c, k.results, to, row.note);
             }
             result_.rows.push_back(row);
         }
+        // The curves' figures and the whole-record values' checks, side by side.
+        std::vector<std::string> floatSums(computed_.size());
+        ForEachOnThreads(computed_.size(), options_.jobs, [&](std::size_t i) {
+            const Computed& k = computed_[i];
+            ReportRow& row = result_.rows[i];
+            if (row.absent) return;
+            if (k.plan->shape->kind == ExportKind::Block)
+                row.value = CurveFigure(*k.plan, k.results, completedEnds.at(k.plan), row.note);
+            else
+                floatSums[i] = FloatSumWarning(k, row.value);
+        });
+        for (std::string& w : floatSums)
+            if (!w.empty()) result_.warnings.push_back(std::move(w));
         CheckRotation();
         // Nothing reads the arrays any more: each curve's copy takes the place
         // of the arrays released before it. The copies (most of this phase on
         // a long record: the pages are new) run on the block phase's threads.
         for (const auto& [k, array] : arrays_) host_.Memory().Release(array);
-        std::vector<std::size_t> all(computed_.size());
-        std::iota(all.begin(), all.end(), std::size_t{0});
         std::vector<std::optional<Curve>> curves(computed_.size());
-        RunInOrder(all, std::vector<std::vector<std::size_t>>(all.size()), options_.jobs, [&](std::size_t i, std::mutex&) {
+        ForEachOnThreads(computed_.size(), options_.jobs, [&](std::size_t i) {
             const Computed& k = computed_[i];
             const PlanChannel& c = *k.plan;
             if (c.shape->kind == ExportKind::Block) {
