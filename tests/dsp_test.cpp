@@ -10,10 +10,9 @@
 #include "dsp/elementary.h"
 #include "dsp/fft.h"
 #include "dsp/window_extremes.h"
+#include "support/power_signals.h"
 
 namespace {
-
-constexpr double kPi = 3.14159265358979323846;
 
 struct Transformed {
     std::vector<float> re, im;
@@ -26,26 +25,9 @@ Transformed Transform(const std::vector<float>& x, uint32_t reduce) {
     return s;
 }
 
+// A cosine of the given number of cycles over n samples.
 std::vector<float> Cycles(int n, double cycles, double amplitude, double phase) {
-    std::vector<float> x(n);
-    for (int i = 0; i < n; ++i) x[i] = static_cast<float>(amplitude * std::cos(2 * kPi * cycles * i / n + phase));
-    return x;
-}
-
-// A constant goes to bin 0 alone; one cycle of a cosine to the real part of
-// bin 1 (n/2 times its amplitude), of a sine to minus its imaginary part.
-TEST(Fft, KnownBins) {
-    for (int n : {4, 64, 256}) {
-        const Transformed s = Transform(std::vector<float>(n, 2.5f), 0);
-        ASSERT_EQ(s.points, n);
-        EXPECT_NEAR(s.re[0], 2.5 * n, 1e-3 * n);
-        for (int k = 1; k < n; ++k) ASSERT_LT(std::hypot(s.re[k], s.im[k]), 1e-4 * n) << "n " << n << " bin " << k;
-    }
-    const Transformed c = Transform(Cycles(64, 1, 3.0, 0.0), 1), s = Transform(Cycles(64, 1, 3.0, -kPi / 2), 1);
-    EXPECT_NEAR(c.re[1], 96.0, 1e-3);
-    EXPECT_NEAR(c.im[1], 0.0, 1e-3);
-    EXPECT_NEAR(s.re[1], 0.0, 1e-3);
-    EXPECT_NEAR(s.im[1], -96.0, 1e-3);
+    return Signal(n, n / cycles, {{amplitude / std::sqrt(2.0), phase}});
 }
 
 // The bins computed on demand, one alone or bins 1 .. 21, are those a cosine of

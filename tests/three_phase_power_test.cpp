@@ -147,13 +147,4 @@ TEST(PositiveSequence, KindsOfBalancedSystemsAndTheirScale) {
     }
 }
 
-// A window without bin 21 gives the harmonic sums no mean.
-TEST(ThreePhasePower, HarmonicSumsOfAWindowWithoutBin21HaveNoMean) {
-    for (const ThreePhaseExport& e : kExports) {
-        if (!e.all) continue;
-        PowerHost h(Sources(e.wiring, 64, 16, 0.0), 64);
-        EXPECT_EQ(e.record(h.List(), h.target, 0, 64, 16), 0.0) << e.name;
-    }
-}
-
 }  // namespace

@@ -11,6 +11,8 @@
 #include "frame/channel_info.h"
 #include "hostkit/host_channels.h"
 
+constexpr double kPi = 3.14159265358979323846;
+
 struct Wave {
     double rms;
     double phase;   // radians at position 0
@@ -18,7 +20,7 @@ struct Wave {
 };
 
 // n samples of sum of rms·sqrt(2)·cos(2·pi·h·i/period + phase).
-inline std::vector<float> Signal(int n, int period, std::initializer_list<Wave> waves) {
+inline std::vector<float> Signal(int n, double period, std::initializer_list<Wave> waves) {
     std::vector<float> x(n);
     const double pi = std::acos(-1.0);
     for (int i = 0; i < n; ++i) {
