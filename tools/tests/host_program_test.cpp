@@ -285,8 +285,7 @@ TEST(HostRecording, MalformedCfgNamesItsLine) {
     EXPECT_THROW(ReadRecording(dir / "cut.cfg"), InputError);
 }
 
-// Rates, the line frequency and malformed files (the default run's outputs read the CSV back).
-TEST(HostRecording, CsvRatesAndErrors) {
+TEST(HostRecording, CsvRoundTripAndRates) {
     TempDir dir;
     // Without a rate line the time column gives the rate; --rate overrides both.
     WriteText(dir / "timed.csv", "t,U [kV],I\n0,1,2\n0.0005,3,4\n0.001,5,6\n");
@@ -299,7 +298,15 @@ TEST(HostRecording, CsvRatesAndErrors) {
     Recording nominal = KnownRecording();
     nominal.lineFrequency = 60.0;
     WriteCsv(nominal, dir / "sixty.csv");
-    EXPECT_EQ(ReadCsv(dir / "sixty.csv").lineFrequency, 60.0);
+    const Recording back = ReadCsv(dir / "sixty.csv");
+    EXPECT_EQ(back.lineFrequency, 60.0);
+    EXPECT_EQ(back.sampleRate, 4000.0);
+    ASSERT_EQ(back.channels.size(), 3u);
+    for (std::size_t k = 0; k < 3; ++k) {
+        EXPECT_EQ(back.channels[k].name, nominal.channels[k].name);
+        EXPECT_EQ(back.channels[k].unit, nominal.channels[k].unit);
+        EXPECT_EQ(back.channels[k].samples, nominal.channels[k].samples);  // nine digits keep every float
+    }
     WriteComtrade(nominal, dir / "sixty", ComtradeData::Float32);
     EXPECT_EQ(OpenRecording(dir / "sixty.cfg").lineFrequency, 60.0);
     EXPECT_THROW(OpenRecording(dir / "sixty.cfg", 1000.0), InputError);
