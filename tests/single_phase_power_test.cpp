@@ -143,4 +143,25 @@ TEST(SinglePhasePower, PairPhysicsThroughEveryForm) {
     }
 }
 
+// A record's mean is the float sum of the window values it stores (one per
+// fftSize positions, at the window's position), rounded after each addition,
+// over their count: 64 windows of a signal whose period (61.7 samples) fits no
+// window, so every window's value differs and the sum rounds.
+TEST(SinglePhasePower, RecordMeanIsTheFloatSumOfItsStoredWindows) {
+    constexpr int kWindow = 64, kWindows = 64;
+    const std::vector<std::vector<float>> ui = {Signal(kWindow * kWindows, 61.7, {{230.0, 0.3}, {9.0, 1.1, 5}}),
+                                                Signal(kWindow * kWindows, 61.7, {{5.0, -0.2}, {0.7, 0.4, 5}})};
+    for (const SinglePhaseExport& e : kExports) {
+        if (e.record == nullptr) continue;
+        SCOPED_TRACE(e.name);
+        PowerHost h(ui, kWindow * kWindows);
+        std::vector<float> work(4 * 64);
+        float* b = work.data();
+        const double mean = e.record(h.List(), h.target, 0, kWindow * kWindows, kWindow, b, b + 64, b + 128, b + 192);
+        float sum = 0.0f;
+        for (int k = 0; k < kWindows; ++k) sum += h.result[k * kWindow];
+        EXPECT_EQ(mean, static_cast<double>(sum) / kWindows);
+    }
+}
+
 }  // namespace
