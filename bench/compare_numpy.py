@@ -129,7 +129,7 @@ def window_bins(x, fft_size, orders, windows, offset=0, points=None, dtype=F32):
     """Bins `orders` of the library's transform of the windows that begin at
     offset + j*q (q = fftSize/4, j = 0 .. windows-1) of each row of x (its
     64-point subsample of every (fftSize/64)-th sample above 64 points),
-    unscaled: shape (rows, windows, 2*len(orders)), real parts then imaginary.
+    unscaled: shape (rows, windows, 2*len(orders)), real values then imaginary.
 
     A window is four quarter-window blocks and consecutive windows share three.
     Each block is multiplied once, with the DFT row of the quarter its position

@@ -84,7 +84,7 @@ inline void ButterflyAt(float* re, float* im, int u, int v, Complex w) {
 
 // ---- stage by stage, twiddles formed as they go ----
 
-// Every stride-th input into bit-reversed order; imaginary parts 0.0 without imIn.
+// Every stride-th input into bit-reversed order; imaginary values 0.0 without imIn.
 void BitReversedCopy(const float* reIn, const float* imIn, int stride, int points, Spectrum out) {
     const int bits = FftBitCount(points);
     for (int i = 0; i < points; ++i) {
@@ -154,7 +154,7 @@ void FillHalfReversal(int points, int* reversed) {
 // The bit-reversed copy of real values (point r is x[r·stride]) and the first
 // stage at once, for P >= 8: entries 2t and 2t + 1 take the float sum and
 // difference of the points j and j + P/2 the copy puts there (j = reversed[t],
-// FillHalfReversal), and the imaginary parts as FirstBinStage forms them;
+// FillHalfReversal), and the imaginary values as FirstBinStage forms them;
 // four values of t side by side.
 void FirstStageOfRealValues(const float* x, int stride, int points, const int* reversed, Spectrum out) {
     const int half = points / 2;
