@@ -441,15 +441,12 @@ int TransformWindow(const float* window, int fftSize, Spectrum s, Transform tran
 }
 
 int TransformBins(const float* window, int fftSize, Spectrum s, int first, int last) {
+    if (first == last) return OneBin(fftSize, Transform::Reduced, first).Of(window, s);
     CheckFftSize(fftSize, static_cast<uint32_t>(Transform::Reduced));
     const bool reduced = fftSize > kReducedPoints;
     const Plan& plan = PlanOf(reduced ? kReducedPoints : fftSize, reduced);
     const int stride = reduced ? fftSize / kReducedPoints : 1;
-    if (first == last) {
-        Complex stageTwiddles[kReducedBits];
-        for (int m = 4, stage = 0; m <= plan.points; m *= 2, ++stage) stageTwiddles[stage] = plan.Twiddle(m, first % (m / 2));
-        BinTree(window, stride, plan.points, first, stageTwiddles, s);
-    } else if (first > 0 && last < plan.points / 2 && plan.points >= 8) {
+    if (first > 0 && last < plan.points / 2 && plan.points >= 8) {
         LowBins(plan, window, stride, s, first, last);
     } else {
         AllBins(plan, window, stride, s);
@@ -457,11 +454,23 @@ int TransformBins(const float* window, int fftSize, Spectrum s, int first, int l
     return plan.points;
 }
 
-OneBin::OneBin(int fftSize, Transform transform, int h) : fftSize_(fftSize), transform_(transform), bin_(h) {
-    if (transform != Transform::FullLength) return;
+// The stage twiddles are formed here, once for every window of the call: the
+// reduced transform's from its constant plan, the full length's by each
+// stage's own recurrence. A length the transform refuses forms none; Of ends
+// the process then, as the transform would.
+OneBin::OneBin(int fftSize, Transform transform, int h) : fftSize_(fftSize), bin_(h) {
+    const bool reduced = transform == Transform::Reduced && fftSize > kReducedPoints;
+    usable_ = reduced || IsPowerOfTwo(fftSize);
+    if (!usable_) return;
+    points_ = reduced ? kReducedPoints : fftSize;
+    stride_ = reduced ? fftSize / kReducedPoints : 1;
     int stage = 0;
-    for (int n = fftSize / 4; n >= 1 && stage < kMostStages; n /= 2, ++stage) {
-        const int m = fftSize / n;
+    for (int n = points_ / 4; n >= 1 && stage < kMostStages; n /= 2, ++stage) {
+        const int m = points_ / n;   // stepped down from the top, so it never overflows
+        if (points_ <= kReducedPoints) {
+            twiddles_[stage] = PlanOf(points_, reduced).Twiddle(m, h % (m / 2));
+            continue;
+        }
         const Complex step = StageStep(m, false, false);
         Complex w = kOne;
         for (int j = 0; j < h % (m / 2); ++j) w = NextTwiddle(w, step);
@@ -470,8 +479,7 @@ OneBin::OneBin(int fftSize, Transform transform, int h) : fftSize_(fftSize), tra
 }
 
 int OneBin::Of(const float* window, Spectrum s) const {
-    if (transform_ == Transform::Reduced) return TransformBins(window, fftSize_, s, bin_, bin_);
-    CheckFftSize(fftSize_, 0);
-    BinTree(window, 1, fftSize_, bin_, twiddles_, s);
-    return fftSize_;
+    if (!usable_) CheckFftSize(fftSize_, 0);
+    BinTree(window, stride_, points_, bin_, twiddles_, s);
+    return points_;
 }

@@ -12,8 +12,8 @@
 //   TransformBins    bins first .. last of the reduced transform: bin h alone
 //                    runs only the P - 1 butterflies that lead to it, bins
 //                    1 .. n skip the last stage's butterflies above n;
-//   OneBin           bin h alone, window after window, of either transform:
-//                    the full length by the same tree of butterflies.
+//   OneBin           bin h alone, window after window, of either transform,
+//                    by that tree of butterflies.
 // Butterflies run four side by side (SSE2), each with its own operations in
 // its own order. Transforms of up to 64 points (every reduced one, and direct
 // windows of 64 or less) run on constant plans built once per point count: the
@@ -71,9 +71,10 @@ int TransformWindow(const float* window, int fftSize, Spectrum s, Transform tran
 int TransformBins(const float* window, int fftSize, Spectrum s, int first, int last);
 
 // Bin h of the transform of window after window of one length and mode, bit
-// for bit what TransformWindow leaves there. The full-length tree takes each
-// stage's twiddle for bin h once, by the transform's own recurrence, and
-// works in the spectrum's entries [0, P/2); the reduced one is TransformBins.
+// for bit what TransformWindow leaves there: the butterflies that lead to bin
+// h, with each stage's twiddle for it taken once for all windows (the plan's
+// up to 64 points, the transform's own recurrence beyond), working in the
+// spectrum's entries [0, P/2).
 class OneBin {
 public:
     OneBin(int fftSize, Transform transform, int h);
@@ -84,7 +85,9 @@ public:
 private:
     static constexpr int kMostStages = 31;   // an int window length has at most 30 stages
     int fftSize_;
-    Transform transform_;
     int bin_;
+    bool usable_ = false;   // a length the transform accepts in this mode
+    int points_ = 0;        // P
+    int stride_ = 1;        // point r is window[r·stride]
     Complex twiddles_[kMostStages] = {};   // stage 4, 8, ..: butterfly h mod m/2's twiddle
 };

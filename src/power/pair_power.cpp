@@ -60,7 +60,7 @@ double WithPairCall(const PairRule& rule, CallRecords records, Reads reads, int 
     std::optional<ScratchSources> own;
     PhasorSources phasors;
     if (buffers != nullptr) {
-        phasors = PrepareSources(sources, count, reads, buffers, rule.harmonics);
+        phasors = PrepareSources(sources, count, reads, buffers, rule.harmonics, fftSize);
     } else {
         own.emplace(sources, count, reads, fftSize, rule.harmonics);
         if (!own->Held()) return 0.0;

@@ -24,8 +24,9 @@ Phasor StoreBack(Spectrum s, int h, Phasor p) {
 
 // The transform the step needs: the whole spectrum where the host may read
 // it, else only the bins of the set.
-int TransformForStep(const float* window, int fftSize, Spectrum s, HarmonicSet set, SpectrumUse use) {
-    if (use == SpectrumUse::WholeSpectrum) return TransformWindow(window, fftSize, s, Transform::Reduced);
+int TransformForStep(const float* window, int fftSize, Spectrum s, HarmonicSet set, const PhasorSources& sources) {
+    if (sources.use == SpectrumUse::WholeSpectrum) return TransformWindow(window, fftSize, s, Transform::Reduced);
+    if (sources.bin) return sources.bin->Of(window, s);
     return TransformBins(window, fftSize, s, set.first, set.last);
 }
 
@@ -88,9 +89,10 @@ void PhasorsOfSource(Spectrum s, HarmonicSet set, int points, const SourceTurns&
 }  // namespace
 
 PhasorSources PrepareSources(ChannelInfo* const* records, int count, Reads reads, const Spectrum* spectra,
-                             HarmonicSet set) {
+                             HarmonicSet set, int fftSize) {
     PhasorSources s;
     s.count = count;
+    if (set.first == set.last) s.bin.emplace(fftSize, Transform::Reduced, set.first);
     for (int k = 0; k < count; ++k) {
         s.values[k] = ValuesOf(records[k], reads);
         s.spectra[k] = spectra[k];
@@ -101,7 +103,7 @@ PhasorSources PrepareSources(ChannelInfo* const* records, int count, Reads reads
 
 void PhasorsOfWindow(const PhasorSources& s, int offset, int fftSize, HarmonicSet set) {
     for (int k = 0; k < s.count; ++k) {
-        const int points = TransformForStep(s.values[k] + offset, fftSize, s.spectra[k], set, s.use);
+        const int points = TransformForStep(s.values[k] + offset, fftSize, s.spectra[k], set, s);
         if (s.rounding == TurnedRmsPhasor) PhasorsOfSource<TurnedRmsPhasor>(s.spectra[k], set, points, s.turns[k]);
         else PhasorsOfSource<RmsPhasorThenTurned>(s.spectra[k], set, points, s.turns[k]);
     }
@@ -112,6 +114,6 @@ ScratchSources::ScratchSources(ChannelInfo* const* records, int count, Reads rea
     if (!scratch.Held()) return;
     Spectrum spectra[kMostSources];
     for (int k = 0; k < count; ++k) spectra[k] = scratch.Of(k);
-    sources = PrepareSources(records, count, reads, spectra, set);
+    sources = PrepareSources(records, count, reads, spectra, set, fftSize);
     sources.use = SpectrumUse::UsedBinsOnly;
 }

@@ -23,6 +23,7 @@
 #include <limits>
 #include <memory>
 #include <new>
+#include <optional>
 
 #include "dsp/constants.h"
 #include "dsp/fft.h"
@@ -104,6 +105,7 @@ struct PhasorSources {
     SourceTurns turns[kMostSources];
     SpectrumUse use = SpectrumUse::WholeSpectrum;
     PhasorRounding rounding = RmsPhasorThenTurned;
+    std::optional<OneBin> bin;   // a set of one harmonic: its tree, formed once per call
 
     Phasor At(int k, int h) const { return PhasorAt(spectra[k], h); }
 };
@@ -111,7 +113,7 @@ struct PhasorSources {
 // count sources' values (samples or results), their spectra and their turns
 // for the set.
 PhasorSources PrepareSources(ChannelInfo* const* records, int count, Reads reads, const Spectrum* spectra,
-                             HarmonicSet set);
+                             HarmonicSet set, int fftSize);
 
 // The phasor step for every source, in source order, on the window at offset:
 // the transform (the bins of the set only, where nobody else reads the

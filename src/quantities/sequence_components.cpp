@@ -38,17 +38,19 @@ double ComponentOf(const Phasor (&p)[3], Sequence sequence) {
 struct Phases {
     const float* values[3];
     SpectrumScratch scratch;
+    OneBin fundamental;
 
-    Phases(ChannelInfo* const (&records)[3], Reads reads, int fftSize) : scratch(3, fftSize) {
+    Phases(ChannelInfo* const (&records)[3], Reads reads, int fftSize)
+        : scratch(3, fftSize), fundamental(fftSize, Transform::Reduced, 1) {
         for (int k = 0; k < 3; ++k) values[k] = ValuesOf(records[k], reads);
     }
 
     // The component of the windows beginning at offset, phases in source order.
-    double ComponentAt(int offset, int fftSize, Sequence sequence) const {
+    double ComponentAt(int offset, Sequence sequence) const {
         Phasor p[3];
         for (int k = 0; k < 3; ++k) {
             const Spectrum s = scratch.Of(k);
-            const int points = TransformBins(values[k] + offset, fftSize, s, 1, 1);
+            const int points = fundamental.Of(values[k] + offset, s);
             p[k] = StoreRmsPhasor(s, 1, points);
         }
         return ComponentOf(p, sequence);
@@ -71,7 +73,7 @@ void ComponentBlock(CPtrList* channels, ChannelInfo* target, int start, int coun
     GeometricRamp ramp{start};
     for (int j = 0; j <= count - q; j += q) {
         const int offset = WindowOffset(WindowPlacement::EndsAtPosition, start + j, fftSize);
-        ramp.Write(result, q, fftSize, phases.ComponentAt(offset, fftSize, sequence));
+        ramp.Write(result, q, fftSize, phases.ComponentAt(offset, sequence));
     }
 }
 
@@ -88,7 +90,7 @@ double ComponentSum(CPtrList* channels, ChannelInfo* target, int start, int coun
     float* result = ResultArray(target);
     FloatMean mean;
     WalkRecord(start, count, fftSize, fftSize, RecordWindow::BeginsAtPosition, [&](int position, int offset) {
-        const float stored = static_cast<float>(phases.ComponentAt(offset, fftSize, sequence));
+        const float stored = static_cast<float>(phases.ComponentAt(offset, sequence));
         result[position] = stored;
         mean.Add(stored);
     });
