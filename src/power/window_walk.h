@@ -22,6 +22,8 @@
 // (WalkRecord, FloatMean).
 #pragma once
 
+#include <emmintrin.h>
+
 #include <algorithm>
 
 #include "dsp/fft.h"
@@ -80,15 +82,33 @@ inline int WindowOffset(WindowPlacement placement, int pos, int fftSize) {
     return pos < fftSize ? 0 : pos - fftSize + 1;
 }
 
+// Writes anchor + step · k, rounded to float, into out[0 .. count) for
+// k = firstK, firstK + 1, ...: each entry the double product and sum the
+// scalar expression forms, two entries per register, eight per pass.
+inline void StoreRamp(float* out, int count, double anchor, double step, int firstK) {
+    const __m128d a = _mm_set1_pd(anchor), s = _mm_set1_pd(step), eight = _mm_set1_pd(8.0);
+    __m128d k[4];
+    for (int j = 0; j < 4; ++j) k[j] = _mm_setr_pd(firstK + 2.0 * j, firstK + 2.0 * j + 1.0);
+    const auto four = [&](const __m128d& low, const __m128d& high) {
+        return _mm_movelh_ps(_mm_cvtpd_ps(_mm_add_pd(a, _mm_mul_pd(s, low))),
+                             _mm_cvtpd_ps(_mm_add_pd(a, _mm_mul_pd(s, high))));
+    };
+    int i = 0;
+    for (; i + 8 <= count; i += 8) {
+        _mm_storeu_ps(out + i, four(k[0], k[1]));
+        _mm_storeu_ps(out + i + 4, four(k[2], k[3]));
+        for (__m128d& kj : k) kj = _mm_add_pd(kj, eight);
+    }
+    for (; i < count; ++i) out[i] = static_cast<float>(anchor + step * (firstK + i));
+}
+
 // Writes anchor + (v - anchor) / fftSize · 4.0 · k into result[first + k],
 // k = 0 .. q-1. Positions before 0 are skipped: a block that starts within the
 // first quarter window has nothing there to write.
 inline void RampFrom(float* result, int first, int q, int fftSize, double anchor, double v) {
     const double step = (v - anchor) / fftSize * kRampFactor;
-    for (int k = std::max(0, -first); k < q; ++k) {
-        const float stored = static_cast<float>(anchor + step * k);
-        result[first + k] = stored;
-    }
+    const int skipped = std::max(0, -first);
+    StoreRamp(result + first + skipped, q - skipped, anchor, step, skipped);
 }
 
 // The entry a ramp starts from. A block starting between 1 and q would anchor
@@ -162,11 +182,9 @@ struct GeometricRamp {
         }
         const int n = next == 1 ? q - 1 : q;
         const double anchor = result[anchorIndex];
-        for (int i = 1; i <= n; ++i) {
-            const float stored = static_cast<float>((v - anchor) / fftSize * i + anchor);
-            if (next >= 0) result[next] = stored;   // a block from before 0 writes from 0 on
-            ++next;
-        }
+        const int skipped = std::max(0, std::min(n, -next));   // a block from before 0 writes from 0 on
+        StoreRamp(result + next + skipped, n - skipped, anchor, (v - anchor) / fftSize, 1 + skipped);
+        next += n;
     }
 };
 
