@@ -6,6 +6,8 @@
 // averages and the measured power angle.
 #pragma once
 
+#include <emmintrin.h>
+
 #include <cmath>
 #include <cstdint>
 
@@ -30,6 +32,23 @@ inline bool RisesThrough(double before, double after, double level) {
 
 // One of the rising tests, as a scan's template argument.
 using RiseTest = bool (*)(double before, double after, double level);
+
+// The first n in [from, end) (from >= 1) whose pair (s[n - 1], s[n]) holds
+// s[n - 1] <= level <= s[n], or end when none does. Every rising test above
+// holds only at such a pair (none where a sample is not a number), so a scan
+// for rises may pass over the others; four pairs are compared at a time.
+inline int64_t NextRiseCandidate(const float* s, int64_t from, int64_t end, float level) {
+    const __m128 l = _mm_set1_ps(level);
+    int64_t n = from;
+    for (; n + 4 <= end; n += 4) {
+        const __m128 before = _mm_loadu_ps(s + n - 1), after = _mm_loadu_ps(s + n);
+        const int hits = _mm_movemask_ps(_mm_and_ps(_mm_cmple_ps(before, l), _mm_cmple_ps(l, after)));
+        if (hits != 0) return n + __builtin_ctz(static_cast<unsigned>(hits));
+    }
+    for (; n < end; ++n)
+        if (s[n - 1] <= level && level <= s[n]) return n;
+    return end;
+}
 
 // before >= level > after: the falling crossing of the half-period speed mean.
 inline bool FallsOffLevel(double before, double after, double level) {

@@ -97,7 +97,7 @@ struct SourceCycleRules : NoQuietStretch {
     // A loud sample after quiet ones with no running period restarts the
     // tracker at it; a quiet stretch past the limit idles it, the curve
     // brought up to n by the sliding rms.
-    int64_t Between(int64_t n) {
+    int64_t Between(int64_t n, int64_t) {
         const int32_t at = static_cast<int32_t>(n);
         if (std::fabs(s[n]) > threshold) {
             if (quiet > 0 && f == 0.0) {
@@ -217,7 +217,7 @@ struct OwnCycleRules {
         *next = k - 1;
         return true;
     }
-    int64_t Between(int64_t) const { return scan + step; }
+    int64_t Between(int64_t, int64_t) const { return scan + step; }
     Period Take(double position) {
         const Period p = t.Take(position);
         if (!p.closed) target->CycleStart = position;

@@ -67,7 +67,7 @@ struct PerPeriodRules : NoQuietStretch {
         before = after = 0.0;
         return *position != 0.0;
     }
-    int64_t Between(int64_t n) const { return n + 1; }
+    int64_t Between(int64_t n, int64_t) const { return n + 1; }
     Period Take(double position) { return t.Take(position); }
     int64_t AfterOpening(double position, int64_t) const { return int64_t{Trunc(position)} + deadTime; }
 

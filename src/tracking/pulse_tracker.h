@@ -98,7 +98,7 @@ struct PulseRules : NoQuietStretch {
         *t = position;
         return true;
     }
-    int64_t Between(int64_t n) const { return n + 1; }
+    int64_t Between(int64_t n, int64_t end) const { return NextRiseCandidate(source.s, n + 1, end, source.level); }
     int64_t AfterOpening(double, int64_t n) const { return n + kSkipAfterCrossing; }
 
     // Whether the samples of a span swing beyond the presence threshold.

@@ -15,7 +15,8 @@
 //   bool Quiet(int64_t n, int64_t* next)       a quiet stretch from n, handled;
 //                                                 *next is where the scan resumes
 //   bool CrossingAt(int64_t n, double* t)      a crossing that counts at n, at *t
-//   int64_t Between(int64_t n)                 no crossing at n: the next position
+//   int64_t Between(int64_t n, int64_t end)    no crossing at n: the next position
+//                                                 that may hold one (end: none before it)
 //   Period Take(double t)                      the crossing opens or closes a period
 //   int64_t AfterOpening(double t, int64_t n)  the dead time after an opening crossing
 //   int64_t Close(const Period& p, int64_t n)  limits, value and curve of a period
@@ -38,11 +39,11 @@ struct Period {
 
 // One position of the scan; returns where the scan goes on.
 template <class Rules>
-int64_t TrackStep(Rules& rules, int64_t n) {
+int64_t TrackStep(Rules& rules, int64_t n, int64_t end) {
     int64_t next = n;
     if (rules.Quiet(n, &next)) return next;
     double t = 0.0;
-    if (!rules.CrossingAt(n, &t)) return rules.Between(n);
+    if (!rules.CrossingAt(n, &t)) return rules.Between(n, end);
     const Period period = rules.Take(t);
     return period.closed ? rules.Close(period, n) : rules.AfterOpening(t, n);
 }
@@ -51,7 +52,7 @@ int64_t TrackStep(Rules& rules, int64_t n) {
 // (a crossing interpolated far back, a resume clipped to the block) steps on.
 template <class Rules>
 void Track(Rules& rules, int64_t first, int64_t end) {
-    for (int64_t n = first; n < end;) n = std::max(TrackStep(rules, n), n + 1);
+    for (int64_t n = first; n < end;) n = std::max(TrackStep(rules, n, end), n + 1);
 }
 
 // The crossing memory of the trackers that measure one period at a time: the
