@@ -22,11 +22,10 @@
 // (WalkRecord, FloatMean).
 #pragma once
 
-#include <emmintrin.h>
-
 #include <algorithm>
 
 #include "dsp/fft.h"
+#include "dsp/ramp.h"
 #include "frame/resolve.h"
 
 // The records a windowed export works on: the host's list, the target, and how
@@ -80,26 +79,6 @@ constexpr int kMinimumAllHarmonicsWindow = 32;   // bin 21 inside every spectrum
 inline int WindowOffset(WindowPlacement placement, int pos, int fftSize) {
     if (placement == WindowPlacement::EndsAtPosition) return pos > fftSize ? pos - fftSize : 0;
     return pos < fftSize ? 0 : pos - fftSize + 1;
-}
-
-// Writes anchor + step · k, rounded to float, into out[0 .. count) for
-// k = firstK, firstK + 1, ...: each entry the double product and sum the
-// scalar expression forms, two entries per register, eight per pass.
-inline void StoreRamp(float* out, int count, double anchor, double step, int firstK) {
-    const __m128d a = _mm_set1_pd(anchor), s = _mm_set1_pd(step), eight = _mm_set1_pd(8.0);
-    __m128d k[4];
-    for (int j = 0; j < 4; ++j) k[j] = _mm_setr_pd(firstK + 2.0 * j, firstK + 2.0 * j + 1.0);
-    const auto four = [&](const __m128d& low, const __m128d& high) {
-        return _mm_movelh_ps(_mm_cvtpd_ps(_mm_add_pd(a, _mm_mul_pd(s, low))),
-                             _mm_cvtpd_ps(_mm_add_pd(a, _mm_mul_pd(s, high))));
-    };
-    int i = 0;
-    for (; i + 8 <= count; i += 8) {
-        _mm_storeu_ps(out + i, four(k[0], k[1]));
-        _mm_storeu_ps(out + i + 4, four(k[2], k[3]));
-        for (__m128d& kj : k) kj = _mm_add_pd(kj, eight);
-    }
-    for (; i < count; ++i) out[i] = static_cast<float>(anchor + step * (firstK + i));
 }
 
 // Writes anchor + (v - anchor) / fftSize · 4.0 · k into result[first + k],

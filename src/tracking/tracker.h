@@ -25,6 +25,7 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "dsp/ramp.h"
 #include "dsp/window_extremes.h"
 #include "frame/arguments.h"
 #include "frame/channel_info.h"
@@ -124,10 +125,7 @@ inline void Fill(float* r, int32_t from, int32_t to, float value) {
 // r over [from, to) rises from base by rise across the stretch (t0, t1]:
 // position k holds rise / (t1 - t0) * (k - t0) + base, in that order.
 inline void RampAcross(float* r, int32_t from, int32_t to, double rise, double base, double t0, double t1) {
-    for (int32_t k = from; k < to; ++k) {
-        const float stored = static_cast<float>(rise / (t1 - t0) * (k - t0) + base);
-        r[k] = stored;
-    }
+    if (from < to) StoreRampFrom(r + from, to - from, base, rise / (t1 - t0), from, t0);
 }
 
 // The pulse trackers' ramp over [from, to): from prev toward value, reaching
@@ -136,8 +134,6 @@ inline void RampAcross(float* r, int32_t from, int32_t to, double rise, double b
 // as 0 throughout.
 inline void RampOverFirstThird(float* r, int32_t from, int32_t to, double prev, double value, double origin,
                                double span) {
-    for (int32_t n = from; n < to; ++n) {
-        const float stored = value == 0.0 ? 0.0f : static_cast<float>(prev + (value - prev) * 3.0 / span * (n - origin));
-        r[n] = stored;
-    }
+    if (value == 0.0) return Fill(r, from, to, 0.0f);
+    if (from < to) StoreRampFrom(r + from, to - from, prev, (value - prev) * 3.0 / span, from, origin);
 }
