@@ -387,8 +387,11 @@ std::string RunVariant(const ExportCall& call, const Variant& v) {
 // Two tests, so each stays within the emulated run's limit.
 void RunVariantsOfEveryExport(May may) {
     for (const ExportCall& call : AllExportCalls())
-        for (const Variant& v : VariantsOf(call))
-            if (v.may == may) EXPECT_EQ("", RunVariant(call, v)) << call.name << ", " << v.what;
+        for (const Variant& v : VariantsOf(call)) {
+            if (v.may == may) {
+                EXPECT_EQ("", RunVariant(call, v)) << call.name << ", " << v.what;
+            }
+        }
 }
 
 TEST(HostileInput, BrokenArgumentsReturnInsideTheirArrays) {
