@@ -112,6 +112,12 @@ TEST(Speed, SquareWaveAndLevelTouch) {
     f.src->SampleMin = 0.0f;
     GetFrequenceStatus(f.host.List(), f.t, 0, 4000, 200, 10.0, 4000, 0);
     EXPECT_EQ(f.r[2000], 0.0f);  // no crossing: only the zero tail
+    // High samples on the level: the rise onto it counts for both.
+    for (float& v : touching) v -= 1.0f;
+    Rig h(touching);
+    h.src->SampleMax = 2.0f;  // level 1.0
+    GetFrequenceStatus(h.host.List(), h.t, 0, 4000, 200, 10.0, 4000, 0);
+    EXPECT_NEAR(h.r[2000], 50.0, 1e-3);
 }
 
 // 60 pulses per revolution, one every 10 samples: 1000 rev/min; while the
