@@ -61,30 +61,42 @@ struct MovingAverage {
     double* ring;
     double sum;
     int slot;
-    // Position k: its stored value, the value it leaves with later, and the
-    // leaving value of position k - w when the ring does not hold it. A
-    // position that counts for nothing is neither stored nor summed.
-    void Add(int k, bool counts, double stored, double entering, double leavingAnew) {
-        if (k == 0) sum = 0.0;
-        double leaving = leavingAnew;
-        if (ring) {
-            // Read the leaving value before the entering one overwrites its slot.
-            if (k - w >= first) leaving = ring[slot];
-            ring[slot] = entering;
-            slot = slot + 1 == w ? 0 : slot + 1;
+    // Positions from .. to - 1 in order, entry k - from of each array for
+    // position k: its stored value, the value it leaves with later, and the
+    // leaving value of position k - w where the ring does not hold it. Where
+    // counts is false nothing is stored or summed.
+    void Add(int from, int to, bool counts, const double* stored, const double* entering, const double* leavingAnew) {
+        double total = sum;
+        // Position k's value into the sum; returns the leaving value of position k - w.
+        const auto enter = [&](int k) {
+            const int i = k - from;
+            if (k == 0) total = 0.0;
+            double leaving = leavingAnew[i];
+            if (ring) {
+                // Read the leaving value before the entering one overwrites its slot.
+                if (k - w >= first) leaving = ring[slot];
+                ring[slot] = entering[i];
+                slot = slot + 1 == w ? 0 : slot + 1;
+            }
+            if (counts) {
+                out[k] = static_cast<float>(stored[i]);
+                total += stored[i];
+            }
+            return leaving;
+        };
+        const double width = w;
+        int k = from;
+        // Until the first window is full; then its mean goes to all of its positions.
+        for (; k < to && k < w; ++k) {
+            enter(k);
+            if (k == w - 1) std::fill(out, out + w, static_cast<float>(total / width));
         }
-        if (counts) {
-            out[k] = static_cast<float>(stored);
-            sum += stored;
+        for (; k < to; ++k) {
+            const double leaving = enter(k);
+            if (counts) total -= leaving;
+            out[k] = static_cast<float>(total / width);
         }
-        if (k < w - 1) return;
-        if (k == w - 1) {
-            const float firstMean = static_cast<float>(sum / w);
-            std::fill(out, out + w, firstMean);
-            return;
-        }
-        if (counts) sum -= leaving;
-        out[k] = static_cast<float>(sum / w);
+        sum = total;
     }
 };
 
@@ -122,8 +134,7 @@ void MovingAverageBlock(ChannelInfo* target, int start, int count, int w, bool c
             const int anewFrom = std::max(back, 0), anewTo = ring ? std::min(to - w, first) : to - w;
             FormValues(value, anewFrom, anewTo, unused, leaving + (anewFrom - back));
         }
-        for (int k = from; k < to; ++k)
-            average.Add(k, counts, stored[k - from], entering[k - from], leaving[k - from]);
+        average.Add(from, to, counts, stored, entering, leaving);
         from = to;
     }
     target->RunningSum = average.sum;
