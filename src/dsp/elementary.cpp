@@ -16,38 +16,69 @@ uint32_t HighWord(double x) {
 
 int Exponent(double x) { return static_cast<int>((HighWord(x) >> 20) & 0x7ff); }
 
+// The upper words of two lanes with the sign cleared, as 32-bit integers in the
+// order low, high, low, high.
+__m128i HighWords(Lanes x) {
+    return _mm_and_si128(_mm_shuffle_epi32(_mm_castpd_si128(x.v), _MM_SHUFFLE(3, 1, 3, 1)),
+                         _mm_set1_epi32(0x7fffffff));
+}
+
+// Bit i set where word i of `highs` is at or above `from[i]` (words below 2^31: a signed compare serves).
+int AtOrAbove(__m128i highs, const __m128i& from) {
+    return _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpgt_epi32(highs, _mm_sub_epi32(from, _mm_set1_epi32(1)))));
+}
+
 constexpr uint32_t kQuarterPiHigh = 0x3fe921fb;      // |x| <= pi/4: no reduction
 constexpr uint32_t kReducibleHigh = 0x413921fb;      // |x| <= 2^19 pi/2: three-part reduction
 constexpr uint32_t kNonFiniteHigh = 0x7ff00000;
 
 // The kernels, the first step of the reduction and the arc tangent's series
 // are written once for a double and for two lanes (Lanes), so each lane runs
-// exactly the operations of the scalar function.
+// exactly the operations of the scalar function. Their constants are held as
+// T: for two lanes as pairs formed when the library loads, which the
+// arithmetic reads from memory as operands (GCC builds a pair from a constant
+// double with two instructions at each use).
+
+template <typename T>
+struct SinConstants {
+    T s1, s2, s3, s4, s5, s6, half;
+};
+template <typename T>
+const SinConstants<T> kSinConstants = {-1.66666666666666324348e-01, 8.33333333332248946124e-03,
+                                       -1.98412698298579493134e-04, 2.75573137070700676789e-06,
+                                       -2.50507602534068634195e-08, 1.58969099521155010221e-10, 0.5};
 
 // sin(x + y) for |x + y| <= pi/4, y the tail of a reduced argument.
 template <typename T>
 T KernelSin(T x, T y) {
-    constexpr double s1 = -1.66666666666666324348e-01, s2 = 8.33333333332248946124e-03,
-                     s3 = -1.98412698298579493134e-04, s4 = 2.75573137070700676789e-06,
-                     s5 = -2.50507602534068634195e-08, s6 = 1.58969099521155010221e-10;
+    const SinConstants<T>& k = kSinConstants<T>;
     const T z = x * x;
     const T v = z * x;
-    const T r = s2 + z * (s3 + z * (s4 + z * (s5 + z * s6)));
-    return x - ((z * (0.5 * y - v * r) - y) - v * s1);
+    const T r = k.s2 + z * (k.s3 + z * (k.s4 + z * (k.s5 + z * k.s6)));
+    return x - ((z * (k.half * y - v * r) - y) - v * k.s1);
 }
+
+template <typename T>
+struct CosConstants {
+    T c1, c2, c3, c4, c5, c6, half, one;
+};
+template <typename T>
+const CosConstants<T> kCosConstants = {4.16666666666666019037e-02,  -1.38888888888741095749e-03,
+                                       2.48015872894767294178e-05,  -2.75573143513906633035e-07,
+                                       2.08757232129817482790e-09,  -1.13596475577881948265e-11,
+                                       0.5,
+                                       1.0};
 
 // cos(x + y) for |x + y| <= pi/4.
 template <typename T>
 T KernelCos(T x, T y) {
-    constexpr double c1 = 4.16666666666666019037e-02, c2 = -1.38888888888741095749e-03,
-                     c3 = 2.48015872894767294178e-05, c4 = -2.75573143513906633035e-07,
-                     c5 = 2.08757232129817482790e-09, c6 = -1.13596475577881948265e-11;
+    const CosConstants<T>& k = kCosConstants<T>;
     const T z = x * x;
     const T w = z * z;
-    const T r = z * (c1 + z * (c2 + z * c3)) + w * w * (c4 + z * (c5 + z * c6));
-    const T hz = 0.5 * z;
-    const T one = 1.0 - hz;
-    return one + (((1.0 - one) - hz) + (z * r - x * y));
+    const T r = z * (k.c1 + z * (k.c2 + z * k.c3)) + w * w * (k.c4 + z * (k.c5 + z * k.c6));
+    const T hz = k.half * z;
+    const T one = k.one - hz;
+    return one + (((k.one - one) - hz) + (z * r - x * y));
 }
 
 // The whole number of a non-negative double below 2^31, as static_cast<int> truncates it.
@@ -62,12 +93,18 @@ struct FirstReduction {
     T fn, r, w, head;
 };
 template <typename T>
+struct ReductionConstants {
+    T invHalfPi, half, part1, part1Tail;
+};
+template <typename T>
+const ReductionConstants<T> kReductionConstants = {6.36619772367581382433e-01, 0.5, 1.57079632673412561417e+00,
+                                                   6.07710050650619224932e-11};
+template <typename T>
 FirstReduction<T> ReduceByFirstPart(T t) {
-    constexpr double invHalfPi = 6.36619772367581382433e-01;
-    constexpr double part1 = 1.57079632673412561417e+00, part1Tail = 6.07710050650619224932e-11;
-    const T fn = Truncated(t * invHalfPi + 0.5);
-    const T r = t - fn * part1;
-    const T w = fn * part1Tail;
+    const ReductionConstants<T>& k = kReductionConstants<T>;
+    const T fn = Truncated(t * k.invHalfPi + k.half);
+    const T r = t - fn * k.part1;
+    const T w = fn * k.part1Tail;
     return {fn, r, w, r - w};
 }
 
@@ -166,13 +203,13 @@ double ShiftedSin(double x, int quarterTurns) {
 // first value of pi/2 alone into quadrants that pick the same kernel (the
 // sign may differ: negation flips a sign bit); otherwise lane by lane.
 Lanes ShiftedSin(Lanes x, int quarterTurns) {
-    const uint32_t low = HighWord(x.Low()) & 0x7fffffff, high = HighWord(x.High()) & 0x7fffffff;
-    if (low <= kQuarterPiHigh && high <= kQuarterPiHigh)
-        return quarterTurns ? KernelCos(x, Lanes(0.0)) : KernelSin(x, Lanes(0.0));
+    const __m128i highs = HighWords(x);
+    const int beyondQuarterPi = AtOrAbove(highs, _mm_set1_epi32(kQuarterPiHigh + 1)) & 3;
+    if (beyondQuarterPi == 0) return quarterTurns ? KernelCos(x, Lanes(0.0)) : KernelSin(x, Lanes(0.0));
     const auto alone = [quarterTurns](double v) { return ShiftedSin(v, quarterTurns); };
     Lanes head, tail;
     int n[2];
-    if (low <= kQuarterPiHigh || high <= kQuarterPiHigh || low > kReducibleHigh || high > kReducibleHigh ||
+    if (beyondQuarterPi != 3 || (AtOrAbove(highs, _mm_set1_epi32(kReducibleHigh + 1)) & 3) != 0 ||
         !ReduceByHalfPi(x, head, tail, n))
         return PerLane(x, alone);
     const int q0 = n[0] + quarterTurns, q1 = n[1] + quarterTurns;
@@ -181,51 +218,79 @@ Lanes ShiftedSin(Lanes x, int quarterTurns) {
     return FlipSigns(value, Lanes::Of(q0 & 2 ? -0.0 : 0.0, q1 & 2 ? -0.0 : 0.0));
 }
 
-// atan of the centres 1/2, 1, 3/2 and infinity, each as a double and the rest.
-constexpr double kAtanHigh[] = {4.63647609000806093515e-01, 7.85398163397448278999e-01,
-                                9.82793723247329054082e-01, 1.57079632679489655800e+00};
-constexpr double kAtanLow[] = {2.26987774529616870924e-17, 3.06161699786838301793e-17,
-                               1.39033110312309984516e-17, 6.12323399573676603587e-17};
+// The series' coefficients, atan of the centres 1/2, 1, 3/2 and infinity each
+// as a double and the rest, and the constants of the shifts to the centres.
+template <typename T>
+struct AtanConstants {
+    T aT[11];
+    T high[4];
+    T low[4];
+    T one, oneAndHalf, two;
+};
+template <typename T>
+const AtanConstants<T> kAtanConstants = {
+    {3.33333333333329318027e-01, -1.99999999998764832476e-01, 1.42857142725034663711e-01,
+     -1.11111104054623557880e-01, 9.09088713343650656196e-02, -7.69187620504482999495e-02,
+     6.66107313738753120669e-02, -5.83357013379057348645e-02, 4.97687799461593236017e-02,
+     -3.65315727442169155270e-02, 1.62858201153657823623e-02},
+    {4.63647609000806093515e-01, 7.85398163397448278999e-01, 9.82793723247329054082e-01,
+     1.57079632679489655800e+00},
+    {2.26987774529616870924e-17, 3.06161699786838301793e-17, 1.39033110312309984516e-17,
+     6.12323399573676603587e-17},
+    1.0,
+    1.5,
+    2.0};
 
 // The argument reduction Atan takes, from |x|'s upper word: the argument
 // itself (tiny), the series directly (below 7/16), a shift to one of four
-// centres (0 to 3), or the rounded pi/2 (huge, infinities too).
+// centres (0 to 3), or the rounded pi/2 (huge, infinities too). kAtanFrom[id + 2]
+// is the upper word at which range id starts.
 constexpr int kAtanTiny = -2, kAtanSeries = -1, kAtanHuge = 4;
+constexpr uint32_t kAtanFrom[] = {0, 0x3e400000, 0x3fdc0000, 0x3fe60000, 0x3ff30000, 0x40038000, 0x44100000};
 int AtanRange(uint32_t high) {
-    if (high >= 0x44100000) return kAtanHuge;
-    if (high < 0x3e400000) return kAtanTiny;
-    if (high < 0x3fdc0000) return kAtanSeries;
-    if (high < 0x3fe60000) return 0;
-    if (high < 0x3ff30000) return 1;
-    if (high < 0x40038000) return 2;
-    return 3;
+    int id = kAtanHuge;
+    while (high < kAtanFrom[id + 2]) --id;
+    return id;
+}
+
+// The range both lanes share, or kAtanMixed: each word of the upper words
+// (low, high, low, high) is compared with the starts of two ranges at once;
+// the ranges agree where both lanes pass the same starts, and the count of
+// starts passed gives the range.
+constexpr int kAtanMixed = -3;
+int SharedAtanRange(Lanes x) {
+    const __m128i highs = HighWords(x);
+    const auto passed = [&highs](int range) {
+        const int a = static_cast<int>(kAtanFrom[range]), b = static_cast<int>(kAtanFrom[range + 1]);
+        return AtOrAbove(highs, _mm_setr_epi32(a, a, b, b));
+    };
+    const int mask = passed(1) | passed(3) << 4 | passed(5) << 8;
+    if ((mask ^ (mask >> 1)) & 0x555) return kAtanMixed;
+    return __builtin_ctz(~mask) / 2 + kAtanTiny;
 }
 
 // |x| moved to the centre c of range id: atan |x| = atan c + atan(shifted).
 template <typename T>
 T ShiftToCentre(T x, int id) {
+    const AtanConstants<T>& k = kAtanConstants<T>;
     switch (id) {
-        case 0: return (2.0 * x - 1.0) / (2.0 + x);
-        case 1: return (x - 1.0) / (x + 1.0);
-        case 2: return (x - 1.5) / (1.0 + 1.5 * x);
-        default: return -1.0 / x;
+        case 0: return (k.two * x - k.one) / (k.two + x);
+        case 1: return (x - k.one) / (x + k.one);
+        case 2: return (x - k.oneAndHalf) / (k.one + k.oneAndHalf * x);
+        default: return -k.one / x;
     }
 }
 
 // The odd series of a reduced argument x, added to the centre's angle for id >= 0.
 template <typename T>
 T AtanOfReduced(T x, int id) {
-    static constexpr double aT[] = {
-        3.33333333333329318027e-01,  -1.99999999998764832476e-01, 1.42857142725034663711e-01,
-        -1.11111104054623557880e-01, 9.09088713343650656196e-02,  -7.69187620504482999495e-02,
-        6.66107313738753120669e-02,  -5.83357013379057348645e-02, 4.97687799461593236017e-02,
-        -3.65315727442169155270e-02, 1.62858201153657823623e-02};
+    const T* aT = kAtanConstants<T>.aT;
     const T z = x * x;
     const T w = z * z;
     const T s1 = z * (aT[0] + w * (aT[2] + w * (aT[4] + w * (aT[6] + w * (aT[8] + w * aT[10])))));
     const T s2 = w * (aT[1] + w * (aT[3] + w * (aT[5] + w * (aT[7] + w * aT[9]))));
     if (id < 0) return x - x * (s1 + s2);
-    return kAtanHigh[id] - ((x * (s1 + s2) - kAtanLow[id]) - x);
+    return kAtanConstants<T>.high[id] - ((x * (s1 + s2) - kAtanConstants<T>.low[id]) - x);
 }
 
 }  // namespace
@@ -242,7 +307,8 @@ double Atan(double x) {
     if (std::isnan(x)) return x + x;
     const bool negative = std::signbit(x);
     const int id = AtanRange(HighWord(x) & 0x7fffffff);
-    if (id == kAtanHuge) return negative ? -(kAtanHigh[3] + kAtanLow[3]) : kAtanHigh[3] + kAtanLow[3];
+    const double halfPi = kAtanConstants<double>.high[3] + kAtanConstants<double>.low[3];
+    if (id == kAtanHuge) return negative ? -halfPi : halfPi;
     if (id == kAtanTiny) return x;
     if (id == kAtanSeries) return AtanOfReduced(x, id);
     const double result = AtanOfReduced(ShiftToCentre(std::fabs(x), id), id);
@@ -252,8 +318,8 @@ double Atan(double x) {
 // Side by side where both lanes take the same reduction (NaN and the huge and
 // tiny ranges lane by lane); the sign of each lane restored by flipping its bit.
 Lanes Atan(Lanes x) {
-    const int id = AtanRange(HighWord(x.Low()) & 0x7fffffff);
-    if (id != AtanRange(HighWord(x.High()) & 0x7fffffff) || id == kAtanHuge || id == kAtanTiny)
+    const int id = SharedAtanRange(x);
+    if (id == kAtanMixed || id == kAtanHuge || id == kAtanTiny)
         return PerLane(x, [](double v) { return Atan(v); });
     if (id == kAtanSeries) return AtanOfReduced(x, id);
     return FlipSigns(AtanOfReduced(ShiftToCentre(Abs(x), id), id), SignBits(x));
