@@ -189,7 +189,7 @@ TEST(Elementary, ArcCosineWithinOneUlpAndExactAtTheEnds) {
 
 // Two values side by side give each the bits the one-value functions give it:
 // neighbours of a sweep (mostly one branch for both), a value with its
-// negation (quadrants of either sign), and pairs whose lanes part: an edge
+// negation (quadrants of either sign), and pairs whose lanes go different ways: an edge
 // value (a reduction of the arc tangent's or the sine's, a multiple of pi/2
 // whose reduction needs the later values of pi/2, non-finite values).
 TEST(Elementary, TwoLanesGiveTheBitsOfOneValue) {

@@ -100,7 +100,7 @@ template <typename T>
 const ReductionConstants<T> kReductionConstants = {6.36619772367581382433e-01, 0.5, 1.57079632673412561417e+00,
                                                    6.07710050650619224932e-11};
 template <typename T>
-FirstReduction<T> ReduceByFirstPart(T t) {
+FirstReduction<T> FirstReductionOf(T t) {
     const ReductionConstants<T>& k = kReductionConstants<T>;
     const T fn = Truncated(t * k.invHalfPi + k.half);
     const T r = t - fn * k.part1;
@@ -115,7 +115,7 @@ int ReduceByHalfPi(double x, double& head, double& tail) {
     constexpr double part2 = 6.07710050630396597660e-11, part2Tail = 2.02226624879595063154e-21;
     constexpr double part3 = 2.02226624871116645580e-21, part3Tail = 8.47842766036889956997e-32;
     const double t = std::fabs(x);
-    const FirstReduction<double> first = ReduceByFirstPart(t);
+    const FirstReduction<double> first = FirstReductionOf(t);
     const int n = static_cast<int>(first.fn);
     const double fn = first.fn;
     double r = first.r;
@@ -157,7 +157,7 @@ bool AnyExponentDrop(Lanes from, Lanes to, int bits) {
 // values of pi/2.
 bool ReduceByHalfPi(Lanes x, Lanes& head, Lanes& tail, int (&n)[2]) {
     const Lanes t = Abs(x);
-    const FirstReduction<Lanes> first = ReduceByFirstPart(t);
+    const FirstReduction<Lanes> first = FirstReductionOf(t);
     if (AnyExponentDrop(t, first.head, 16)) return false;
     const Lanes signs = SignBits(x);   // x < 0 where the sign is set, x being nonzero
     head = FlipSigns(first.head, signs);

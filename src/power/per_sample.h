@@ -122,7 +122,7 @@ void MovingAverageBlock(ChannelInfo* target, int start, int count, int w, bool c
     if (w < end - first) ring.reset(new (std::nothrow) double[static_cast<std::size_t>(w)]);
     MovingAverage average{ResultArray(target), w, first, ring.get(), target->RunningSum, 0};
     // The values of a stretch of positions are formed first, two side by
-    // side, then added position by position.
+    // side, then added position by position (zeros where nothing counts).
     constexpr int kStretch = 64;
     double stored[kStretch] = {}, entering[kStretch] = {}, leaving[kStretch] = {}, unused[kStretch];
     for (int from = first; from < end;) {

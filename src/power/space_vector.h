@@ -16,7 +16,7 @@ constexpr double kSqrtTwoThirds = 0.8164965816086519;
 // and for two neighbouring positions side by side (T = Lanes); every lane runs
 // the operations of the one-position step.
 
-// One sample of each phase, as doubles.
+// One sample of each phase as doubles (or two neighbouring samples, one per lane).
 template <typename T>
 struct TripleOf {
     T a, b, c;
