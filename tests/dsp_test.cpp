@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
+#include <utility>
 #include <vector>
 
 #include "dsp/elementary.h"
@@ -183,6 +185,33 @@ TEST(Elementary, ArcCosineWithinOneUlpAndExactAtTheEnds) {
     EXPECT_EQ(Acos(0.0), 1.5707963267948966);
     EXPECT_TRUE(std::isnan(Acos(1.0000001)));
     EXPECT_TRUE(std::isnan(Acos(NAN)));
+}
+
+// Two values side by side give each the bits the one-value functions give it:
+// neighbours of a sweep (mostly one branch for both), a value with its
+// negation (quadrants of either sign), and pairs whose lanes go different ways: an edge
+// value (a reduction of the arc tangent's or the sine's, a multiple of pi/2
+// whose reduction needs the later values of pi/2, non-finite values).
+TEST(Elementary, TwoLanesGiveTheBitsOfOneValue) {
+    const auto bits = [](double v) {
+        uint64_t u;
+        std::memcpy(&u, &v, sizeof u);
+        return u;
+    };
+    const double edges[] = {0.0, -0.0, 1e-300, 0.4375, 0.6875, 1.1875, 2.4375, 0.7853981633974483,
+                            1.5707963267948966, 4.71238898038469, 1e7, 1e20, INFINITY, -INFINITY, NAN};
+    int differing = 0;
+    for (int k = -40000; k <= 40000; ++k) {
+        const double x = k * 0.000731 + static_cast<double>(k) * k * 1e-8;
+        const double edge = edges[(k + 40000) % std::size(edges)];
+        for (const auto& [a, b] : {std::pair{x, x + 0.000731}, {x, -x}, {x, edge}, {edge, x}}) {
+            const Lanes sin = Sin(Lanes::Of(a, b)), cos = Cos(Lanes::Of(a, b)), atan = Atan(Lanes::Of(a, b));
+            differing += bits(sin.Low()) != bits(Sin(a)) || bits(sin.High()) != bits(Sin(b)) ||
+                         bits(cos.Low()) != bits(Cos(a)) || bits(cos.High()) != bits(Cos(b)) ||
+                         bits(atan.Low()) != bits(Atan(a)) || bits(atan.High()) != bits(Atan(b));
+        }
+    }
+    EXPECT_EQ(differing, 0);
 }
 
 TEST(Elementary, ExactPointsAndNonFiniteArguments) {

@@ -56,7 +56,7 @@ constexpr auto kTwoWattmeterMeanReactive = [](const TwoPairs& x, int k) {
 
 void GetThreeAnglePEx(CPtrList* channels, ChannelInfo* target, int32_t start, int32_t count, int32_t windowSize) {
     SixSourcePowerBlock({channels, target, LookupFor("GetThreeAnglePEx")}, start, count,
-                        windowSize / kPowerWindowDivisor, kPlainActive, kPlainReactive, DeltaFramePower);
+                        windowSize / kPowerWindowDivisor, kPlainActive, kPlainReactive, kDeltaFramePower);
 }
 
 void GetTwoAnglePEx(CPtrList* channels, ChannelInfo* target, int32_t start, int32_t count, int32_t windowSize) {
@@ -70,7 +70,7 @@ void GetTwoAnglePEx(CPtrList* channels, ChannelInfo* target, int32_t start, int3
     // Both closing members are stored as floats; the triples then go through
     // the line-voltage space-vector steps.
     const FourSignals<true> signals{SampleArray(s[0]), SampleArray(s[1]), SampleArray(s[2]), SampleArray(s[3])};
-    AveragedPowerBlock(target, start, count, windowSize / kPowerWindowDivisor, signals, LineFramePower, true);
+    AveragedPowerBlock(target, start, count, windowSize / kPowerWindowDivisor, signals, kLineFramePower, true);
 }
 
 void GetThreeAngleQIEx(CPtrList* channels, ChannelInfo* target, int32_t start, int32_t count, int32_t windowSize) {

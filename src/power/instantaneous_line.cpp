@@ -34,7 +34,7 @@ constexpr auto kMeanReactive = [](const SixSignals& x, int k) {
 
 void GetThreeLinePEx(CPtrList* channels, ChannelInfo* target, int32_t start, int32_t count, int32_t windowSize) {
     SixSourcePowerBlock({channels, target, LookupFor("GetThreeLinePEx")}, start, count,
-                        windowSize / kPowerWindowDivisor, kPlainActive, kPlainReactive, LineFramePower);
+                        windowSize / kPowerWindowDivisor, kPlainActive, kPlainReactive, kLineFramePower);
 }
 
 double GetThreeLinePExSum(CPtrList* channels, ChannelInfo* target, int32_t start, int32_t count) {

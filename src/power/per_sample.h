@@ -20,15 +20,84 @@ constexpr uint8_t kPlainFormulas = 2;   // DataKind of source 0: voltages in Sec
 
 inline bool IsPowerKind(uint32_t kind) { return kind == kActivePower || kind == kReactivePower; }
 
-// What one position adds to the moving average: the value as stored for its own
-// position and the value formed anew when it leaves the window (the second skips
-// the final rounding to a float where the export has one). A position that
-// counts for nothing (a CalcKind other than active or reactive) is neither
-// stored nor summed.
-struct SampleValue {
-    bool counts;
-    double stored;
-    double leaving;
+// What one position (or two side by side) adds to the moving average: the
+// value as stored for its own position and the value formed anew when it leaves
+// the window (the second skips the final rounding to a float where the export
+// has one).
+template <typename T>
+struct SampleValueOf {
+    T stored;
+    T leaving;
+};
+template <typename T>
+SampleValueOf<T> SampleValues(T stored, T leaving) {
+    return {stored, leaving};
+}
+
+// value(k) of the positions from .. to - 1 into stored[] and leaving[] from
+// their index 0, two positions side by side (value(PositionPair{k})) while two remain.
+template <typename Value>
+void FormValues(const Value& value, int from, int to, double* stored, double* leaving) {
+    int k = from;
+    for (; to - k >= 2; k += 2) {
+        const SampleValueOf<Lanes> two = value(PositionPair{k});
+        _mm_storeu_pd(stored + (k - from), two.stored.v);
+        _mm_storeu_pd(leaving + (k - from), two.leaving.v);
+    }
+    if (k < to) {
+        const SampleValueOf<double> one = value(k);
+        stored[k - from] = one.stored;
+        leaving[k - from] = one.leaving;
+    }
+}
+
+// The moving average over w positions within one call: the running sum, the
+// ring of the leaving values this call has formed (null where the block is not
+// longer than w) and the ring's next slot.
+struct MovingAverage {
+    float* out;
+    int w;
+    int first;
+    double* ring;
+    double sum;
+    int slot;
+    // Positions from .. to - 1 in order, entry k - from of each array for
+    // position k: its stored value, the value it leaves with later, and the
+    // leaving value of position k - w where the ring does not hold it. Where
+    // counts is false nothing is stored or summed.
+    void Add(int from, int to, bool counts, const double* stored, const double* entering, const double* leavingAnew) {
+        double total = sum;
+        // Position k's value into the sum; returns the leaving value of position k - w.
+        const auto enter = [&](int k) {
+            const int i = k - from;
+            if (k == 0) total = 0.0;
+            double leaving = leavingAnew[i];
+            if (ring) {
+                // Read the leaving value before the entering one overwrites its slot.
+                if (k - w >= first) leaving = ring[slot];
+                ring[slot] = entering[i];
+                slot = slot + 1 == w ? 0 : slot + 1;
+            }
+            if (counts) {
+                out[k] = static_cast<float>(stored[i]);
+                total += stored[i];
+            }
+            return leaving;
+        };
+        const double width = w;
+        int k = from;
+        // Until the first window is full; then its mean goes to all of its positions.
+        for (; k < to && k < w; ++k) {
+            enter(k);
+            if (k == w - 1) std::fill(out, out + w, static_cast<float>(total / width));
+        }
+        for (; k < to; ++k) {
+            const double leaving = enter(k);
+            if (counts) total -= leaving;
+            out[k] = static_cast<float>(total / width);
+        }
+        sum = total;
+    }
 };
 
 // Writes value(k).stored for positions start .. start + count - 1 and averages
@@ -36,10 +105,11 @@ struct SampleValue {
 // the next (reset at position 0). Once position w - 1 is in, the first w entries
 // all get the first window's mean; from then on each position gets the mean of
 // the w values ending there, minus the leaving value of the position w back.
-// Positions before 0 are not processed, so no position before 0 is ever read,
-// and w < 1 writes nothing: both lie outside what a host may ask.
+// Where counts is false no value is formed, stored or summed. Positions before
+// 0 are not processed, so no position before 0 is ever read, and w < 1 writes
+// nothing: both lie outside what a host may ask.
 template <typename Value>
-void MovingAverageBlock(ChannelInfo* target, int start, int count, int w, Value value) {
+void MovingAverageBlock(ChannelInfo* target, int start, int count, int w, bool counts, Value value) {
     if (w < 1 || count <= 0) return;
     const int first = FirstInRecord(start);
     const int end = EndOfBlock(start, count);
@@ -50,41 +120,24 @@ void MovingAverageBlock(ChannelInfo* target, int start, int count, int w, Value 
     // The ring is only worth its memory when the block is longer than w.
     std::unique_ptr<double[]> ring;
     if (w < end - first) ring.reset(new (std::nothrow) double[static_cast<std::size_t>(w)]);
-    float* out = ResultArray(target);
-    double sum = target->RunningSum;
-    for (int k = first, slot = 0; k < end; ++k, slot = slot + 1 == w ? 0 : slot + 1) {
-        if (k == 0) sum = 0.0;
-        const int back = k - w;
-        // Read the leaving value before the entering one overwrites its slot.
-        double leaving = 0.0;
-        bool leaves = false;
-        if (back >= 0) {
-            if (ring && back >= first) {
-                leaving = ring[slot];
-                leaves = true;
-            } else {
-                const SampleValue old = value(back);
-                leaving = old.leaving;
-                leaves = old.counts;
-            }
+    MovingAverage average{ResultArray(target), w, first, ring.get(), target->RunningSum, 0};
+    // The values of a stretch of positions are formed first, two side by
+    // side, then added position by position (zeros where nothing counts).
+    constexpr int kStretch = 64;
+    double stored[kStretch] = {}, entering[kStretch] = {}, leaving[kStretch] = {}, unused[kStretch];
+    for (int from = first; from < end;) {
+        const int to = end - from > kStretch ? from + kStretch : end;
+        if (counts) {
+            FormValues(value, from, to, stored, entering);
+            // The leaving values the ring does not hold (positions w back of from .. to - 1).
+            const int back = from - w;
+            const int anewFrom = std::max(back, 0), anewTo = ring ? std::min(to - w, first) : to - w;
+            FormValues(value, anewFrom, anewTo, unused, leaving + (anewFrom - back));
         }
-        const SampleValue entering = value(k);
-        if (ring) ring[slot] = entering.counts ? entering.leaving : 0.0;
-        if (entering.counts) {
-            out[k] = static_cast<float>(entering.stored);
-            sum += entering.stored;
-        }
-        if (k < w - 1) continue;
-        if (k == w - 1) {
-            const float firstMean = static_cast<float>(sum / w);
-            std::fill(out, out + w, firstMean);
-            continue;
-        }
-        if (leaves) sum -= leaving;
-        const float mean = static_cast<float>(sum / w);
-        out[k] = mean;
+        average.Add(from, to, counts, stored, entering, leaving);
+        from = to;
     }
-    target->RunningSum = sum;
+    target->RunningSum = average.sum;
 }
 
 // The six sources of the three-pair exports: voltages (entries 0, 2, 4) and
@@ -141,16 +194,12 @@ template <typename Signals, typename Power>
 void AveragedPowerBlock(ChannelInfo* target, int start, int count, int w, const Signals& signals,
                         Power power, bool storedAsFloat) {
     const uint32_t kind = target->CalcKind;
-    if (!IsPowerKind(kind)) {
-        MovingAverageBlock(target, start, count, w, [](int) { return SampleValue{false, 0.0, 0.0}; });
-        return;
-    }
     const bool active = kind == kActivePower;
     const double scale = target->Scale;
-    MovingAverageBlock(target, start, count, w, [&](int k) {
-        const double v = power(signals.At(k), active);
-        const double stored = storedAsFloat ? ToFloat(v) : v;
-        return SampleValue{true, stored * scale, v * scale};
+    MovingAverageBlock(target, start, count, w, IsPowerKind(kind), [&](auto k) {
+        const auto v = power(signals.At(k), active);
+        const auto stored = storedAsFloat ? ToFloat(v) : v;
+        return SampleValues(stored * scale, v * scale);
     });
 }
 
@@ -175,8 +224,8 @@ void SixSourcePowerBlock(CallRecords records, int start, int count, int w, Activ
 template <typename Signals>
 void AveragedReactiveCurrentBlock(ChannelInfo* target, int start, int count, int w, const Signals& signals,
                                   VoltageFrame frame) {
-    MovingAverageBlock(target, start, count, w, [&](int k) {
-        const double v = ReactiveCurrent(signals.At(k), frame);
-        return SampleValue{true, v, v};
+    MovingAverageBlock(target, start, count, w, true, [&](auto k) {
+        const auto v = ReactiveCurrent(signals.At(k), frame);
+        return SampleValues(v, v);
     });
 }

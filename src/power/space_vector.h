@@ -12,28 +12,46 @@
 
 constexpr double kSqrtTwoThirds = 0.8164965816086519;
 
-// One sample of each phase, as doubles.
-struct Triple {
-    double a, b, c;
-};
+// The per-sample steps below are written once for one position (T = double)
+// and for two neighbouring positions side by side (T = Lanes); every lane runs
+// the operations of the one-position step.
 
-// The voltage and current triples of one sample index.
-struct TriplePair {
-    Triple voltages;
-    Triple currents;
+// One sample of each phase as doubles (or two neighbouring samples, one per lane).
+template <typename T>
+struct TripleOf {
+    T a, b, c;
 };
+using Triple = TripleOf<double>;
+
+// The voltage and current triples of one sample index (or of two).
+template <typename T>
+struct TriplePairOf {
+    TripleOf<T> voltages;
+    TripleOf<T> currents;
+};
+using TriplePair = TriplePairOf<double>;
 
 // The two orthogonal components of a triple (3/2 times the amplitude-invariant
 // Clarke components).
-struct SpaceVector {
-    double a, b;
+template <typename T>
+struct SpaceVectorOf {
+    T a, b;
 };
 
-inline SpaceVector SpaceVectorOf(const Triple& x) {
+template <typename T>
+SpaceVectorOf<T> SpaceVector(const TripleOf<T>& x) {
     return {x.a - kCos60 * x.b - kCos60 * x.c, kSin60Float * x.b - kSin60Float * x.c};
 }
 
 inline double ToFloat(double x) { return static_cast<float>(x); }
+inline double Sqrt(double x) { return std::sqrt(x); }
+
+// Where the samples of a step come from: position k alone, or k and k + 1.
+struct PositionPair {
+    int k;
+};
+inline double SampleAt(const float* x, int k) { return x[k]; }
+inline Lanes SampleAt(const float* x, PositionPair p) { return TwoFloats(x + p.k); }
 
 // Angle phi with y = m sin phi and x = m cos phi, in (-pi/2, 3pi/2); on the y
 // axis pi/2 for positive y and 3pi/2 otherwise.
@@ -41,6 +59,11 @@ inline double QuadrantAngle(double x, double y) {
     if (x == 0.0) return y <= 0.0 ? kThreeHalfPiFloat : kHalfPiFloat;
     const double angle = Atan(y / x);
     return x < 0.0 ? angle + kPiFloat : angle;
+}
+inline Lanes QuadrantAngle(Lanes x, Lanes y) {
+    if (Any(x == 0.0)) return PerLane(x, y, [](double a, double b) { return QuadrantAngle(a, b); });
+    const Lanes angle = Atan(y / x);
+    return Select(x < 0.0, angle + kPiFloat, angle);
 }
 
 // Brings an angle into [0, 2pi] by whole turns. The quadrant angles the
@@ -55,13 +78,26 @@ inline double ReduceToTurn(double angle) {
     while (angle > kTwoPiFloat) angle -= kTwoPiFloat;
     return angle;
 }
+// Each lane steps while it is out of range; a lane to be folded goes alone.
+inline Lanes ReduceToTurn(Lanes angle) {
+    constexpr double kFoldBeyond = 4.0 * kTwoPiFloat;
+    if (Any(NotAtMost(Abs(angle), kFoldBeyond))) return PerLane(angle, [](double a) { return ReduceToTurn(a); });
+    for (LaneMask below = angle < 0.0; Any(below); below = angle < 0.0)
+        angle = Select(below, angle + kTwoPiFloat, angle);
+    for (LaneMask above = angle > kTwoPiFloat; Any(above); above = angle > kTwoPiFloat)
+        angle = Select(above, angle - kTwoPiFloat, angle);
+    return angle;
+}
 
 // Six sources: entries 0, 2, 4 the voltages, 1, 3, 5 the currents.
 struct SixSignals {
     const float* u[3];
     const float* i[3];
-    TriplePair At(int k) const {
-        return {{u[0][k], u[1][k], u[2][k]}, {i[0][k], i[1][k], i[2][k]}};
+    template <typename Position>
+    auto At(Position k) const {
+        using T = decltype(SampleAt(u[0], k));
+        return TriplePairOf<T>{{SampleAt(u[0], k), SampleAt(u[1], k), SampleAt(u[2], k)},
+                               {SampleAt(i[0], k), SampleAt(i[1], k), SampleAt(i[2], k)}};
     }
 };
 
@@ -76,39 +112,43 @@ struct FourSignals {
     const float* i1;
     const float* u2;
     const float* i3;
-    TriplePair At(int k) const {
-        const double first = u1[k];
-        const double second = u2[k];
-        const double closing = -(first + second);
-        const double closingVoltage = RoundClosingVoltage ? ToFloat(closing) : closing;
-        const double firstCurrent = i1[k];
-        const double lastCurrent = i3[k];
-        const double closingCurrent = ToFloat(-(firstCurrent + lastCurrent));
-        return {{first, second, closingVoltage}, {firstCurrent, closingCurrent, lastCurrent}};
+    template <typename Position>
+    auto At(Position k) const {
+        using T = decltype(SampleAt(u1, k));
+        const T first = SampleAt(u1, k);
+        const T second = SampleAt(u2, k);
+        const T closing = -(first + second);
+        const T closingVoltage = RoundClosingVoltage ? ToFloat(closing) : closing;
+        const T firstCurrent = SampleAt(i1, k);
+        const T lastCurrent = SampleAt(i3, k);
+        const T closingCurrent = ToFloat(-(firstCurrent + lastCurrent));
+        return TriplePairOf<T>{{first, second, closingVoltage}, {firstCurrent, closingCurrent, lastCurrent}};
     }
 };
 
 // Active (or reactive) three-phase power of a line-voltage triple with phase
 // currents: the line-voltage space vector is turned by 30 deg and scaled by
 // 1/sqrt3 into the phase-voltage frame. Returned before its rounding to a float.
-inline double LineFramePower(const TriplePair& s, bool active) {
-    const SpaceVector u = SpaceVectorOf(s.voltages);
-    const SpaceVector i = SpaceVectorOf(s.currents);
-    const double au = ToFloat(u.a), bu = ToFloat(u.b);
-    const double ai = ToFloat(i.a), bi = ToFloat(i.b);
-    const double p = (bi * bu + ai * au) * kTwoThirdsFloat;
-    const double q = (ai * bu - bi * au) * kTwoThirdsFloat;
-    const double qStored = ToFloat(q);
-    const double magnitude = ToFloat(std::sqrt(p * p + q * qStored));
-    const double angle = QuadrantAngle(qStored, p) + kThirtyDegreesFloat;
+template <typename T>
+T LineFramePower(const TriplePairOf<T>& s, bool active) {
+    const SpaceVectorOf<T> u = SpaceVector(s.voltages);
+    const SpaceVectorOf<T> i = SpaceVector(s.currents);
+    const T au = ToFloat(u.a), bu = ToFloat(u.b);
+    const T ai = ToFloat(i.a), bi = ToFloat(i.b);
+    const T p = (bi * bu + ai * au) * kTwoThirdsFloat;
+    const T q = (ai * bu - bi * au) * kTwoThirdsFloat;
+    const T qStored = ToFloat(q);
+    const T magnitude = ToFloat(Sqrt(p * p + q * qStored));
+    const T angle = QuadrantAngle(qStored, p) + kThirtyDegreesFloat;
     return (active ? Sin(angle) : Cos(angle)) * magnitude * kOneOverSqrt3Float;
 }
 
 // Active or reactive power of three voltage/current pairs from their space
 // vectors. Returned before its rounding to a float.
-inline double DeltaFramePower(const TriplePair& s, bool active) {
-    const SpaceVector u = SpaceVectorOf(s.voltages);
-    const SpaceVector i = SpaceVectorOf(s.currents);
+template <typename T>
+T DeltaFramePower(const TriplePairOf<T>& s, bool active) {
+    const SpaceVectorOf<T> u = SpaceVector(s.voltages);
+    const SpaceVectorOf<T> i = SpaceVector(s.currents);
     return active ? (i.b * u.b + i.a * u.a) * kTwoThirdsFloat : (i.a * u.b - i.b * u.a) * kTwoThirdsFloat;
 }
 
@@ -118,18 +158,23 @@ enum class VoltageFrame { Line, Pair };
 
 // RMS current times the sine of the angle by which it lags its voltage. The
 // two frames multiply the factors in different orders, kept as they are.
-inline double ReactiveCurrent(const TriplePair& s, VoltageFrame frame) {
-    const SpaceVector u = SpaceVectorOf(s.voltages);
-    const SpaceVector i = SpaceVectorOf(s.currents);
-    const double au = ToFloat(u.a);
-    const double bu = u.b;
-    const double ai = ToFloat(i.a), bi = ToFloat(i.b);
-    const double currentAngle = ReduceToTurn(QuadrantAngle(ai, bi));
-    const double currentMagnitude = std::sqrt(ai * ai + bi * bi);
+template <typename T>
+T ReactiveCurrent(const TriplePairOf<T>& s, VoltageFrame frame) {
+    const SpaceVectorOf<T> u = SpaceVector(s.voltages);
+    const SpaceVectorOf<T> i = SpaceVector(s.currents);
+    const T au = ToFloat(u.a);
+    const T bu = u.b;
+    const T ai = ToFloat(i.a), bi = ToFloat(i.b);
+    const T currentAngle = ReduceToTurn(QuadrantAngle(ai, bi));
+    const T currentMagnitude = Sqrt(ai * ai + bi * bi);
     if (frame == VoltageFrame::Line) {
-        const double voltageAngle = ReduceToTurn(QuadrantAngle(au, bu) - kThirtyDegreesFloat);
+        const T voltageAngle = ReduceToTurn(QuadrantAngle(au, bu) - kThirtyDegreesFloat);
         return currentMagnitude * kSqrtTwoThirds * Sin(voltageAngle - currentAngle) * kOneOverSqrt3Float;
     }
-    const double voltageAngle = ReduceToTurn(QuadrantAngle(au, bu));
+    const T voltageAngle = ReduceToTurn(QuadrantAngle(au, bu));
     return Sin(voltageAngle - currentAngle) * currentMagnitude * kSqrtTwoThirds * kOneOverSqrt3Float;
 }
+
+// The two power steps as arguments of the averaged block.
+constexpr auto kLineFramePower = [](const auto& s, bool active) { return LineFramePower(s, active); };
+constexpr auto kDeltaFramePower = [](const auto& s, bool active) { return DeltaFramePower(s, active); };
