@@ -353,13 +353,13 @@ void BinStage(Spectrum s, int n, Complex w, bool difference) {
 // Whether bin h comes from the difference half of stage m's butterfly.
 bool UpperHalf(int h, int m) { return h % m >= m / 2; }
 
-// Bin h of the transform of the P points x[r·stride] into s.re[h], s.im[h],
-// with stageTwiddles[k] the twiddle of stage 4·2^k; s's entries [0, P/2) are
-// overwritten along the way.
-void BinTree(const float* x, int stride, int points, int h, const Complex* stageTwiddles, Spectrum s) {
-    FirstBinStage(x, stride, points / 2, UpperHalf(h, 2), s);
+// Bin h of the transform of the P points x[r·stride] into s.re[h], s.im[h]:
+// stage 2·2^k takes the difference half where upper[k] is set, and (k >= 1)
+// the twiddle twiddles[k - 1]; s's entries [0, P/2) are overwritten along the way.
+void BinTree(const float* x, int stride, int points, int h, const Complex* twiddles, const bool* upper, Spectrum s) {
+    FirstBinStage(x, stride, points / 2, upper[0], s);
     int stage = 0;
-    for (int n = points / 4; n >= 1; n /= 2, ++stage) BinStage(s, n, stageTwiddles[stage], UpperHalf(h, points / n));
+    for (int n = points / 4; n >= 1; n /= 2, ++stage) BinStage(s, n, twiddles[stage], upper[stage + 1]);
     s.re[h] = s.re[0];
     s.im[h] = s.im[0];
 }
@@ -464,9 +464,11 @@ OneBin::OneBin(int fftSize, Transform transform, int h) : fftSize_(fftSize), bin
     if (!usable_) return;
     points_ = reduced ? kReducedPoints : fftSize;
     stride_ = reduced ? fftSize / kReducedPoints : 1;
+    upper_[0] = UpperHalf(h, 2);
     int stage = 0;
     for (int n = points_ / 4; n >= 1 && stage < kMostStages; n /= 2, ++stage) {
         const int m = points_ / n;   // stepped down from the top, so it never overflows
+        upper_[stage + 1] = UpperHalf(h, m);
         if (points_ <= kReducedPoints) {
             twiddles_[stage] = PlanOf(points_, reduced).Twiddle(m, h % (m / 2));
             continue;
@@ -480,6 +482,6 @@ OneBin::OneBin(int fftSize, Transform transform, int h) : fftSize_(fftSize), bin
 
 int OneBin::Of(const float* window, Spectrum s) const {
     if (!usable_) CheckFftSize(fftSize_, 0);
-    BinTree(window, stride_, points_, bin_, twiddles_, s);
+    BinTree(window, stride_, points_, bin_, twiddles_, upper_, s);
     return points_;
 }

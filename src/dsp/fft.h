@@ -90,4 +90,5 @@ private:
     int points_ = 0;        // P
     int stride_ = 1;        // point r is window[r·stride]
     Complex twiddles_[kMostStages] = {};   // stage 4, 8, ..: butterfly h mod m/2's twiddle
+    bool upper_[kMostStages + 1] = {};     // stage 2, 4, ..: bin h from the difference half
 };
