@@ -250,7 +250,6 @@ struct Plan {
         FillHalfReversal(points, reversed);
         FillStageTwiddles(points, reduced, twiddleRe, twiddleIm);
     }
-    Complex Twiddle(int m, int j) const { return {twiddleRe[m / 2 - 1 + j], twiddleIm[m / 2 - 1 + j]}; }
 };
 
 // Every plan, built once on first use: the direct ones of 2 .. 64 points (by
@@ -454,9 +453,9 @@ int TransformBins(const float* window, int fftSize, Spectrum s, int first, int l
     return plan.points;
 }
 
-// The stage twiddles are formed here, once for every window of the call: the
-// reduced transform's from its constant plan, the full length's by each
-// stage's own recurrence. A length the transform refuses forms none; Of ends
+// The stage twiddles are formed here, once for every window of the call, by
+// each stage's own recurrence (the one the plans' tables and the full-length
+// tables are filled by). A length the transform refuses forms none; Of ends
 // the process then, as the transform would.
 OneBin::OneBin(int fftSize, Transform transform, int h) : fftSize_(fftSize), bin_(h) {
     const bool reduced = transform == Transform::Reduced && fftSize > kReducedPoints;
@@ -469,11 +468,7 @@ OneBin::OneBin(int fftSize, Transform transform, int h) : fftSize_(fftSize), bin
     for (int n = points_ / 4; n >= 1 && stage < kMostStages; n /= 2, ++stage) {
         const int m = points_ / n;   // stepped down from the top, so it never overflows
         upper_[stage + 1] = UpperHalf(h, m);
-        if (points_ <= kReducedPoints) {
-            twiddles_[stage] = PlanOf(points_, reduced).Twiddle(m, h % (m / 2));
-            continue;
-        }
-        const Complex step = StageStep(m, false, false);
+        const Complex step = StageStep(m, false, reduced);
         Complex w = kOne;
         for (int j = 0; j < h % (m / 2); ++j) w = NextTwiddle(w, step);
         twiddles_[stage] = w;

@@ -3,7 +3,7 @@
 // origin (StoreRampFrom). Eight entries per pass, two per SSE2 register, each
 // entry formed by the same double operations in the same order as the scalar
 // expression (the index is exact in a double), so the bits are those of a
-// plain loop.
+// plain loop. A count of 0 or less writes nothing.
 #pragma once
 
 #include <emmintrin.h>

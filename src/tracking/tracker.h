@@ -125,7 +125,7 @@ inline void Fill(float* r, int32_t from, int32_t to, float value) {
 // r over [from, to) rises from base by rise across the stretch (t0, t1]:
 // position k holds rise / (t1 - t0) * (k - t0) + base, in that order.
 inline void RampAcross(float* r, int32_t from, int32_t to, double rise, double base, double t0, double t1) {
-    if (from < to) StoreRampFrom(r + from, to - from, base, rise / (t1 - t0), from, t0);
+    StoreRampFrom(r + from, to - from, base, rise / (t1 - t0), from, t0);
 }
 
 // The pulse trackers' ramp over [from, to): from prev toward value, reaching
@@ -135,5 +135,5 @@ inline void RampAcross(float* r, int32_t from, int32_t to, double rise, double b
 inline void RampOverFirstThird(float* r, int32_t from, int32_t to, double prev, double value, double origin,
                                double span) {
     if (value == 0.0) return Fill(r, from, to, 0.0f);
-    if (from < to) StoreRampFrom(r + from, to - from, prev, (value - prev) * 3.0 / span, from, origin);
+    StoreRampFrom(r + from, to - from, prev, (value - prev) * 3.0 / span, from, origin);
 }
